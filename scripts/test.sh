@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test, then the core tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer in a build directory of their own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+jobs=2
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESK_CORE_ONLY=ON \
+    -DTESK_SANITIZE=address,undefined
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs"
