@@ -16,7 +16,9 @@ Library sampleLibrary(std::size_t itemCount, std::size_t folderCount, std::size_
         library.folders.push_back(std::move(f));
     }
     for (std::size_t i = 0; i < itemCount; ++i) {
-        Item item{.id = Names::newID(), .name = "Photo " + std::to_string(i) + ".jpg", .size = 1'234'567,
+        Item item{.id = Names::newID(),
+                  .name = "Photo " + std::to_string(i) + ".jpg",
+                  .size = 1'234'567,
                   .created = start.adding(i * 0.731)};
         if (folderCount > 0 && i % 4 != 0) {
             item.folderID = library.folders[i % folderCount].id;
@@ -66,8 +68,8 @@ Library sampleLibrary(std::size_t itemCount, std::size_t folderCount, std::size_
         library.shares.push_back(std::move(s));
     }
     for (std::size_t i = 0; i < deviceCount; ++i) {
-        PairedDevice d{Names::newID(), "Phone " + std::to_string(i), Names::token(24), start.adding(i), std::nullopt,
-                       0};
+        PairedDevice d{
+            Names::newID(), "Phone " + std::to_string(i), Names::token(24), start.adding(i), std::nullopt, 0};
         library.deviceFolders[d.id] = library.folders.empty() ? Names::newID() : library.folders[i].id;
         library.devices.push_back(std::move(d));
     }

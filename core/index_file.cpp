@@ -121,7 +121,9 @@ json encodeList(const std::vector<Record>& records, json (*encodeOne)(const Reco
 
 // ---- reading ----
 
-[[noreturn]] void fail(const std::string& message) { throw DecodeError(message); }
+[[noreturn]] void fail(const std::string& message) {
+    throw DecodeError(message);
+}
 
 const json* member(const json& object, const char* key) {
     const auto found = object.find(key);
@@ -161,7 +163,8 @@ std::int64_t readInteger(const json& value, const char* key) {
     if (value.is_number_integer() && !value.is_number_unsigned()) {
         return value.get<std::int64_t>();
     }
-    if (value.is_number_unsigned() && value.get<std::uint64_t>() <= std::numeric_limits<std::int64_t>::max()) {
+    if (value.is_number_unsigned() &&
+        value.get<std::uint64_t>() <= std::numeric_limits<std::int64_t>::max()) {
         return static_cast<std::int64_t>(value.get<std::uint64_t>());
     }
     // A float is accepted only where it is exactly a whole number in range.

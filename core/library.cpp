@@ -8,7 +8,8 @@
 namespace {
 
 template <typename Record, typename Key>
-std::optional<Record> firstWith(const std::vector<Record>& records, Key Record::*field, std::string_view value) {
+std::optional<Record> firstWith(const std::vector<Record>& records, Key Record::*field,
+                                std::string_view value) {
     const auto found = std::find_if(records.begin(), records.end(),
                                     [&](const Record& record) { return record.*field == value; });
     if (found == records.end()) {
@@ -19,14 +20,16 @@ std::optional<Record> firstWith(const std::vector<Record>& records, Key Record::
 
 /// Newest first; equal instants keep their list order.
 std::vector<Item> newestFirst(std::vector<Item> items) {
-    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.created > b.created; });
+    std::stable_sort(items.begin(), items.end(),
+                     [](const Item& a, const Item& b) { return a.created > b.created; });
     return items;
 }
 
 } // namespace
 
 const Folder* Library::findFolder(std::string_view id) const {
-    const auto found = std::find_if(folders.begin(), folders.end(), [&](const Folder& f) { return f.id == id; });
+    const auto found =
+        std::find_if(folders.begin(), folders.end(), [&](const Folder& f) { return f.id == id; });
     return found == folders.end() ? nullptr : &*found;
 }
 
@@ -38,13 +41,17 @@ std::optional<Folder> Library::folder(const std::optional<std::string>& id) cons
     return found ? std::optional<Folder>(*found) : std::nullopt;
 }
 
-std::optional<Item> Library::item(std::string_view id) const { return firstWith(items, &Item::id, id); }
+std::optional<Item> Library::item(std::string_view id) const {
+    return firstWith(items, &Item::id, id);
+}
 
 std::optional<ShareBundle> Library::bundle(std::string_view id) const {
     return firstWith(bundles, &ShareBundle::id, id);
 }
 
-std::optional<Share> Library::share(std::string_view token) const { return firstWith(shares, &Share::token, token); }
+std::optional<Share> Library::share(std::string_view token) const {
+    return firstWith(shares, &Share::token, token);
+}
 
 std::optional<PairedDevice> Library::device(std::string_view token) const {
     return firstWith(devices, &PairedDevice::token, token);
@@ -54,8 +61,9 @@ std::vector<Folder> Library::foldersIn(const std::optional<std::string>& parentI
     std::vector<Folder> result;
     std::copy_if(folders.begin(), folders.end(), std::back_inserter(result),
                  [&](const Folder& f) { return f.parentID == parentID; });
-    std::stable_sort(result.begin(), result.end(),
-                     [](const Folder& a, const Folder& b) { return Text::compareLocalized(a.name, b.name) < 0; });
+    std::stable_sort(result.begin(), result.end(), [](const Folder& a, const Folder& b) {
+        return Text::compareLocalized(a.name, b.name) < 0;
+    });
     return result;
 }
 
@@ -67,10 +75,11 @@ std::vector<Item> Library::itemsIn(const std::optional<std::string>& folderID) c
 }
 
 std::size_t Library::childCount(std::string_view folderID) const {
-    const auto folderCount = std::count_if(folders.begin(), folders.end(),
-                                           [&](const Folder& f) { return f.parentID && *f.parentID == folderID; });
-    const auto itemCount = std::count_if(items.begin(), items.end(),
-                                         [&](const Item& i) { return i.folderID && *i.folderID == folderID; });
+    const auto folderCount = std::count_if(folders.begin(), folders.end(), [&](const Folder& f) {
+        return f.parentID && *f.parentID == folderID;
+    });
+    const auto itemCount = std::count_if(
+        items.begin(), items.end(), [&](const Item& i) { return i.folderID && *i.folderID == folderID; });
     return static_cast<std::size_t>(folderCount + itemCount);
 }
 
@@ -81,7 +90,9 @@ std::vector<Item> Library::receivedItems() const {
     return newestFirst(std::move(result));
 }
 
-std::vector<Item> Library::allItemsNewestFirst() const { return newestFirst(items); }
+std::vector<Item> Library::allItemsNewestFirst() const {
+    return newestFirst(items);
+}
 
 std::vector<Folder> Library::path(const std::optional<std::string>& folderID) const {
     std::vector<Folder> result;
@@ -137,9 +148,8 @@ bool Library::folderIsInBundle(const std::optional<std::string>& folderID, const
     if (!folderID) {
         return false;
     }
-    return std::any_of(bundle.folderIDs.begin(), bundle.folderIDs.end(), [&](const std::string& f) {
-        return *folderID == f || pathContains(*folderID, f);
-    });
+    return std::any_of(bundle.folderIDs.begin(), bundle.folderIDs.end(),
+                       [&](const std::string& f) { return *folderID == f || pathContains(*folderID, f); });
 }
 
 bool Library::shareIncludes(const Share& share, const Item& item) const {
@@ -155,7 +165,8 @@ bool Library::shareIncludes(const Share& share, const Item& item) const {
             return false;
         }
         const auto& ids = found->itemIDs;
-        return std::find(ids.begin(), ids.end(), item.id) != ids.end() || folderIsInBundle(item.folderID, *found);
+        return std::find(ids.begin(), ids.end(), item.id) != ids.end() ||
+               folderIsInBundle(item.folderID, *found);
     }
     case ShareTarget::Kind::inbox:
         break;

@@ -16,7 +16,8 @@ public:
     /// Every duration, in the order offered to the user.
     static const std::array<ShareDuration, 3> allCases;
 
-    constexpr ShareDuration(Value value) : value_(value) {}
+    constexpr ShareDuration(Value value)
+        : value_(value) {}
 
     /// The duration whose `id` is `text`, or nothing.
     static std::optional<ShareDuration> fromID(std::string_view text);

@@ -25,7 +25,9 @@ public:
     friend bool operator==(const ShareTarget&, const ShareTarget&) = default;
 
 private:
-    ShareTarget(Kind kind, std::optional<std::string> id) : kind_(kind), id_(std::move(id)) {}
+    ShareTarget(Kind kind, std::optional<std::string> id)
+        : kind_(kind)
+        , id_(std::move(id)) {}
 
     Kind kind_;
     std::optional<std::string> id_;

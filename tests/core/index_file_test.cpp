@@ -30,35 +30,77 @@ Library everyCase() {
         {f2, "Trips \u203A 2026", f1, Date{786000000.123456}},
     };
     library.items = {
-        {.id = i1, .folderID = f2, .kind = ItemKind::file, .name = "Report \"final\".pdf",
-         .size = 9007199254740993, .created = Date{786000100.25}},
-        {.id = i2, .kind = ItemKind::link, .name = "example.com/a", .size = 25, .created = Date{786000200.5},
-         .content = "https://example.com/a?b=c", .receivedFrom = "Ana\u2019s iPhone"},
-        {.id = "i0000000-0000-4000-8000-000000000003", .kind = ItemKind::text, .name = "Line one", .size = 18,
-         .created = Date{0.000001}, .content = "Line one\n\tLine two"},
+        {.id = i1,
+         .folderID = f2,
+         .kind = ItemKind::file,
+         .name = "Report \"final\".pdf",
+         .size = 9007199254740993,
+         .created = Date{786000100.25}},
+        {.id = i2,
+         .kind = ItemKind::link,
+         .name = "example.com/a",
+         .size = 25,
+         .created = Date{786000200.5},
+         .content = "https://example.com/a?b=c",
+         .receivedFrom = "Ana\u2019s iPhone"},
+        {.id = "i0000000-0000-4000-8000-000000000003",
+         .kind = ItemKind::text,
+         .name = "Line one",
+         .size = 18,
+         .created = Date{0.000001},
+         .content = "Line one\n\tLine two"},
     };
     library.shares = {
-        {.token = "aaaaaaaaaa", .target = ShareTarget::folder(f2), .created = Date{786000400},
-         .duration = ShareDuration::hour, .expires = Date{786004000}, .downloads = 2, .allowsUploads = true,
-         .title = "Trips \u203A 2026", .contents = {"Report \"final\".pdf"}, .itemCount = 1,
+        {.token = "aaaaaaaaaa",
+         .target = ShareTarget::folder(f2),
+         .created = Date{786000400},
+         .duration = ShareDuration::hour,
+         .expires = Date{786004000},
+         .downloads = 2,
+         .allowsUploads = true,
+         .title = "Trips \u203A 2026",
+         .contents = {"Report \"final\".pdf"},
+         .itemCount = 1,
          .totalSize = 9007199254740993},
-        {.token = "bbbbbbbbbb", .target = ShareTarget::folder(), .created = Date{786000401.5},
-         .duration = ShareDuration::untilStopped, .allowsUploads = false, .stopped = Date{786000500.75},
-         .title = "Library", .itemCount = 3},
-        {.token = "cccccccccc", .target = ShareTarget::item(i2), .created = Date{786000402},
-         .duration = ShareDuration::day, .expires = Date{786086802}, .title = "example.com/a",
-         .contents = {"example.com/a"}, .itemCount = 1},
-        {.token = "dddddddddd", .target = ShareTarget::bundle(b1), .created = Date{786000403},
-         .duration = ShareDuration::day, .expires = Date{786086803}, .downloads = INT64_MAX,
-         .stopped = Date{786000404}, .title = "Report.pdf and 2 more",
-         .contents = {"Report \"final\".pdf", "example.com/a"}, .itemCount = 2, .totalSize = 9007199254740993},
-        {.token = "eeeeeeeeee", .target = ShareTarget::inbox(), .created = Date{786000405},
-         .duration = ShareDuration::hour, .expires = Date{786004005}, .title = "Receive files"},
+        {.token = "bbbbbbbbbb",
+         .target = ShareTarget::folder(),
+         .created = Date{786000401.5},
+         .duration = ShareDuration::untilStopped,
+         .allowsUploads = false,
+         .stopped = Date{786000500.75},
+         .title = "Library",
+         .itemCount = 3},
+        {.token = "cccccccccc",
+         .target = ShareTarget::item(i2),
+         .created = Date{786000402},
+         .duration = ShareDuration::day,
+         .expires = Date{786086802},
+         .title = "example.com/a",
+         .contents = {"example.com/a"},
+         .itemCount = 1},
+        {.token = "dddddddddd",
+         .target = ShareTarget::bundle(b1),
+         .created = Date{786000403},
+         .duration = ShareDuration::day,
+         .expires = Date{786086803},
+         .downloads = INT64_MAX,
+         .stopped = Date{786000404},
+         .title = "Report.pdf and 2 more",
+         .contents = {"Report \"final\".pdf", "example.com/a"},
+         .itemCount = 2,
+         .totalSize = 9007199254740993},
+        {.token = "eeeeeeeeee",
+         .target = ShareTarget::inbox(),
+         .created = Date{786000405},
+         .duration = ShareDuration::hour,
+         .expires = Date{786004005},
+         .title = "Receive files"},
     };
     library.bundles = {{b1, "Report.pdf and 2 more", {i1, i2}, {f2}, Date{786000300.5}}};
     library.devices = {
         {d1, "Ana\u2019s iPhone", "abcdefghjkmnpqrstuvwxyz2", Date{786000800}, Date{786000900.0625}, 3},
-        {"d0000000-0000-4000-8000-000000000002", "Phone", "23456789abcdefghjkmnpqrs", Date{-12.75}, std::nullopt, 0},
+        {"d0000000-0000-4000-8000-000000000002", "Phone", "23456789abcdefghjkmnpqrs", Date{-12.75},
+         std::nullopt, 0},
     };
     library.deviceFolders = {{d1, f1}, {"browser:Ana", f1}};
     return library;
@@ -107,8 +149,9 @@ TEST(IndexFileTest, AbsentOptionalsAreNeverWrittenAsNull) {
 }
 
 TEST(IndexFileTest, EmptyLibraryWritesTheSixKeys) {
-    EXPECT_EQ(IndexFile::encode(Library{}), "{\n  \"bundles\": [],\n  \"deviceFolders\": {},\n  \"devices\": [],\n"
-                                            "  \"folders\": [],\n  \"items\": [],\n  \"shares\": []\n}\n");
+    EXPECT_EQ(IndexFile::encode(Library{}),
+              "{\n  \"bundles\": [],\n  \"deviceFolders\": {},\n  \"devices\": [],\n"
+              "  \"folders\": [],\n  \"items\": [],\n  \"shares\": []\n}\n");
 }
 
 TEST(IndexFileTest, InvalidUTF8IsWrittenAsReplacementCharacters) {
@@ -197,13 +240,14 @@ TEST(IndexFileTest, UndecodableDocumentsFailAsAWhole) {
         {"not JSON", "{\"folders\": ["},
         {"empty file", ""},
         {"top level is an array", "[]"},
-        {"unknown kind", R"({"items": [{"id": "i", "kind": "photo", "name": "n", "size": 1, "created": 1}]})"},
+        {"unknown kind",
+         R"({"items": [{"id": "i", "kind": "photo", "name": "n", "size": 1, "created": 1}]})"},
         {"unknown duration",
          R"({"shares": [{"token": "s", "target": {"inbox": {}}, "created": 1, "duration": "week", "downloads": 0}]})"},
         {"item target without _0", R"({"shares": [{"target": {"item": {}}, )" + share + "}]}"},
         {"bundle target without _0", R"({"shares": [{"target": {"bundle": {}}, )" + share + "}]}"},
-        {"target with two cases", R"({"shares": [{"target": {"item": {"_0": "i"}, "bundle": {"_0": "b"}}, )" +
-                                      share + "}]}"},
+        {"target with two cases",
+         R"({"shares": [{"target": {"item": {"_0": "i"}, "bundle": {"_0": "b"}}, )" + share + "}]}"},
         {"target with no case", R"({"shares": [{"target": {}, )" + share + "}]}"},
         {"target case not an object", R"({"shares": [{"target": {"inbox": true}, )" + share + "}]}"},
         {"target _0 not a string", R"({"shares": [{"target": {"item": {"_0": 5}}, )" + share + "}]}"},
@@ -211,16 +255,18 @@ TEST(IndexFileTest, UndecodableDocumentsFailAsAWhole) {
          R"({"shares": [{"target": {"inbox": {}}, "created": 1, "duration": "day", "downloads": 0}]})"},
         {"share without downloads",
          R"({"shares": [{"token": "s", "target": {"inbox": {}}, "created": 1, "duration": "day"}]})"},
-        {"allowsUploads as a string", R"({"shares": [{"target": {"inbox": {}}, "allowsUploads": "yes", )" + share +
-                                          "}]}"},
+        {"allowsUploads as a string",
+         R"({"shares": [{"target": {"inbox": {}}, "allowsUploads": "yes", )" + share + "}]}"},
         {"folder without name", R"({"folders": [{"id": "f", "created": 1}]})"},
         {"folder name null", R"({"folders": [{"id": "f", "name": null, "created": 1}]})"},
         {"date as a string", R"({"folders": [{"id": "f", "name": "F", "created": "2001-01-01"}]})"},
         {"id as a number", R"({"folders": [{"id": 7, "name": "F", "created": 1}]})"},
-        {"size with a fraction", R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 1.5, "created": 1}]})"},
+        {"size with a fraction",
+         R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 1.5, "created": 1}]})"},
         {"size beyond 64 bits",
          R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 18446744073709551615, "created": 1}]})"},
-        {"bundle without folderIDs", R"({"bundles": [{"id": "b", "name": "B", "itemIDs": [], "created": 1}]})"},
+        {"bundle without folderIDs",
+         R"({"bundles": [{"id": "b", "name": "B", "itemIDs": [], "created": 1}]})"},
         {"bundle ids not strings",
          R"({"bundles": [{"id": "b", "name": "B", "itemIDs": [1], "folderIDs": [], "created": 1}]})"},
         {"device without sentCount", R"({"devices": [{"id": "d", "name": "P", "token": "t", "paired": 1}]})"},
@@ -245,8 +291,8 @@ TEST(IndexFileTest, TwoCaseTargetFailsWithItsMessage) {
 }
 
 TEST(IndexFileTest, WholeNumberFloatsReadAsIntegers) {
-    const Library library =
-        decodeOrFail(R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 2048.0, "created": 1}]})");
+    const Library library = decodeOrFail(
+        R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 2048.0, "created": 1}]})");
     ASSERT_EQ(library.items.size(), 1u);
     EXPECT_EQ(library.items[0].size, 2048);
 }

@@ -72,22 +72,24 @@ TEST(LibraryTest, LookupsReturnTheFirstExactMatch) {
 
 TEST(LibraryTest, FoldersSortLikeAFileManager) {
     Library library;
-    library.folders = {folder("10", "a 10"), folder("2", "A 2"), folder("1", "a 1"), folder("child", "a 0", "1"),
-                       folder("f10", "Folder 10"), folder("f2", "Folder 2")};
+    library.folders = {folder("10", "a 10"),        folder("2", "A 2"),         folder("1", "a 1"),
+                       folder("child", "a 0", "1"), folder("f10", "Folder 10"), folder("f2", "Folder 2")};
     EXPECT_EQ(ids(library.foldersIn(std::nullopt)), (std::vector<std::string>{"1", "2", "10", "f2", "f10"}));
     EXPECT_EQ(ids(library.foldersIn(std::string("1"))), std::vector<std::string>{"child"});
 }
 
 TEST(LibraryTest, EqualFolderNamesKeepListOrder) {
     Library library;
-    library.folders = {folder("x", "Photos"), folder("y", "photos"), folder("z", "PHOTOS"), folder("a", "Alpha")};
+    library.folders = {folder("x", "Photos"), folder("y", "photos"), folder("z", "PHOTOS"),
+                       folder("a", "Alpha")};
     EXPECT_EQ(ids(library.foldersIn(std::nullopt)), (std::vector<std::string>{"a", "x", "y", "z"}));
 }
 
 TEST(LibraryTest, ItemsAreNewestFirstAndStableForEqualInstants) {
     Library library;
-    library.items = {item("old", std::nullopt, 1), item("same1", std::nullopt, 5), item("new", std::nullopt, 9),
-                     item("same2", std::nullopt, 5), item("elsewhere", std::string("f"), 7)};
+    library.items = {item("old", std::nullopt, 1), item("same1", std::nullopt, 5),
+                     item("new", std::nullopt, 9), item("same2", std::nullopt, 5),
+                     item("elsewhere", std::string("f"), 7)};
     EXPECT_EQ(ids(library.itemsIn(std::nullopt)), (std::vector<std::string>{"new", "same1", "same2", "old"}));
     EXPECT_EQ(ids(library.itemsIn(std::string("f"))), std::vector<std::string>{"elsewhere"});
     EXPECT_EQ(ids(library.allItemsNewestFirst()),
@@ -104,7 +106,8 @@ TEST(LibraryTest, ReceivedItemsAreThoseWithASender) {
 
 TEST(LibraryTest, ChildCountCountsFoldersAndItemsDirectlyInside) {
     Library library = tree();
-    library.items = {item("i1", std::string("top")), item("i2", std::string("inner")), item("i3", std::nullopt)};
+    library.items = {item("i1", std::string("top")), item("i2", std::string("inner")),
+                     item("i3", std::nullopt)};
     EXPECT_EQ(library.childCount("top"), 2u);   // Inner and i1
     EXPECT_EQ(library.childCount("inner"), 2u); // Deep and i2
     EXPECT_EQ(library.childCount("unknown"), 0u);
@@ -181,7 +184,8 @@ TEST(LibraryTest, BundleSharesCoverListedItemsAndFoldersBelowListedFolders) {
     // The parent of a bundled folder is not in the bundle.
     EXPECT_FALSE(library.shareIncludes(s, item("z", std::string("top"))));
     EXPECT_FALSE(library.shareIncludes(s, item("r", std::nullopt)));
-    EXPECT_FALSE(library.shareIncludes(share("gone", ShareTarget::bundle("missing")), item("loose", std::nullopt)));
+    EXPECT_FALSE(
+        library.shareIncludes(share("gone", ShareTarget::bundle("missing")), item("loose", std::nullopt)));
     EXPECT_FALSE(library.folderIsInBundle(std::nullopt, library.bundles[0]));
 }
 
@@ -192,8 +196,12 @@ TEST(LibraryTest, ActiveShareSkipsStoppedAndExpiredAndPrefersTheEarliest) {
     expired.expires = Date{100};
     Share exact = share("exact", target);
     exact.expires = Date{50};
-    library.shares = {share("stopped", target, Date{10}), expired, exact, share("other", ShareTarget::item("j")),
-                      share("first", target), share("second", target)};
+    library.shares = {share("stopped", target, Date{10}),
+                      expired,
+                      exact,
+                      share("other", ShareTarget::item("j")),
+                      share("first", target),
+                      share("second", target)};
     EXPECT_EQ(library.activeShare(target, Date{50})->token, "expired");
     EXPECT_EQ(library.activeShare(target, Date{100})->token, "first");
     EXPECT_FALSE(library.activeShare(ShareTarget::folder(), Date{0}));
@@ -215,7 +223,8 @@ TEST(LibraryTest, FollowableSharesAreActiveFolderAndBundleSharesOnly) {
                       share("other", ShareTarget::folder(std::string("other"))),
                       share("inbox", ShareTarget::inbox()),
                       share("bundle", ShareTarget::bundle("b"))};
-    EXPECT_EQ(tokens(library.followableShares(it, Date{0})), (std::vector<std::string>{"whole", "inner", "bundle"}));
+    EXPECT_EQ(tokens(library.followableShares(it, Date{0})),
+              (std::vector<std::string>{"whole", "inner", "bundle"}));
 }
 
 TEST(LibraryTest, LocationNamesJoinThePath) {

@@ -44,9 +44,9 @@ TEST(ShareTargetTest, EqualityAndHashingFollowCaseAndId) {
     EXPECT_NE(ShareTarget::folder(), ShareTarget::folder(std::string("")));
     EXPECT_NE(ShareTarget::item("x"), ShareTarget::bundle("x"));
     EXPECT_NE(ShareTarget::folder(std::string("x")), ShareTarget::item("x"));
-    const std::unordered_set<ShareTarget> set{ShareTarget::folder(), ShareTarget::folder(std::string("x")),
+    const std::unordered_set<ShareTarget> set{ShareTarget::folder(),  ShareTarget::folder(std::string("x")),
                                               ShareTarget::item("x"), ShareTarget::bundle("x"),
-                                              ShareTarget::inbox(), ShareTarget::item("x")};
+                                              ShareTarget::inbox(),   ShareTarget::item("x")};
     EXPECT_EQ(set.size(), 5u);
     EXPECT_TRUE(set.contains(ShareTarget::bundle("x")));
 }

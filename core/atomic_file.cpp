@@ -1,0 +1,88 @@
+#include "atomic_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace AtomicFile {
+namespace {
+
+/// Closes a descriptor when the scope ends.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd)
+        : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    /// Closes now, reporting the error a deferred write may only show here.
+    int close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
+
+[[noreturn]] void fail(const char* what, const std::filesystem::path& path, int error) {
+    throw std::filesystem::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+}
+
+void writeAll(int fd, std::string_view contents, const std::filesystem::path& path) {
+    while (!contents.empty()) {
+        const ssize_t written = ::write(fd, contents.data(), contents.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail("write", path, errno);
+        }
+        contents.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+} // namespace
+
+void write(const std::filesystem::path& path, std::string_view contents, mode_t mode) {
+    std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        fail("create temporary file", temporary, errno);
+    }
+    try {
+        if (::fchmod(fd.get(), mode) != 0) {
+            fail("chmod", temporary, errno);
+        }
+        writeAll(fd.get(), contents, temporary);
+        if (::fsync(fd.get()) != 0) {
+            fail("fsync", temporary, errno);
+        }
+        if (fd.close() != 0) {
+            fail("close", temporary, errno);
+        }
+        if (::rename(temporary.c_str(), path.c_str()) != 0) {
+            fail("rename", path, errno);
+        }
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    // The rename is durable only once the directory entry is on disk.
+    FileDescriptor directory(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.get() >= 0) {
+        ::fsync(directory.get());
+    }
+}
+
+} // namespace AtomicFile

@@ -1,0 +1,360 @@
+#include "library_store.h"
+
+#include "atomic_file.h"
+#include "index_file.h"
+#include "names.h"
+#include "text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// The index file's text, or nothing when it is missing. Throws when it exists but cannot be read.
+std::optional<std::string> readIndex(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        throw std::runtime_error("unreadable index");
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        throw std::runtime_error("unreadable index");
+    }
+    return text.str();
+}
+
+std::vector<std::string> names(const std::vector<Folder>& folders) {
+    std::vector<std::string> result;
+    result.reserve(folders.size());
+    for (const Folder& f : folders) {
+        result.push_back(f.name);
+    }
+    return result;
+}
+
+template <typename Record>
+Record* findByID(std::vector<Record>& records, std::string_view id) {
+    const auto found =
+        std::find_if(records.begin(), records.end(), [&](const Record& r) { return r.id == id; });
+    return found == records.end() ? nullptr : &*found;
+}
+
+/// Moves a file, copying across file systems.
+void moveFile(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    fs::rename(from, to, error);
+    if (error == std::errc::cross_device_link) {
+        fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+        fs::remove(from);
+    } else if (error) {
+        throw fs::filesystem_error("move", from, to, error);
+    }
+}
+
+} // namespace
+
+LibraryStore::LibraryStore(Path rootPath, Clock now)
+    : root(std::move(rootPath))
+    , filesDir(root / "files")
+    , indexURL(root / "library.json")
+    , now_(std::move(now)) {
+    // The index holds the phones' secret tokens: the directory is private to the user.
+    const bool existed = fs::exists(root);
+    fs::create_directories(root);
+    std::error_code ignored;
+    if (!existed) {
+        fs::permissions(root, fs::perms::owner_all, fs::perm_options::replace, ignored);
+    }
+    fs::create_directories(filesDir);
+    try {
+        if (const auto text = readIndex(indexURL)) {
+            library_ = IndexFile::decode(*text);
+        }
+    } catch (const std::exception&) {
+        library_ = Library{};
+        indexNeedsSetAside_ = true;
+    }
+}
+
+void LibraryStore::setOnChange(std::function<void()> onChange) {
+    std::lock_guard guard(lock_);
+    onChange_ = std::move(onChange);
+}
+
+Library LibraryStore::snapshot() const {
+    std::lock_guard guard(lock_);
+    return library_;
+}
+
+void LibraryStore::save() {
+    std::error_code error;
+    if (indexNeedsSetAside_) {
+        // Keep the file we could not read for the user to recover; never write over it.
+        const auto seconds = static_cast<long long>(std::floor(now_().unixSeconds()));
+        fs::path aside = indexURL;
+        aside += ".unreadable-" + std::to_string(seconds);
+        fs::rename(indexURL, aside, error);
+        if (error && error != std::errc::no_such_file_or_directory) {
+            return; // try again at the next save rather than lose it
+        }
+        indexNeedsSetAside_ = false;
+    }
+    try {
+        AtomicFile::write(indexURL, IndexFile::encode(library_), 0600);
+        ++indexWrites_;
+    } catch (const std::exception&) {
+        // The in-memory library stays authoritative; the next successful save catches up.
+    }
+}
+
+// ---- Files and folders ----
+
+std::vector<Item> LibraryStore::addFile(const Path& source, const OptionalID& folderID,
+                                        const OptionalID& receivedFrom, bool move) {
+    std::error_code error;
+    const auto status = fs::status(source, error);
+    if (error || !fs::exists(status)) {
+        throw LibraryError(LibraryError::notFound);
+    }
+    if (!fs::is_directory(status)) {
+        return {storeFile(source, folderID, receivedFrom, move)};
+    }
+
+    const Folder folder = addFolder(source.filename().string(), folderID);
+    std::vector<Path> entries;
+    for (fs::directory_iterator it(source, error), end; !error && it != end; it.increment(error)) {
+        const Path& entry = it->path();
+        if (entry.filename().string().starts_with(".")) {
+            continue;
+        }
+        // Never follow a link into a directory: it could loop or lead out of the chosen tree. Broken links
+        // and special files (a FIFO would block the copy forever) have nothing to store.
+        std::error_code statusError;
+        const auto linkStatus = fs::symlink_status(entry, statusError);
+        const auto targetStatus = fs::status(entry, statusError);
+        if (statusError || (fs::is_symlink(linkStatus) && fs::is_directory(targetStatus)) ||
+            !(fs::is_regular_file(targetStatus) || fs::is_directory(targetStatus))) {
+            continue;
+        }
+        entries.push_back(entry);
+    }
+    std::vector<Item> added;
+    for (const Path& entry : entries) {
+        auto items = addFile(entry, folder.id, receivedFrom, move);
+        added.insert(added.end(), std::make_move_iterator(items.begin()),
+                     std::make_move_iterator(items.end()));
+    }
+    return added;
+}
+
+Item LibraryStore::storeFile(const Path& source, const OptionalID& folderID, const OptionalID& receivedFrom,
+                             bool move) {
+    const std::string id = Names::newID();
+    const std::string name = Names::safeFileName(source.filename().string());
+    const Path directory = filesDir / id;
+    fs::create_directories(directory);
+    const Path stored = directory / name;
+    if (move) {
+        moveFile(source, stored);
+    } else {
+        fs::copy_file(source, stored);
+    }
+    std::error_code error;
+    const auto bytes = fs::file_size(stored, error);
+    const Item item{
+        .id = id,
+        .folderID = folderID,
+        .kind = ItemKind::file,
+        .name = name,
+        .size = error ? 0 : static_cast<std::int64_t>(bytes),
+        .created = now_(),
+        .receivedFrom = receivedFrom,
+    };
+    mutate([&](Library& library) { library.items.push_back(item); });
+    return item;
+}
+
+Folder LibraryStore::addFolder(std::string_view name, const OptionalID& parentID) {
+    return mutate([&](Library& library) {
+        const auto siblings = names(library.foldersIn(parentID));
+        Folder folder{Names::newID(), Names::unique(Names::safeFileName(name), siblings), parentID, now_()};
+        library.folders.push_back(folder);
+        return folder;
+    });
+}
+
+std::optional<Item> LibraryStore::addText(std::string_view text, const OptionalID& folderID,
+                                          const OptionalID& receivedFrom) {
+    const std::string trimmed = Text::trimmed(text);
+    if (trimmed.empty()) {
+        return std::nullopt;
+    }
+    auto [kind, name, content] = Names::classify(trimmed);
+    return mutate([&](Library& library) {
+        Item item{
+            .id = Names::newID(),
+            .folderID = folderID,
+            .kind = kind,
+            .name = name,
+            .size = static_cast<std::int64_t>(content.size()),
+            .created = now_(),
+            .content = content,
+            .receivedFrom = receivedFrom,
+        };
+        library.items.push_back(item);
+        return item;
+    });
+}
+
+void LibraryStore::renameItem(std::string_view id, std::string_view proposed) {
+    const std::string newName = Names::safeFileName(proposed);
+    const auto item = snapshot().item(id);
+    if (!item || item->name == newName) {
+        return;
+    }
+    if (item->kind == ItemKind::file) {
+        std::error_code error;
+        fs::rename(fileURL(*item), filesDir / item->id / newName, error);
+        if (error) {
+            return;
+        }
+    }
+    mutate([&](Library& library) {
+        if (Item* found = findByID(library.items, id)) {
+            found->name = newName;
+        }
+    });
+}
+
+void LibraryStore::renameFolder(std::string_view id, std::string_view proposed) {
+    mutate([&](Library& library) {
+        Folder* folder = findByID(library.folders, id);
+        if (!folder) {
+            return;
+        }
+        std::vector<std::string> siblings;
+        for (const Folder& sibling : library.foldersIn(folder->parentID)) {
+            if (sibling.id != folder->id) {
+                siblings.push_back(sibling.name);
+            }
+        }
+        folder->name = Names::unique(Names::safeFileName(proposed), siblings);
+    });
+}
+
+bool LibraryStore::moveItem(std::string_view id, const OptionalID& folderID) {
+    return mutate([&](Library& library) {
+        Item* item = findByID(library.items, id);
+        if (!item || item->folderID == folderID) {
+            return false;
+        }
+        if (folderID && !findByID(library.folders, *folderID)) {
+            return false;
+        }
+        item->folderID = folderID;
+        return true;
+    });
+}
+
+bool LibraryStore::moveFolder(std::string_view id, const OptionalID& parentID) {
+    return mutate([&](Library& library) {
+        Folder* folder = findByID(library.folders, id);
+        if (!folder || folder->parentID == parentID) {
+            return false;
+        }
+        // Like items, a folder never moves into a folder that does not exist: it would vanish from view.
+        if (parentID && !findByID(library.folders, *parentID)) {
+            return false;
+        }
+        if (library.folderIsInside(parentID, folder->id)) {
+            return false;
+        }
+        const auto taken = names(library.foldersIn(parentID));
+        folder->name = Names::unique(folder->name, taken);
+        folder->parentID = parentID;
+        return true;
+    });
+}
+
+std::optional<fs::path> LibraryStore::storedDirectory(std::string_view id) const {
+    if (id.empty() || id == "." || id == ".." || id.find('/') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return filesDir / id;
+}
+
+void LibraryStore::deleteItem(std::string_view id) {
+    if (const auto directory = storedDirectory(id)) {
+        std::error_code ignored;
+        fs::remove_all(*directory, ignored);
+    }
+    mutate([&](Library& library) {
+        std::erase_if(library.items, [&](const Item& item) { return item.id == id; });
+        forget({std::string(id)}, {}, library, now_());
+    });
+}
+
+void LibraryStore::deleteFolder(std::string_view id) {
+    const Library current = snapshot();
+    const auto dead = current.descendantFolderIDs(std::string(id));
+    std::set<std::string> doomed;
+    for (const Item& item : current.items) {
+        if (item.folderID && dead.contains(*item.folderID)) {
+            doomed.insert(item.id);
+            if (const auto directory = storedDirectory(item.id)) {
+                std::error_code ignored;
+                fs::remove_all(*directory, ignored);
+            }
+        }
+    }
+    mutate([&](Library& library) {
+        std::erase_if(library.folders, [&](const Folder& f) { return dead.contains(f.id); });
+        std::erase_if(library.items, [&](const Item& item) { return doomed.contains(item.id); });
+        forget(doomed, dead, library, now_());
+    });
+}
+
+void LibraryStore::forget(const std::set<std::string>& items, const std::set<std::string>& folders,
+                          Library& library, Date at) {
+    std::set<std::string> emptied;
+    for (ShareBundle& bundle : library.bundles) {
+        std::erase_if(bundle.itemIDs, [&](const std::string& id) { return items.contains(id); });
+        std::erase_if(bundle.folderIDs, [&](const std::string& id) { return folders.contains(id); });
+        if (bundle.itemIDs.empty() && bundle.folderIDs.empty()) {
+            emptied.insert(bundle.id);
+        }
+    }
+    for (Share& share : library.shares) {
+        if (share.stopped) {
+            continue;
+        }
+        const auto& id = share.target.id();
+        bool dead = false;
+        switch (share.target.kind()) {
+        case ShareTarget::Kind::item:
+            dead = items.contains(*id);
+            break;
+        case ShareTarget::Kind::folder:
+            dead = id && folders.contains(*id);
+            break;
+        case ShareTarget::Kind::bundle:
+            dead = emptied.contains(*id);
+            break;
+        case ShareTarget::Kind::inbox:
+            break;
+        }
+        if (dead) {
+            share.stopped = at;
+        }
+    }
+}
