@@ -26,9 +26,9 @@ struct Classification {
 /// A fresh random UUID (version 4), canonical form in lower case.
 std::string newID();
 
-/// A name safe as one path component: no "/" or ":", no control characters, no leading dots, at
-/// most 200 user-perceived characters (long names cut to 180 plus their extension) and at most 255
-/// bytes of UTF-8; "file" when nothing is left.
+/// A name safe as one path component: no "/" or ":", no control characters, no leading dots; names
+/// over 200 user-perceived characters cut to 180 plus their extension; never over 255 bytes of UTF-8;
+/// "file" when nothing is left.
 std::string safeFileName(std::string_view name);
 
 /// `name`, or `name` + " N" for the first N from 2 whose lower-cased form is not among the

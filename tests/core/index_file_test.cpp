@@ -296,3 +296,21 @@ TEST(IndexFileTest, WholeNumberFloatsReadAsIntegers) {
     ASSERT_EQ(library.items.size(), 1u);
     EXPECT_EQ(library.items[0].size, 2048);
 }
+
+TEST(IndexFileTest, EveryCharacterRoundTripsThroughEscaping) {
+    std::string awkward;
+    for (int c = 0; c < 0x80; ++c) {
+        awkward += static_cast<char>(c);
+    }
+    awkward += "\u00e9\u2028\U0001F600/\\\"";
+    Library library;
+    library.items.push_back(
+        {.id = "i", .kind = ItemKind::text, .name = awkward, .created = Date{1}, .content = awkward});
+    library.deviceFolders[awkward] = "f";
+    const std::string text = IndexFile::encode(library);
+    EXPECT_EQ(decodeOrFail(text), library);
+    // Control characters never reach the file raw.
+    for (char c : text) {
+        EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+    }
+}

@@ -15,7 +15,10 @@
 /// A store on a fresh temporary library with a fake clock, counting its change notifications.
 class StoreFixture : public ::testing::Test {
 protected:
-    StoreFixture() { open(); }
+    explicit StoreFixture(const std::filesystem::path& base = std::filesystem::temp_directory_path())
+        : dir(base) {
+        open();
+    }
 
     /// (Re)opens the store on the same directory.
     void open() {

@@ -2,11 +2,14 @@
 
 #include <filesystem>
 
-/// A fresh directory under the system's temporary directory, removed with everything in it when the
-/// object goes away.
+/// A fresh directory, removed with everything in it when the object goes away.
 class TempDir {
 public:
-    TempDir();
+    /// A directory under `base`, by default the system's temporary directory.
+    explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path());
+    /// /dev/shm when the machine has it: memory-backed, so fsync costs nothing. For tests whose subject
+    /// is not the disk and that write thousands of times.
+    static std::filesystem::path memoryBackedBase();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
