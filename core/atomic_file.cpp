@@ -55,7 +55,10 @@ void writeAll(int fd, std::string_view contents, const std::filesystem::path& pa
 } // namespace
 
 void write(const std::filesystem::path& path, std::string_view contents, mode_t mode) {
-    std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string hidden = ".";
+    hidden += path.filename().string();
+    hidden += ".XXXXXX";
+    std::string temporary = (path.parent_path() / hidden).string();
     FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         fail("create temporary file", temporary, errno);
