@@ -41,8 +41,9 @@ std::optional<PairedDevice> LibraryStore::claimPairing(std::string_view code, st
         }
         pairingCodes_.erase(found);
     }
-    std::string name =
-        Text::prefixScalars(Text::removingControlCharacters(Text::trimmed(deviceName)), maxDeviceName);
+    // Trimmed again once invisible format characters are gone, so that they cannot leave a blank name.
+    std::string name = Text::prefixScalars(
+        Text::trimmed(Text::removingControlCharacters(Text::trimmed(deviceName))), maxDeviceName);
     if (name.empty()) {
         name = "Phone";
     }
