@@ -5,8 +5,10 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
+    libasio-dev
     nlohmann-json3-dev libicu-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,0 +1,472 @@
+#include "http.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+namespace {
+
+constexpr std::string_view headTerminator = "\r\n\r\n";
+constexpr std::string_view lineBreak = "\r\n";
+
+HTTPParseResult invalid() {
+    return {HTTPParseResult::Invalid{}};
+}
+
+/// Length of the well-formed UTF-8 scalar starting at `index`, or 0 when the bytes there are not one
+/// (stray continuation byte, truncated sequence, overlong form, surrogate, or past U+10FFFF).
+std::size_t scalarLength(std::string_view text, std::size_t index) {
+    const auto lead = static_cast<unsigned char>(text[index]);
+    std::size_t trailing = 0;
+    char32_t value = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+        return 1;
+    } else if ((lead & 0xe0) == 0xc0) {
+        trailing = 1, value = lead & 0x1f, minimum = 0x80;
+    } else if ((lead & 0xf0) == 0xe0) {
+        trailing = 2, value = lead & 0x0f, minimum = 0x800;
+    } else if ((lead & 0xf8) == 0xf0) {
+        trailing = 3, value = lead & 0x07, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() - index <= trailing) {
+        return 0;
+    }
+    for (std::size_t offset = 1; offset <= trailing; ++offset) {
+        const auto byte = static_cast<unsigned char>(text[index + offset]);
+        if ((byte & 0xc0) != 0x80) {
+            return 0;
+        }
+        value = (value << 6) | (byte & 0x3f);
+    }
+    if (value < minimum || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff)) {
+        return 0;
+    }
+    return trailing + 1;
+}
+
+bool isValidUTF8(std::string_view text) {
+    for (std::size_t index = 0; index < text.size();) {
+        const std::size_t length = scalarLength(text, index);
+        if (length == 0) {
+            return false;
+        }
+        index += length;
+    }
+    return true;
+}
+
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isAlpha(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+int hexValue(char c) {
+    if (isDigit(c)) {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+/// RFC 3986 section 2.3.
+bool isUnreserved(char c) {
+    return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+/// RFC 3986 section 3.3: pchar without pct-encoded, which the caller handles.
+bool isPlainPathChar(char c) {
+    constexpr std::string_view subDelimsAndMore = "!$&'()*+,;=:@";
+    return isUnreserved(c) || subDelimsAndMore.find(c) != std::string_view::npos;
+}
+
+/// Every character is a pchar, a complete percent escape, or one of `extra`.
+bool isWellFormedURIPart(std::string_view part, std::string_view extra) {
+    for (std::size_t index = 0; index < part.size(); ++index) {
+        const char c = part[index];
+        if (c == '%') {
+            if (part.size() - index < 3 || hexValue(part[index + 1]) < 0 || hexValue(part[index + 2]) < 0) {
+                return false;
+            }
+            index += 2;
+        } else if (!isPlainPathChar(c) && extra.find(c) == std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// The bytes behind the escapes; expects escapes already checked by isWellFormedURIPart.
+std::string percentDecodedBytes(std::string_view raw) {
+    std::string bytes;
+    bytes.reserve(raw.size());
+    for (std::size_t index = 0; index < raw.size(); ++index) {
+        if (raw[index] == '%' && raw.size() - index >= 3) {
+            const int high = hexValue(raw[index + 1]);
+            const int low = hexValue(raw[index + 2]);
+            if (high >= 0 && low >= 0) {
+                bytes += static_cast<char>(high * 16 + low);
+                index += 2;
+                continue;
+            }
+        }
+        bytes += raw[index];
+    }
+    return bytes;
+}
+
+/// Decoded text, or the raw form when the decoded bytes are not UTF-8.
+std::string decodedOrRaw(std::string_view raw) {
+    std::string decoded = percentDecodedBytes(raw);
+    return isValidUTF8(decoded) ? decoded : std::string(raw);
+}
+
+std::string_view trimmed(std::string_view text) {
+    constexpr std::string_view blanks = " \t";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+std::vector<std::string_view> requestLinePieces(std::string_view line) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    while (start <= line.size()) {
+        std::size_t end = line.find(' ', start);
+        if (end == std::string_view::npos) {
+            end = line.size();
+        }
+        if (end > start) {
+            pieces.push_back(line.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return pieces;
+}
+
+/// Fills segments, query and hasTrailingSlash from an origin-form target (RFC 9112 section 3.2.1);
+/// false when the target is not one.
+bool parseTarget(std::string_view target, HTTPRequest& request) {
+    // Absolute-form and asterisk-form are for proxies and OPTIONS; this server answers neither.
+    if (target.empty() || target.front() != '/') {
+        return false;
+    }
+    const std::size_t pathEnd = std::min(target.find_first_of("?#"), target.size());
+    const std::string_view path = target.substr(0, pathEnd);
+    std::string_view query;
+    std::string_view fragment;
+    std::string_view rest = target.substr(pathEnd);
+    if (!rest.empty() && rest.front() == '?') {
+        const std::size_t queryEnd = std::min(rest.find('#'), rest.size());
+        query = rest.substr(1, queryEnd - 1);
+        rest = rest.substr(queryEnd);
+    }
+    if (!rest.empty()) {
+        fragment = rest.substr(1);
+    }
+    if (!isWellFormedURIPart(path, "/") || !isWellFormedURIPart(query, "/?") ||
+        !isWellFormedURIPart(fragment, "/?")) {
+        return false;
+    }
+
+    for (std::size_t start = 0; start < path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        if (end > start) {
+            const std::string_view raw = path.substr(start, end - start);
+            const std::string bytes = percentDecodedBytes(raw);
+            // ".." in any spelling would climb out of a share; a NUL would cut a file name short in
+            // any C interface below us. Checked on the bytes, so a raw fallback cannot hide a NUL.
+            if (bytes == ".." || bytes.find('\0') != std::string::npos) {
+                return false;
+            }
+            request.segments.push_back(isValidUTF8(bytes) ? bytes : std::string(raw));
+        }
+        start = end + 1;
+    }
+
+    for (std::size_t start = 0; start < query.size();) {
+        const std::size_t end = std::min(query.find('&', start), query.size());
+        const std::string_view item = query.substr(start, end - start);
+        if (!item.empty()) {
+            const std::size_t equals = item.find('=');
+            const std::string_view name = item.substr(0, equals);
+            const std::string_view value =
+                equals == std::string_view::npos ? std::string_view() : item.substr(equals + 1);
+            request.query[decodedOrRaw(name)] = decodedOrRaw(value);
+        }
+        start = end + 1;
+    }
+
+    request.hasTrailingSlash = path.size() >= 2 && path.back() == '/';
+    return true;
+}
+
+/// Strict decimal: one optional sign, then digits only; nothing on overflow or any other character.
+std::optional<std::int64_t> strictInt64(std::string_view text, bool allowMinus) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || (allowMinus && text.front() == '-'))) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    constexpr auto maximum = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    const std::uint64_t limit = negative ? maximum + 1 : maximum;
+    std::uint64_t magnitude = 0;
+    for (const char c : text) {
+        if (!isDigit(c)) {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (magnitude > (limit - digit) / 10) {
+            return std::nullopt;
+        }
+        magnitude = magnitude * 10 + digit;
+    }
+    if (!negative) {
+        return static_cast<std::int64_t>(magnitude);
+    }
+    if (magnitude == maximum + 1) {
+        return std::numeric_limits<std::int64_t>::min();
+    }
+    return -static_cast<std::int64_t>(magnitude);
+}
+
+} // namespace
+
+std::optional<std::int64_t> HTTPRequest::contentLength() const {
+    const auto found = headers.find("content-length");
+    if (found == headers.end()) {
+        return std::nullopt;
+    }
+    return strictInt64(found->second, true);
+}
+
+namespace HTTP {
+
+HTTPParseResult parse(std::string_view buffer) {
+    // A terminator starting past maxHeaderBytes makes the head too long anyway, so the search never
+    // needs to look further: body bytes already in the buffer cost nothing on every call.
+    const std::string_view searched = buffer.substr(0, maxHeaderBytes + headTerminator.size());
+    const std::size_t end = searched.find(headTerminator);
+    if (end == std::string_view::npos) {
+        if (buffer.size() > maxHeaderBytes) {
+            return invalid();
+        }
+        return {HTTPParseResult::Incomplete{}};
+    }
+    if (end > maxHeaderBytes) {
+        return invalid();
+    }
+    const std::string_view text = buffer.substr(0, end);
+    if (!isValidUTF8(text)) {
+        return invalid();
+    }
+
+    HTTPRequest request;
+    const std::size_t lineEnd = std::min(text.find(lineBreak), text.size());
+    const std::vector<std::string_view> pieces = requestLinePieces(text.substr(0, lineEnd));
+    if (pieces.size() != 3 || !pieces[2].starts_with("HTTP/1.")) {
+        return invalid();
+    }
+    request.method.reserve(pieces[0].size());
+    for (const char c : pieces[0]) {
+        request.method += asciiUpper(c);
+    }
+    const std::string_view target = pieces[1];
+
+    // Empty, or a line break followed by the next field line.
+    std::string_view rest = text.substr(lineEnd);
+    while (!rest.empty()) {
+        rest.remove_prefix(lineBreak.size());
+        const std::string_view line = rest.substr(0, std::min(rest.find(lineBreak), rest.size()));
+        rest.remove_prefix(line.size());
+        // Obsolete line folding (RFC 9112 section 5.2) is refused along with any other line
+        // that is not a field.
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) {
+            return invalid();
+        }
+        std::string name(trimmed(line.substr(0, colon)));
+        std::transform(name.begin(), name.end(), name.begin(), asciiLower);
+        request.headers[std::move(name)] = std::string(trimmed(line.substr(colon + 1)));
+    }
+
+    if (!parseTarget(target, request)) {
+        return invalid();
+    }
+    return {HTTPParseResult::Request{std::move(request), end + headTerminator.size()}};
+}
+
+ByteRangeResult range(const std::optional<std::string>& value, std::int64_t size) {
+    constexpr std::string_view unit = "bytes=";
+    if (!value || !value->starts_with(unit)) {
+        return ByteRangeResult::whole();
+    }
+    const std::string_view spec = std::string_view(*value).substr(unit.size());
+    // Several ranges would need a multipart answer; serving the whole is allowed (RFC 9110 14.2).
+    const std::size_t dash = spec.find('-');
+    if (spec.find(',') != std::string_view::npos || dash == std::string_view::npos) {
+        return ByteRangeResult::whole();
+    }
+    const std::string_view first = spec.substr(0, dash);
+    const std::string_view last = spec.substr(dash + 1);
+
+    if (!first.empty()) {
+        // No minus sign is accepted, so a start is never negative and `size - 1` cannot overflow.
+        const std::optional<std::int64_t> start = strictInt64(first, false);
+        if (!start || *start >= size) {
+            return ByteRangeResult::unsatisfiable();
+        }
+        if (last.empty()) {
+            return ByteRangeResult::partial(*start, size - 1);
+        }
+        const std::int64_t end = std::min(strictInt64(last, false).value_or(-1), size - 1);
+        if (end < *start) {
+            return ByteRangeResult::unsatisfiable();
+        }
+        return ByteRangeResult::partial(*start, end);
+    }
+
+    const std::optional<std::int64_t> suffix = strictInt64(last, false);
+    if (!suffix || *suffix < 1 || size < 1) {
+        return ByteRangeResult::unsatisfiable();
+    }
+    return ByteRangeResult::partial(std::max<std::int64_t>(0, size - *suffix), size - 1);
+}
+
+std::string head(int status, const Headers& headers) {
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason(status)) + "\r\n";
+    for (const auto& [name, value] : headers) {
+        text += name;
+        text += ": ";
+        text += value;
+        text += "\r\n";
+    }
+    text += "Connection: close\r\n\r\n";
+    return text;
+}
+
+std::string_view reason(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 204:
+        return "No Content";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 410:
+        return "Gone";
+    case 413:
+        return "Payload Too Large";
+    case 416:
+        return "Range Not Satisfiable";
+    default:
+        return "Error";
+    }
+}
+
+std::string contentDisposition(std::string_view name, bool isInline) {
+    // RFC 6266 section 4.3: a plain quoted filename for old clients, filename* (RFC 8187) for the rest.
+    std::string fallback;
+    for (std::size_t index = 0; index < name.size();) {
+        const std::size_t length = scalarLength(name, index);
+        const auto byte = static_cast<unsigned char>(name[index]);
+        // Anything that is not printable ASCII, or could end the quoted string, must not reach the
+        // header: a CR or LF in a file name would otherwise inject header lines.
+        const bool plain = length == 1 && byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\';
+        fallback += plain ? name[index] : '_';
+        index += length == 0 ? 1 : length;
+    }
+    constexpr std::string_view hexDigits = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : name) {
+        if (isUnreserved(c)) {
+            encoded += c;
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            encoded += '%';
+            encoded += hexDigits[byte >> 4];
+            encoded += hexDigits[byte & 0x0f];
+        }
+    }
+    return std::string(isInline ? "inline" : "attachment") + "; filename=\"" + fallback +
+           "\"; filename*=UTF-8''" + encoded;
+}
+
+std::string_view mimeType(std::string_view name) {
+    const std::size_t slash = name.rfind('/');
+    const std::string_view component = slash == std::string_view::npos ? name : name.substr(slash + 1);
+    const std::size_t dot = component.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) {
+        return "application/octet-stream";
+    }
+    std::string extension(component.substr(dot + 1));
+    std::transform(extension.begin(), extension.end(), extension.begin(), asciiLower);
+
+    struct Entry {
+        std::string_view extension;
+        std::string_view type;
+    };
+    constexpr std::array<Entry, 15> table = {{
+        {"jpg", "image/jpeg"},
+        {"jpeg", "image/jpeg"},
+        {"png", "image/png"},
+        {"gif", "image/gif"},
+        {"heic", "image/heic"},
+        {"webp", "image/webp"},
+        {"pdf", "application/pdf"},
+        {"mp4", "video/mp4"},
+        {"m4v", "video/mp4"},
+        {"mov", "video/quicktime"},
+        {"mp3", "audio/mpeg"},
+        {"m4a", "audio/mp4"},
+        {"txt", "text/plain; charset=utf-8"},
+        {"md", "text/plain; charset=utf-8"},
+        {"zip", "application/zip"},
+    }};
+    for (const auto& entry : table) {
+        if (entry.extension == extension) {
+            return entry.type;
+        }
+    }
+    return "application/octet-stream";
+}
+
+} // namespace HTTP

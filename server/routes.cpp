@@ -1,0 +1,22 @@
+// The request router: which route answers which path.
+#include "server/page_style.h"
+#include "server/request_handler.h"
+#include "server/tesk_server.h"
+
+void RequestHandler::route(const HTTPRequest& request, std::string body) {
+    (void)body;
+    const auto& segments = request.segments;
+    if (segments.empty()) {
+        respondHTML(200,
+                    PageStyle::notice(
+                        "Tesk", "This Mac shares files with Tesk. Ask its owner for a link or a QR code."));
+        return;
+    }
+    if (segments.size() == 1 && segments[0] == "icon.png") {
+        if (const auto icon = server_.iconPNG()) {
+            respond(200, {{"Content-Type", "image/png"}, {"Cache-Control", "public, max-age=86400"}}, *icon);
+            return;
+        }
+    }
+    respondText(404, "Not found");
+}

@@ -1,0 +1,272 @@
+#include "server/tesk_server.h"
+
+#include "server/request_handler.h"
+
+#include <algorithm>
+#include <asio/bind_executor.hpp>
+#include <asio/ip/v6_only.hpp>
+#include <asio/post.hpp>
+#include <future>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// Two threads keep one slow disk read from stalling every other phone; more buys nothing on a laptop.
+std::size_t threadCount() {
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4);
+}
+
+/// An acceptor listening on `port` (0: any), dual-stack where the machine has IPv6, else IPv4 only.
+std::optional<asio::ip::tcp::acceptor> listenOn(asio::io_context& io, std::uint16_t port,
+                                                std::error_code& error) {
+    for (const auto protocol : {asio::ip::tcp::v6(), asio::ip::tcp::v4()}) {
+        asio::ip::tcp::acceptor acceptor(io);
+        error = {};
+        acceptor.open(protocol, error);
+        if (error) {
+            continue; // no IPv6 on this machine: try IPv4
+        }
+        if (protocol == asio::ip::tcp::v6()) {
+            acceptor.set_option(asio::ip::v6_only(false), error);
+        }
+        // Lets a restarted Tesk take its port back while old connections sit in TIME_WAIT.
+        acceptor.set_option(asio::socket_base::reuse_address(true), error);
+        acceptor.bind(asio::ip::tcp::endpoint(protocol, port), error);
+        if (!error) {
+            acceptor.listen(asio::socket_base::max_listen_connections, error);
+        }
+        if (!error) {
+            return acceptor;
+        }
+        if (error != asio::error::address_family_not_supported) {
+            return std::nullopt; // a real failure for this port; IPv4 would fail the same way
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits limits)
+    : store_(store)
+    , limits_(limits)
+    , uploadsDir_(store.root / "incoming")
+    , work_(asio::make_work_guard(io_))
+    , listenerStrand_(asio::make_strand(io_))
+    , macName_(std::move(macName)) {
+    // Nothing can be in flight yet: whatever an earlier run left half-received is garbage.
+    std::error_code ignored;
+    for (fs::directory_iterator it(uploadsDir_, ignored), end; !ignored && it != end; it.increment(ignored)) {
+        std::error_code removeError;
+        fs::remove_all(it->path(), removeError);
+    }
+    fs::create_directories(uploadsDir_, ignored);
+    for (std::size_t i = 0; i < threadCount(); ++i) {
+        threads_.emplace_back([this] { io_.run(); });
+    }
+}
+
+TeskServer::~TeskServer() {
+    stop();
+    std::vector<std::shared_ptr<RequestHandler>> open;
+    {
+        std::lock_guard guard(connectionsLock_);
+        for (const auto& [key, handler] : connections_) {
+            open.push_back(handler);
+        }
+    }
+    for (const auto& handler : open) {
+        handler->closeSoon();
+    }
+    work_.reset();
+    io_.stop();
+    for (auto& thread : threads_) {
+        thread.join();
+    }
+    std::lock_guard guard(connectionsLock_);
+    connections_.clear();
+}
+
+void TeskServer::start(const std::vector<std::uint16_t>& preferredPorts) {
+    std::vector<std::uint16_t> candidates = preferredPorts;
+    candidates.push_back(0);
+    std::error_code lastError;
+    for (const std::uint16_t candidate : candidates) {
+        std::error_code error;
+        auto acceptor = listenOn(io_, candidate, error);
+        if (!acceptor) {
+            lastError = error;
+            continue;
+        }
+        const auto bound = acceptor->local_endpoint(error).port();
+        if (error || bound == 0) {
+            continue;
+        }
+        asio::post(listenerStrand_,
+                   [this, a = std::make_shared<asio::ip::tcp::acceptor>(std::move(*acceptor))]() mutable {
+                       acceptor_.emplace(std::move(*a));
+                       accept();
+                   });
+        port_ = bound;
+        return;
+    }
+    if (!lastError) {
+        lastError = std::make_error_code(std::errc::address_in_use);
+    }
+    throw std::system_error(lastError, "listen");
+}
+
+void TeskServer::stop() {
+    std::promise<void> stopped;
+    auto done = stopped.get_future();
+    asio::post(listenerStrand_, [this, &stopped] {
+        if (acceptor_) {
+            std::error_code ignored;
+            acceptor_->close(ignored);
+            acceptor_.reset();
+        }
+        stopped.set_value();
+    });
+    // The caller expects nothing to be accepted once stop returns.
+    if (!io_.stopped()) {
+        done.wait();
+    }
+}
+
+void TeskServer::accept() {
+    if (!acceptor_) {
+        return;
+    }
+    acceptor_->async_accept(
+        asio::make_strand(io_),
+        asio::bind_executor(listenerStrand_, [this](std::error_code error, asio::ip::tcp::socket socket) {
+            if (!acceptor_ || error == asio::error::operation_aborted) {
+                return;
+            }
+            if (!error) {
+                admit(std::move(socket));
+            }
+            accept();
+        }));
+}
+
+void TeskServer::admit(asio::ip::tcp::socket socket) {
+    std::shared_ptr<RequestHandler> handler;
+    std::shared_ptr<RequestHandler> displaced;
+    {
+        std::lock_guard guard(connectionsLock_);
+        if (connections_.size() >= limits_.maxConnections) {
+            // Make room by dropping whoever has waited longest without sending a head; a full house of
+            // busy transfers turns the newcomer away instead.
+            auto oldest = connections_.end();
+            for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+                if (!it->second->hasHead() && (oldest == connections_.end() ||
+                                               it->second->acceptedAt() < oldest->second->acceptedAt())) {
+                    oldest = it;
+                }
+            }
+            if (oldest == connections_.end()) {
+                std::error_code ignored;
+                socket.close(ignored);
+                return;
+            }
+            displaced = oldest->second;
+            connections_.erase(oldest);
+        }
+        handler = std::make_shared<RequestHandler>(std::move(socket), *this);
+        connections_.emplace(handler.get(), handler);
+    }
+    if (displaced) {
+        displaced->closeSoon();
+    }
+    handler->setOnClose([this, key = handler.get()] {
+        std::lock_guard guard(connectionsLock_);
+        connections_.erase(key);
+    });
+    handler->start();
+}
+
+std::size_t TeskServer::connectionCount() const {
+    std::lock_guard guard(connectionsLock_);
+    return connections_.size();
+}
+
+std::string TeskServer::macName() const {
+    std::lock_guard guard(propertiesLock_);
+    return macName_;
+}
+
+void TeskServer::setMacName(std::string name) {
+    std::lock_guard guard(propertiesLock_);
+    macName_ = std::move(name);
+}
+
+std::optional<std::string> TeskServer::localHostName() const {
+    std::lock_guard guard(propertiesLock_);
+    return localHostName_;
+}
+
+void TeskServer::setLocalHostName(std::optional<std::string> name) {
+    std::lock_guard guard(propertiesLock_);
+    localHostName_ = std::move(name);
+}
+
+std::shared_ptr<const std::string> TeskServer::iconPNG() const {
+    std::lock_guard guard(propertiesLock_);
+    return iconPNG_;
+}
+
+void TeskServer::setIconPNG(std::optional<std::string> png) {
+    auto icon = png ? std::make_shared<const std::string>(std::move(*png)) : nullptr;
+    std::lock_guard guard(propertiesLock_);
+    iconPNG_ = std::move(icon);
+}
+
+void TeskServer::setOnEvent(EventHandler handler) {
+    auto shared = handler ? std::make_shared<const EventHandler>(std::move(handler)) : nullptr;
+    std::lock_guard guard(propertiesLock_);
+    onEvent_ = std::move(shared);
+}
+
+void TeskServer::emit(const ServerEvent& event) const {
+    std::shared_ptr<const EventHandler> handler;
+    {
+        std::lock_guard guard(propertiesLock_);
+        handler = onEvent_;
+    }
+    if (handler) {
+        (*handler)(event);
+    }
+}
+
+std::optional<std::string> TeskServer::followBase() const {
+    std::lock_guard guard(followLock_);
+    return followBase_;
+}
+
+void TeskServer::setFollowBase(std::optional<std::string> base) {
+    std::lock_guard guard(followLock_);
+    followBase_ = std::move(base);
+}
+
+std::optional<std::string> TeskServer::deviceBase() const {
+    std::lock_guard guard(followLock_);
+    return deviceBase_;
+}
+
+void TeskServer::setDeviceBase(std::optional<std::string> base) {
+    std::lock_guard guard(followLock_);
+    deviceBase_ = std::move(base);
+}
+
+void TeskServer::setRouter(Router router) {
+    auto shared = router ? std::make_shared<const Router>(std::move(router)) : nullptr;
+    std::lock_guard guard(propertiesLock_);
+    router_ = std::move(shared);
+}
+
+std::shared_ptr<const TeskServer::Router> TeskServer::router() const {
+    std::lock_guard guard(propertiesLock_);
+    return router_;
+}

@@ -1,0 +1,49 @@
+#include "app/local_network.h"
+
+#include <gtest/gtest.h>
+
+using LocalNetwork::InterfaceAddress;
+
+namespace {
+
+InterfaceAddress up(std::string name, std::string address) {
+    return {std::move(name), std::move(address), true, true, false};
+}
+
+} // namespace
+
+TEST(LocalNetworkTest, SkipsLoopbackVirtualDownAndSelfAssignedInterfaces) {
+    const std::vector<InterfaceAddress> list{
+        {"lo", "127.0.0.1", true, true, true},
+        up("docker0", "172.17.0.1"),
+        up("br-1234", "172.18.0.1"),
+        up("virbr0", "192.168.122.1"),
+        up("veth9", "10.9.9.9"),
+        up("tun0", "10.8.0.2"),
+        up("wg0", "10.7.0.2"),
+        {"eth1", "10.0.0.9", true, false, false},   // not running
+        {"enp3s0", "10.0.0.8", false, true, false}, // down
+        up("wlan0", "169.254.10.10"),
+    };
+    EXPECT_FALSE(LocalNetwork::choose(list, std::nullopt));
+}
+
+TEST(LocalNetworkTest, PrefersTheDefaultRouteInterfaceElseTheFirstCandidate) {
+    const std::vector<InterfaceAddress> list{up("docker0", "172.17.0.1"), up("enp0s31f6", "10.0.0.5"),
+                                             up("wlp2s0", "192.168.1.20"), up("eth0", "10.1.1.1")};
+    EXPECT_EQ(LocalNetwork::choose(list, std::string("wlp2s0")), "192.168.1.20");
+    EXPECT_EQ(LocalNetwork::choose(list, std::nullopt), "10.0.0.5");
+    // A default route through a virtual interface does not make it a candidate.
+    EXPECT_EQ(LocalNetwork::choose(list, std::string("docker0")), "10.0.0.5");
+}
+
+TEST(LocalNetworkTest, ReadsTheDefaultRouteInterface) {
+    const std::string routes =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+        "docker0\t000011AC\t00000000\t0001\t0\t0\t0\t0000FFFF\t0\t0\t0\n"
+        "wlp2s0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+        "wlp2s0\t0001A8C0\t00000000\t0001\t0\t0\t600\t00FFFFFF\t0\t0\t0\n";
+    EXPECT_EQ(LocalNetwork::defaultRouteInterface(routes), "wlp2s0");
+    EXPECT_FALSE(LocalNetwork::defaultRouteInterface("Iface\tDestination\n"));
+    EXPECT_FALSE(LocalNetwork::defaultRouteInterface(""));
+}

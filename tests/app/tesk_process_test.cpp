@@ -1,0 +1,181 @@
+// The tesk executable as a user runs it: started in a fresh home, stopped by a signal.
+#include "support/raw_client.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+/// A running tesk with its standard output and error captured.
+class TeskProcess {
+public:
+    TeskProcess(const fs::path& dataHome, std::vector<std::string> arguments) {
+        int out[2];
+        int err[2];
+        EXPECT_EQ(pipe(out), 0);
+        EXPECT_EQ(pipe(err), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
+
+        std::vector<std::string> environment{"XDG_DATA_HOME=" + dataHome.string(),
+                                             "HOME=" + dataHome.string()};
+        std::vector<char*> envp;
+        for (auto& entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        arguments.insert(arguments.begin(), TESK_EXECUTABLE);
+        std::vector<char*> argv;
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid_, TESK_EXECUTABLE, &actions, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+
+    ~TeskProcess() {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        ::close(out_);
+        ::close(err_);
+    }
+
+    /// The first line of standard output, waiting up to `timeout`.
+    std::string firstLine(std::chrono::milliseconds timeout = 10s) {
+        std::string line;
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) {
+                continue;
+            }
+            char c;
+            if (read(out_, &c, 1) != 1 || c == '\n') {
+                break;
+            }
+            line += c;
+        }
+        return line;
+    }
+
+    std::string standardError() {
+        std::string text;
+        char buffer[4096];
+        ssize_t got;
+        while ((got = read(err_, buffer, sizeof buffer)) > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+        return text;
+    }
+
+    void signal(int number) { kill(pid_, number); }
+
+    /// The exit status, or -1 if it did not exit normally within `timeout`.
+    int wait(std::chrono::milliseconds timeout = 10s) {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < until) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    bool exited_ = false;
+};
+
+} // namespace
+
+TEST(TeskProcessTest, HeadlessRunPrintsItsAddressServesAndStopsOnSigterm) {
+    TempDir home;
+    TeskProcess tesk(home.path(), {"--headless", "--port", "0"});
+    const std::string line = tesk.firstLine();
+    ASSERT_TRUE(line.starts_with("Tesk is sharing at http://")) << line;
+    const auto colon = line.rfind(':');
+    const int port = std::stoi(line.substr(colon + 1));
+    ASSERT_GT(port, 0);
+
+    const std::string response = request(static_cast<std::uint16_t>(port), "GET / HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\n"));
+    EXPECT_NE(response.find("This Mac shares files with Tesk."), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(home.path() / "Tesk" / "files"));
+    EXPECT_TRUE(fs::is_directory(home.path() / "Tesk" / "incoming"));
+
+    tesk.signal(SIGTERM);
+    EXPECT_EQ(tesk.wait(), 0);
+}
+
+TEST(TeskProcessTest, SigintAlsoStopsCleanly) {
+    TempDir home;
+    TeskProcess tesk(home.path(), {"--headless", "--port", "0"});
+    ASSERT_TRUE(tesk.firstLine().starts_with("Tesk is sharing at"));
+    tesk.signal(SIGINT);
+    EXPECT_EQ(tesk.wait(), 0);
+}
+
+TEST(TeskProcessTest, LibraryThatCannotBeCreatedEndsWithStatusOne) {
+    TempDir home;
+    // A file where the data directory should be: nothing can be created below it, not even by root.
+    std::ofstream(home.path() / "blocked") << "not a directory";
+    TeskProcess tesk(home.path() / "blocked", {"--headless", "--port", "0"});
+    EXPECT_EQ(tesk.wait(), 1);
+    const std::string error = tesk.standardError();
+    EXPECT_NE(
+        error.find("Tesk couldn't open its library at " + (home.path() / "blocked" / "Tesk").string() + "."),
+        std::string::npos)
+        << error;
+    EXPECT_EQ(tesk.firstLine(100ms), "");
+}
+
+TEST(TeskProcessTest, PortInUseFallsBackAndReportsThePortUsed) {
+    TempDir home;
+    TeskProcess first(home.path() / "a", {"--headless", "--port", "0"});
+    const std::string line = first.firstLine();
+    const std::string port = line.substr(line.rfind(':') + 1);
+    TeskProcess second(home.path() / "b", {"--headless", "--port", port});
+    const std::string secondLine = second.firstLine();
+    ASSERT_TRUE(secondLine.starts_with("Tesk is sharing at http://")) << secondLine;
+    EXPECT_NE(secondLine.substr(secondLine.rfind(':') + 1), port);
+    first.signal(SIGTERM);
+    second.signal(SIGTERM);
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(second.wait(), 0);
+}
+
+TEST(TeskProcessTest, UnknownArgumentsAreRefused) {
+    TempDir home;
+    TeskProcess tesk(home.path(), {"--bogus"});
+    EXPECT_EQ(tesk.wait(), 2);
+    EXPECT_NE(tesk.standardError().find("usage: tesk"), std::string::npos);
+}
