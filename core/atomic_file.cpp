@@ -1,5 +1,7 @@
 #include "atomic_file.h"
 
+#include "unique_fd.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -9,31 +11,6 @@
 
 namespace AtomicFile {
 namespace {
-
-/// Closes a descriptor when the scope ends.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    /// Closes now, reporting the error a deferred write may only show here.
-    int close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 [[noreturn]] void fail(const char* what, const std::filesystem::path& path, int error) {
     throw std::filesystem::filesystem_error(what, path, std::error_code(error, std::generic_category()));
@@ -59,7 +36,7 @@ void write(const std::filesystem::path& path, std::string_view contents, mode_t 
     hidden += path.filename().string();
     hidden += ".XXXXXX";
     std::string temporary = (path.parent_path() / hidden).string();
-    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         fail("create temporary file", temporary, errno);
     }
@@ -82,7 +59,7 @@ void write(const std::filesystem::path& path, std::string_view contents, mode_t 
         throw;
     }
     // The rename is durable only once the directory entry is on disk.
-    FileDescriptor directory(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd directory(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() >= 0) {
         ::fsync(directory.get());
     }

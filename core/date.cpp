@@ -1,5 +1,6 @@
 #include "date.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,7 +13,12 @@ Date Date::now() {
 }
 
 std::string Date::iso8601() const {
-    const auto seconds = static_cast<std::time_t>(std::floor(unixSeconds()));
+    // A damaged index can hold any number; keep the conversion defined (years 0 to 9999).
+    constexpr double earliest = -62167219200.0;
+    constexpr double latest = 253402300799.0;
+    const double unix = unixSeconds();
+    const double clamped = std::isnan(unix) ? 0.0 : std::clamp(std::floor(unix), earliest, latest);
+    const auto seconds = static_cast<std::time_t>(clamped);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
     char text[64];

@@ -430,6 +430,20 @@ std::string contentDisposition(std::string_view name, bool isInline) {
            "\"; filename*=UTF-8''" + encoded;
 }
 
+std::optional<std::string> percentDecoded(std::string_view text) {
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        if (text[index] == '%' &&
+            (text.size() - index < 3 || hexValue(text[index + 1]) < 0 || hexValue(text[index + 2]) < 0)) {
+            return std::nullopt;
+        }
+    }
+    std::string decoded = percentDecodedBytes(text);
+    if (!isValidUTF8(decoded)) {
+        return std::nullopt;
+    }
+    return decoded;
+}
+
 std::string_view mimeType(std::string_view name) {
     const std::size_t slash = name.rfind('/');
     const std::string_view component = slash == std::string_view::npos ? name : name.substr(slash + 1);

@@ -108,6 +108,10 @@ std::string_view reason(int status);
 /// characters as "_") and the UTF-8 filename* form.
 std::string contentDisposition(std::string_view name, bool isInline);
 
+/// `text` with its percent escapes decoded (encodeURIComponent's inverse; "+" stays "+"), or nothing
+/// when an escape is malformed or the result is not UTF-8.
+std::optional<std::string> percentDecoded(std::string_view text);
+
 /// The MIME type for a file name's extension; "application/octet-stream" when unknown.
 std::string_view mimeType(std::string_view name);
 

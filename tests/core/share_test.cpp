@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <unordered_set>
 
 TEST(ShareTest, ActiveUntilStrictlyBeforeExpiry) {
@@ -56,4 +57,8 @@ TEST(DateTest, ReferenceDateAndISO8601) {
     EXPECT_EQ(Date{0}.iso8601(), "2001-01-01T00:00:00Z");
     EXPECT_EQ(Date{-0.5}.iso8601(), "2000-12-31T23:59:59Z");
     EXPECT_EQ(Date{86400 * 365 + 3661.9}.iso8601(), "2002-01-01T01:01:01Z");
+    // Whatever a damaged index holds, the text stays a date.
+    EXPECT_EQ(Date{1e300}.iso8601(), "9999-12-31T23:59:59Z");
+    EXPECT_EQ(Date{-1e300}.iso8601(), "0000-01-01T00:00:00Z");
+    EXPECT_EQ(Date{std::nan("")}.iso8601(), "1970-01-01T00:00:00Z");
 }
