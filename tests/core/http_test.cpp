@@ -527,3 +527,13 @@ TEST(HTTPParseTest, RandomHeadsNeverYieldUnsafeRequests) {
     // The generator must actually produce requests, or the checks above prove nothing.
     EXPECT_GT(requests, 400);
 }
+
+TEST(HTTPPercentDecodedTest, DecodesWhatEncodeURIComponentMakes) {
+    EXPECT_EQ(HTTP::percentDecoded("caf%C3%A9%20menu.txt"), "caf\u00e9 menu.txt");
+    EXPECT_EQ(HTTP::percentDecoded("a+b"), "a+b");
+    EXPECT_EQ(HTTP::percentDecoded(""), "");
+    EXPECT_EQ(HTTP::percentDecoded("%2F%2e%2E"), "/..");
+    EXPECT_FALSE(HTTP::percentDecoded("bad%zz"));
+    EXPECT_FALSE(HTTP::percentDecoded("cut%4"));
+    EXPECT_FALSE(HTTP::percentDecoded("%FF%FE")); // not UTF-8
+}
