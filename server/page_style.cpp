@@ -77,6 +77,8 @@ h1{font-size:26px;line-height:1.15;font-weight:700;letter-spacing:-.01em;margin:
 .notice{max-width:480px;margin:40px auto 0;padding:0 20px;text-align:center}
 .notice h1{font-size:22px;margin:0 0 8px}
 .notice p{margin:0;color:var(--dim)}
+.drop h2{margin:0 0 6px;font-size:19px;line-height:1.25}
+.drop p{margin:0;font-size:15px;color:var(--dim)}
 .hidden{display:none!important}
 )css";
 

@@ -1,15 +1,23 @@
 #pragma once
 
 #include "core/http.h"
+#include "core/library.h"
+#include "core/unique_fd.h"
 
-#include <array>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
+
+#include <array>
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TeskServer;
 
@@ -52,11 +60,45 @@ public:
     /// Routes that read the whole request body say so: the connection then closes without draining.
     void setBodyConsumed() { unreadBody_ = false; }
 
+    // ---- Downloads ----
+
+    /// Answers the download of one item of `share`: a file streamed with ranges, a link or note as text.
+    void sendItem(const Item& item, const HTTPRequest& request, const Share& share);
+    /// Streams `remaining` bytes of `file` from its current position, one chunk in flight at a time;
+    /// `done(true)` once every byte was handed to the network.
+    void pump(std::shared_ptr<UniqueFd> file, std::int64_t remaining, std::function<void(bool)> done);
+
+    // ---- Uploads ----
+
+    /// Stores what the request's body holds and names the sender; throws LibraryError or a file error.
+    using FinishUpload = std::function<std::pair<Item, std::string>(const std::filesystem::path& file)>;
+
+    /// A file posted to a share's "upload".
+    void receiveUpload(const HTTPRequest& request, std::string initialBody, const Share& share,
+                       const Library& library);
+    /// Streams the body into incoming/<uuid>/upload.part, has `finish` store it, reports the event and
+    /// answers; the directory is removed on every path.
+    void streamUpload(const HTTPRequest& request, std::string initialBody, FinishUpload finish);
+    /// Reads a body of 1 to 65536 bytes into memory; nothing when it is larger, missing or cut short.
+    void readSmallBody(const HTTPRequest& request, std::string initial,
+                       std::function<void(std::optional<std::string>)> done);
+
 private:
     void readHead();
     void onRead(const std::error_code& error, std::size_t bytes);
     /// Dispatches a complete request: exactly once per connection.
     void route(const HTTPRequest& request, std::string body);
+    void routeShare(const HTTPRequest& request, const std::string& token,
+                    const std::vector<std::string>& rest, std::string body);
+
+    struct Upload;
+    /// Reads the rest of an upload's body into its file, at most 1 MiB per read.
+    void readBody(std::shared_ptr<Upload> upload, std::function<void(bool)> done);
+    /// Reads until `length` bytes of a small body are in `buffer`.
+    void readSmallRest(std::shared_ptr<std::string> buffer, std::size_t length,
+                       std::function<void(std::optional<std::string>)> done);
+    /// Sends bytes that must stay alive until written (kept in `outgoing_`), then calls `then`.
+    void sendHead(std::string head, std::function<void(bool)> then);
 
     /// Arms the deadline; when it fires before being re-armed or cancelled the connection is closed.
     void armDeadline(std::chrono::milliseconds after);
@@ -74,6 +116,8 @@ private:
     std::array<char, 65536> readBuffer_{};
     /// The response (head and body) while it is being written.
     std::string outgoing_;
+    /// The read buffer of a streamed body; allocated only for uploads.
+    std::vector<char> bodyBuffer_;
     /// The request announced more body than has been read.
     bool unreadBody_ = false;
     bool closed_ = false;

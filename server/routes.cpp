@@ -4,7 +4,6 @@
 #include "server/tesk_server.h"
 
 void RequestHandler::route(const HTTPRequest& request, std::string body) {
-    (void)body;
     const auto& segments = request.segments;
     if (segments.empty()) {
         respondHTML(200,
@@ -17,6 +16,10 @@ void RequestHandler::route(const HTTPRequest& request, std::string body) {
             respond(200, {{"Content-Type", "image/png"}, {"Cache-Control", "public, max-age=86400"}}, *icon);
             return;
         }
+    }
+    if (segments.size() >= 2 && segments[0] == "s") {
+        routeShare(request, segments[1], {segments.begin() + 2, segments.end()}, std::move(body));
+        return;
     }
     respondText(404, "Not found");
 }

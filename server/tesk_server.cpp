@@ -2,10 +2,11 @@
 
 #include "server/request_handler.h"
 
-#include <algorithm>
 #include <asio/bind_executor.hpp>
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
+
+#include <algorithm>
 #include <future>
 
 namespace fs = std::filesystem;

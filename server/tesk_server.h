@@ -8,6 +8,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/strand.hpp>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>

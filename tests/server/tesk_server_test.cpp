@@ -4,10 +4,10 @@
 #include "support/raw_client.h"
 #include "support/temp_dir.h"
 
+#include <asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <asio/ip/tcp.hpp>
 #include <condition_variable>
 #include <fstream>
 #include <sys/resource.h>

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 RawClient::RawClient(std::uint16_t port) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -73,6 +74,51 @@ std::string RawClient::readAll(std::chrono::milliseconds timeout) {
         }
         result.append(buffer, static_cast<std::size_t>(got));
     }
+}
+
+std::size_t RawClient::drain(std::chrono::milliseconds timeout) {
+    std::size_t total = 0;
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return total;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            return total;
+        }
+        const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
+        if (got <= 0) {
+            return total;
+        }
+        total += static_cast<std::size_t>(got);
+    }
+}
+
+std::string RawClient::readExactly(std::size_t bytes, std::chrono::milliseconds timeout) {
+    std::string result;
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    char buffer[65536];
+    while (result.size() < bytes) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            break;
+        }
+        const ssize_t got = ::recv(fd_, buffer, std::min(sizeof buffer, bytes - result.size()), 0);
+        if (got <= 0) {
+            break;
+        }
+        result.append(buffer, static_cast<std::size_t>(got));
+    }
+    return result;
 }
 
 bool RawClient::closedWithin(std::chrono::milliseconds timeout) {

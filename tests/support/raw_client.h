@@ -19,6 +19,10 @@ public:
     void shutdownSend();
     /// Everything until the server closes, or until `timeout` passes.
     std::string readAll(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    /// Reads and drops everything until the server closes or `timeout` passes; the number of bytes.
+    std::size_t drain(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    /// Reads until `bytes` have arrived (or the server closes, or `timeout` passes).
+    std::string readExactly(std::size_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     /// Whether the server closed the connection within `timeout` (reading and dropping what arrives).
     bool closedWithin(std::chrono::milliseconds timeout);
     /// Closes now.

@@ -1,0 +1,256 @@
+// Request bodies: files streamed to disk, small bodies read into memory.
+#include "core/library_error.h"
+#include "core/names.h"
+#include "core/text.h"
+#include "server/request_handler.h"
+#include "server/tesk_server.h"
+
+#include <asio/write.hpp>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t maxReadBytes = 1 << 20;
+constexpr std::size_t maxSmallBody = 65536;
+constexpr std::size_t maxSenderCharacters = 40;
+/// Room left on the library's disk after any upload, so the index can still be saved.
+constexpr std::uint64_t reservedDiskBytes = 64ull << 20;
+
+const std::string continueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
+const HTTP::Headers jsonHeaders{{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
+
+std::optional<std::string> header(const HTTPRequest& request, const std::string& name) {
+    const auto found = request.headers.find(name);
+    return found == request.headers.end() ? std::nullopt : std::optional(found->second);
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+/// Whether the disk under `directory` can take `bytes` and still keep the reserve free.
+bool fits(const fs::path& directory, std::int64_t bytes) {
+    struct statvfs info {};
+    if (::statvfs(directory.c_str(), &info) != 0) {
+        return true; // cannot tell: let the write itself fail if the disk is full
+    }
+    const std::uint64_t available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    return available > reservedDiskBytes &&
+           static_cast<std::uint64_t>(bytes) <= available - reservedDiskBytes;
+}
+
+} // namespace
+
+/// One streamed upload: its directory, its open file and how far it got.
+struct RequestHandler::Upload {
+    fs::path directory;
+    UniqueFd file;
+    std::int64_t received = 0;
+    std::int64_t length = 0;
+
+    fs::path path() const { return directory / "upload.part"; }
+    /// Closes the file and removes the directory; errors are of no further use.
+    void cleanUp() {
+        file.reset();
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+};
+
+void RequestHandler::receiveUpload(const HTTPRequest& request, std::string initialBody, const Share& share,
+                                   const Library& library) {
+    if (!share.allowsUploads) {
+        respondText(403, "This link doesn't accept files");
+        return;
+    }
+    std::optional<std::string> destination;
+    if (const auto found = request.query.find("folder");
+        found != request.query.end() && !found->second.empty()) {
+        destination = found->second;
+    }
+    bool allowed = true;
+    switch (share.target.kind()) {
+    case ShareTarget::Kind::folder:
+        allowed = (!destination || library.folder(destination)) &&
+                  library.folderIsInside(destination, share.target.id());
+        break;
+    case ShareTarget::Kind::bundle: {
+        const auto bundle = library.bundle(*share.target.id());
+        allowed = bundle && (!destination || library.folderIsInBundle(destination, *bundle));
+        break;
+    }
+    case ShareTarget::Kind::item:
+    case ShareTarget::Kind::inbox:
+        break;
+    }
+    if (!allowed) {
+        respondText(403, "Not allowed");
+        return;
+    }
+    std::string name = "file";
+    if (const auto raw = header(request, "x-tesk-name")) {
+        name = HTTP::percentDecoded(*raw).value_or("file");
+    }
+    const std::string sender =
+        Text::prefixCharacters(header(request, "x-tesk-device").value_or("a browser"), maxSenderCharacters);
+    streamUpload(request, std::move(initialBody),
+                 [this, name, share, destination, sender](const fs::path& file) {
+                     Item item = server_.store().receiveUpload(file, name, share, destination, sender);
+                     return std::pair{std::move(item), sender};
+                 });
+}
+
+void RequestHandler::streamUpload(const HTTPRequest& request, std::string initialBody, FinishUpload finish) {
+    const auto length = request.contentLength();
+    if (!length || *length <= 0) {
+        respondText(400, "Missing Content-Length");
+        return;
+    }
+    if (!fits(server_.uploadsDir().parent_path(), *length)) {
+        respondText(413, "Couldn't save the file");
+        return;
+    }
+    auto upload = std::make_shared<Upload>();
+    upload->directory = server_.uploadsDir() / Names::newID();
+    upload->length = *length;
+    std::error_code error;
+    fs::create_directories(upload->directory, error);
+    if (!error) {
+        upload->file.reset(::open(upload->path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    }
+    if (error || !upload->file) {
+        upload->cleanUp();
+        respondText(500, "Couldn't save the file");
+        return;
+    }
+    if (const auto expect = header(request, "expect");
+        expect && Text::lowercased(*expect) == "100-continue") {
+        asio::async_write(socket_, asio::buffer(continueResponse),
+                          [self = shared_from_this()](std::error_code, std::size_t) {});
+    }
+    const std::size_t first = std::min<std::size_t>(initialBody.size(), static_cast<std::size_t>(*length));
+    if (!writeAll(upload->file.get(), initialBody.data(), first)) {
+        upload->cleanUp();
+        respondText(500, "Couldn't save the file");
+        return;
+    }
+    upload->received = static_cast<std::int64_t>(first);
+
+    auto done = [self = shared_from_this(), upload, finish = std::move(finish)](bool success) {
+        if (upload->file.close() != 0) {
+            success = false; // a write the disk could not complete shows up here
+        }
+        if (!success) {
+            upload->cleanUp();
+            self->close();
+            return;
+        }
+        self->setBodyConsumed();
+        try {
+            auto [item, sender] = finish(upload->path());
+            upload->cleanUp();
+            self->server_.emit(ServerEvent{ServerEvent::Received{item, sender}});
+            self->respond(201, jsonHeaders, R"({"ok":true})");
+        } catch (const LibraryError& error) {
+            upload->cleanUp();
+            self->respondText(error.code() == LibraryError::notFound ? 404 : 500, "Couldn't save the file");
+        } catch (const std::exception&) {
+            upload->cleanUp();
+            self->respondText(500, "Couldn't save the file");
+        }
+    };
+    if (upload->received >= upload->length) {
+        done(true);
+        return;
+    }
+    armDeadline(server_.limits().transferIdle);
+    readBody(upload, std::move(done));
+}
+
+void RequestHandler::readBody(std::shared_ptr<Upload> upload, std::function<void(bool)> done) {
+    bodyBuffer_.resize(maxReadBytes);
+    const auto wanted =
+        std::min<std::size_t>(static_cast<std::size_t>(upload->length - upload->received), maxReadBytes);
+    socket_.async_read_some(asio::buffer(bodyBuffer_.data(), wanted),
+                            [self = shared_from_this(), upload,
+                             done = std::move(done)](std::error_code error, std::size_t bytes) mutable {
+                                if (self->closed_) {
+                                    done(false);
+                                    return;
+                                }
+                                if (bytes > 0) {
+                                    if (!writeAll(upload->file.get(), self->bodyBuffer_.data(), bytes)) {
+                                        done(false);
+                                        return;
+                                    }
+                                    upload->received += static_cast<std::int64_t>(bytes);
+                                    self->armDeadline(self->server_.limits().transferIdle);
+                                }
+                                if (upload->received >= upload->length) {
+                                    self->bodyBuffer_ = {};
+                                    done(true);
+                                } else if (error) {
+                                    done(false);
+                                } else {
+                                    self->readBody(upload, std::move(done));
+                                }
+                            });
+}
+
+void RequestHandler::readSmallBody(const HTTPRequest& request, std::string initial,
+                                   std::function<void(std::optional<std::string>)> done) {
+    const auto length = request.contentLength();
+    if (!length || *length < 1 || *length > static_cast<std::int64_t>(maxSmallBody)) {
+        done(std::nullopt);
+        return;
+    }
+    auto buffer = std::make_shared<std::string>(std::move(initial));
+    if (buffer->size() > static_cast<std::size_t>(*length)) {
+        buffer->resize(static_cast<std::size_t>(*length));
+    }
+    if (buffer->size() == static_cast<std::size_t>(*length)) {
+        setBodyConsumed();
+        done(std::move(*buffer));
+        return;
+    }
+    armDeadline(server_.limits().transferIdle);
+    readSmallRest(buffer, static_cast<std::size_t>(*length), std::move(done));
+}
+
+void RequestHandler::readSmallRest(std::shared_ptr<std::string> buffer, std::size_t length,
+                                   std::function<void(std::optional<std::string>)> done) {
+    socket_.async_read_some(
+        asio::buffer(readBuffer_.data(), std::min(readBuffer_.size(), length - buffer->size())),
+        [self = shared_from_this(), buffer, length, done = std::move(done)](std::error_code error,
+                                                                            std::size_t bytes) mutable {
+            if (self->closed_) {
+                return;
+            }
+            buffer->append(self->readBuffer_.data(), bytes);
+            if (buffer->size() == length) {
+                self->setBodyConsumed();
+                done(std::move(*buffer));
+            } else if (error) {
+                done(std::nullopt);
+            } else {
+                self->readSmallRest(buffer, length, std::move(done));
+            }
+        });
+}

@@ -1,0 +1,187 @@
+#include "server_fixture.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+class UploadsTest : public ServerFixture {
+protected:
+    UploadsTest() {
+        top = store.addFolder("Top", std::nullopt);
+        inner = store.addFolder("Inner", top.id);
+        outside = store.addFolder("Outside", std::nullopt);
+    }
+
+    std::string post(const Share& share, const std::string& query, const std::string& headers,
+                     const std::string& body) {
+        return "POST /s/" + share.token + "/upload" + query + " HTTP/1.1\r\nHost: test\r\n" + headers +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    }
+
+    /// The single item that arrived, checked against what was sent.
+    Item onlyReceived() {
+        const auto items = store.snapshot().receivedItems();
+        EXPECT_EQ(items.size(), 1u);
+        return items.empty() ? Item{} : items.front();
+    }
+
+    bool incomingIsEmpty() const { return fs::is_empty(server.uploadsDir()); }
+
+    Folder top;
+    Folder inner;
+    Folder outside;
+};
+
+TEST_F(UploadsTest, BodyThatCameWithTheHeadIsStored) {
+    const Share share = store.share(ShareTarget::folder(top.id), ShareDuration::day, true);
+    const Response response =
+        send(post(share, "?folder=" + inner.id,
+                  "X-Tesk-Name: caf%C3%A9%20menu.txt\r\nX-Tesk-Device: Ana's iPhone\r\n", "espresso"));
+    EXPECT_EQ(response.status, 201);
+    EXPECT_EQ(response.headerLines,
+              (std::vector<std::string>{"Content-Type: application/json", "Cache-Control: no-store",
+                                        "Content-Length: 11", "Connection: close"}));
+    EXPECT_EQ(response.body, R"({"ok":true})");
+    const Item item = onlyReceived();
+    EXPECT_EQ(item.name, "caf\u00e9 menu.txt");
+    EXPECT_EQ(item.folderID, inner.id);
+    EXPECT_EQ(item.receivedFrom, "Ana's iPhone");
+    EXPECT_EQ(readFile(store.fileURL(item)), "espresso");
+    const auto events = this->events(1);
+    ASSERT_EQ(events.size(), 1u);
+    const auto* received = std::get_if<ServerEvent::Received>(&events[0].value);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->item.id, item.id);
+    EXPECT_EQ(received->from, "Ana's iPhone");
+    EXPECT_TRUE(incomingIsEmpty());
+}
+
+TEST_F(UploadsTest, LargeBodyIsStreamedInSeveralReads) {
+    const Share share = store.share(ShareTarget::folder(), ShareDuration::day, true);
+    std::string body(3 << 20, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<char>(i * 7 % 251);
+    }
+    RawClient client(server.port());
+    const std::string request = post(share, "", "X-Tesk-Name: big.bin\r\n", body);
+    // Sent in pieces so the server cannot have it all in its first read.
+    for (std::size_t offset = 0; offset < request.size(); offset += 256 * 1024) {
+        client.send(std::string_view(request).substr(offset, 256 * 1024));
+    }
+    EXPECT_EQ(parseResponse(client.readAll(std::chrono::seconds(20))).status, 201);
+    const Item item = onlyReceived();
+    EXPECT_EQ(item.size, static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(readFile(store.fileURL(item)), body);
+    EXPECT_FALSE(item.folderID);
+}
+
+TEST_F(UploadsTest, ContinueIsSentBeforeTheBodyOnTheSameConnection) {
+    const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    RawClient client(server.port());
+    client.send("POST /s/" + share.token +
+                "/upload HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 5\r\n\r\n");
+    EXPECT_EQ(client.readExactly(25), "HTTP/1.1 100 Continue\r\n\r\n");
+    client.send("hello");
+    const Response response = parseResponse(client.readAll());
+    EXPECT_EQ(response.status, 201);
+}
+
+TEST_F(UploadsTest, BodyCutOffLeavesNoResponseAndNoTemporaryFiles) {
+    const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    RawClient client(server.port());
+    client.send("POST /s/" + share.token + "/upload HTTP/1.1\r\nContent-Length: 1000\r\n\r\n" +
+                std::string(500, 'x'));
+    ASSERT_TRUE(eventually([&] { return !incomingIsEmpty(); }));
+    client.shutdownSend();
+    EXPECT_EQ(client.readAll(), "");
+    EXPECT_TRUE(eventually([&] { return incomingIsEmpty(); }));
+    EXPECT_TRUE(store.snapshot().items.empty());
+    EXPECT_TRUE(events().empty());
+}
+
+TEST_F(UploadsTest, RefusalsComeBeforeAnyBodyByte) {
+    const Share closed = store.share(ShareTarget::folder(top.id), ShareDuration::day, false);
+    const Share folderShare = store.share(ShareTarget::folder(inner.id), ShareDuration::day, true);
+    struct Case {
+        const char* why;
+        std::string request;
+        int status;
+        std::string body;
+    } cases[] = {
+        {"uploads off", post(closed, "?folder=" + top.id, "", "x"), 403, "This link doesn't accept files"},
+        {"no folder for a folder share", post(folderShare, "", "", "x"), 403, "Not allowed"},
+        {"folder above the share", post(folderShare, "?folder=" + top.id, "", "x"), 403, "Not allowed"},
+        {"folder beside the share", post(folderShare, "?folder=" + outside.id, "", "x"), 403, "Not allowed"},
+        {"missing folder", post(folderShare, "?folder=gone", "", "x"), 403, "Not allowed"},
+        {"no length", "POST /s/" + folderShare.token + "/upload?folder=" + inner.id + " HTTP/1.1\r\n\r\n",
+         400, "Missing Content-Length"},
+        {"zero length", post(folderShare, "?folder=" + inner.id, "", ""), 400, "Missing Content-Length"},
+        {"negative length",
+         "POST /s/" + folderShare.token + "/upload?folder=" + inner.id +
+             " HTTP/1.1\r\nContent-Length: -5\r\n\r\n",
+         400, "Missing Content-Length"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        // The client announces a body but sends none: the answer must not wait for it.
+        RawClient client(server.port());
+        client.send(c.request.substr(0, c.request.find("\r\n\r\n") + 4));
+        const Response response = parseResponse(client.readAll(std::chrono::seconds(5)));
+        EXPECT_EQ(response.status, c.status);
+        EXPECT_EQ(response.body, c.body);
+    }
+    EXPECT_TRUE(incomingIsEmpty());
+    EXPECT_TRUE(store.snapshot().items.empty());
+}
+
+TEST_F(UploadsTest, UploadLargerThanTheDiskCanHoldIsRefusedUpFront) {
+    const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    RawClient client(server.port());
+    client.send("POST /s/" + share.token + "/upload HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n");
+    const Response response = parseResponse(client.readAll());
+    EXPECT_EQ(response.status, 413);
+    EXPECT_EQ(response.body, "Couldn't save the file");
+    EXPECT_TRUE(incomingIsEmpty());
+}
+
+TEST_F(UploadsTest, NamesAndSendersAreDefaultedAndCut) {
+    const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    ASSERT_EQ(send(post(share, "", "", "a")).status, 201);
+    ASSERT_EQ(send(post(share, "",
+                        "X-Tesk-Name: bad%zzname\r\nX-Tesk-Device: " + std::string(60, 'P') + "\r\n", "b"))
+                  .status,
+              201);
+    const Library library = store.snapshot();
+    ASSERT_EQ(library.items.size(), 2u);
+    EXPECT_EQ(library.items[0].name, "file");
+    EXPECT_EQ(library.items[0].receivedFrom, "a browser");
+    EXPECT_EQ(library.items[1].name, "file");
+    EXPECT_EQ(library.items[1].receivedFrom, std::string(40, 'P'));
+    // Each sender gets a root folder of its own.
+    EXPECT_EQ(library.folder(library.items[0].folderID)->name, "From a browser");
+    EXPECT_EQ(library.folder(library.items[1].folderID)->name, "From " + std::string(40, 'P'));
+}
+
+TEST_F(UploadsTest, BundleSharesTakeFilesIntoTheirFoldersOrTheSendersFolder) {
+    const std::vector<ShareTarget> selection{ShareTarget::folder(inner.id), ShareTarget::folder(outside.id)};
+    const Share share = store.share(selection, ShareDuration::day).value();
+    EXPECT_EQ(send(post(share, "?folder=" + inner.id, "X-Tesk-Device: Bo\r\n", "1")).status, 201);
+    EXPECT_EQ(send(post(share, "", "X-Tesk-Device: Bo\r\n", "2")).status, 201);
+    EXPECT_EQ(send(post(share, "?folder=" + top.id, "X-Tesk-Device: Bo\r\n", "3")).status, 403);
+    const Library library = store.snapshot();
+    ASSERT_EQ(library.items.size(), 2u);
+    EXPECT_EQ(library.items[0].folderID, inner.id);
+    EXPECT_EQ(library.folder(library.items[1].folderID)->name, "From Bo");
+}
