@@ -1,5 +1,7 @@
 #include "http.h"
 
+#include "utf8.h"
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -11,51 +13,6 @@ constexpr std::string_view lineBreak = "\r\n";
 
 HTTPParseResult invalid() {
     return {HTTPParseResult::Invalid{}};
-}
-
-/// Length of the well-formed UTF-8 scalar starting at `index`, or 0 when the bytes there are not one
-/// (stray continuation byte, truncated sequence, overlong form, surrogate, or past U+10FFFF).
-std::size_t scalarLength(std::string_view text, std::size_t index) {
-    const auto lead = static_cast<unsigned char>(text[index]);
-    std::size_t trailing = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        return 1;
-    } else if ((lead & 0xe0) == 0xc0) {
-        trailing = 1, value = lead & 0x1f, minimum = 0x80;
-    } else if ((lead & 0xf0) == 0xe0) {
-        trailing = 2, value = lead & 0x0f, minimum = 0x800;
-    } else if ((lead & 0xf8) == 0xf0) {
-        trailing = 3, value = lead & 0x07, minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (text.size() - index <= trailing) {
-        return 0;
-    }
-    for (std::size_t offset = 1; offset <= trailing; ++offset) {
-        const auto byte = static_cast<unsigned char>(text[index + offset]);
-        if ((byte & 0xc0) != 0x80) {
-            return 0;
-        }
-        value = (value << 6) | (byte & 0x3f);
-    }
-    if (value < minimum || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff)) {
-        return 0;
-    }
-    return trailing + 1;
-}
-
-bool isValidUTF8(std::string_view text) {
-    for (std::size_t index = 0; index < text.size();) {
-        const std::size_t length = scalarLength(text, index);
-        if (length == 0) {
-            return false;
-        }
-        index += length;
-    }
-    return true;
 }
 
 char asciiLower(char c) {
@@ -136,7 +93,7 @@ std::string percentDecodedBytes(std::string_view raw) {
 /// Decoded text, or the raw form when the decoded bytes are not UTF-8.
 std::string decodedOrRaw(std::string_view raw) {
     std::string decoded = percentDecodedBytes(raw);
-    return isValidUTF8(decoded) ? decoded : std::string(raw);
+    return UTF8::isValid(decoded) ? decoded : std::string(raw);
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -200,7 +157,7 @@ bool parseTarget(std::string_view target, HTTPRequest& request) {
             if (bytes == ".." || bytes.find('\0') != std::string::npos) {
                 return false;
             }
-            request.segments.push_back(isValidUTF8(bytes) ? bytes : std::string(raw));
+            request.segments.push_back(UTF8::isValid(bytes) ? bytes : std::string(raw));
         }
         start = end + 1;
     }
@@ -281,7 +238,7 @@ HTTPParseResult parse(std::string_view buffer) {
         return invalid();
     }
     const std::string_view text = buffer.substr(0, end);
-    if (!isValidUTF8(text)) {
+    if (!UTF8::isValid(text)) {
         return invalid();
     }
 
@@ -406,7 +363,7 @@ std::string contentDisposition(std::string_view name, bool isInline) {
     // RFC 6266 section 4.3: a plain quoted filename for old clients, filename* (RFC 8187) for the rest.
     std::string fallback;
     for (std::size_t index = 0; index < name.size();) {
-        const std::size_t length = scalarLength(name, index);
+        const std::size_t length = UTF8::sequenceLength(name, index);
         const auto byte = static_cast<unsigned char>(name[index]);
         // Anything that is not printable ASCII, or could end the quoted string, must not reach the
         // header: a CR or LF in a file name would otherwise inject header lines.
@@ -438,7 +395,7 @@ std::optional<std::string> percentDecoded(std::string_view text) {
         }
     }
     std::string decoded = percentDecodedBytes(text);
-    if (!isValidUTF8(decoded)) {
+    if (!UTF8::isValid(decoded)) {
         return std::nullopt;
     }
     return decoded;

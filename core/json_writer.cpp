@@ -1,5 +1,7 @@
 #include "json_writer.h"
 
+#include "utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -84,54 +86,18 @@ std::string JsonWriter::take() {
     return std::move(out_);
 }
 
-namespace {
-
-/// Length of the valid UTF-8 sequence starting at `p`, or 0.
-std::size_t validSequence(const unsigned char* p, const unsigned char* end) {
-    const unsigned char c = p[0];
-    std::size_t length;
-    char32_t min;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2, min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3, min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (static_cast<std::size_t>(end - p) < length) {
-        return 0;
-    }
-    char32_t scalar = c & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) {
-            return 0;
-        }
-        scalar = (scalar << 6) | (p[i] & 0x3F);
-    }
-    if (scalar < min || scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
-
-} // namespace
-
 void JsonWriter::appendString(std::string_view text) {
     out_ += '"';
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char c = *p;
+    for (std::size_t index = 0; index < text.size();) {
+        const auto c = static_cast<unsigned char>(text[index]);
         if (c >= 0x80) {
-            const std::size_t length = validSequence(p, end);
+            const std::size_t length = UTF8::sequenceLength(text, index);
             if (length == 0) {
-                out_ += "\xEF\xBF\xBD";
-                ++p;
+                out_ += "\xEF\xBF\xBD"; // U+FFFD for a byte that is not UTF-8
+                ++index;
             } else {
-                out_.append(reinterpret_cast<const char*>(p), length);
-                p += length;
+                out_.append(text.substr(index, length));
+                index += length;
             }
             continue;
         }
@@ -166,7 +132,7 @@ void JsonWriter::appendString(std::string_view text) {
                 out_ += static_cast<char>(c);
             }
         }
-        ++p;
+        ++index;
     }
     out_ += '"';
 }

@@ -1,6 +1,7 @@
 #include "core/names.h"
 
 #include "core/text.h"
+#include "core/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -20,43 +21,6 @@ std::string repeated(std::string_view piece, std::size_t count) {
         result += piece;
     }
     return result;
-}
-
-/// Strict UTF-8 check written independently of ICU: no overlongs, surrogates or values past U+10FFFF.
-bool isValidUTF8(std::string_view text) {
-    for (std::size_t index = 0; index < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[index]);
-        std::size_t trailing = 0;
-        char32_t value = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            ++index;
-            continue;
-        } else if ((lead & 0xe0) == 0xc0) {
-            trailing = 1, value = lead & 0x1f, minimum = 0x80;
-        } else if ((lead & 0xf0) == 0xe0) {
-            trailing = 2, value = lead & 0x0f, minimum = 0x800;
-        } else if ((lead & 0xf8) == 0xf0) {
-            trailing = 3, value = lead & 0x07, minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (index + trailing >= text.size()) {
-            return false;
-        }
-        for (std::size_t offset = 1; offset <= trailing; ++offset) {
-            const auto byte = static_cast<unsigned char>(text[index + offset]);
-            if ((byte & 0xc0) != 0x80) {
-                return false;
-            }
-            value = (value << 6) | (byte & 0x3f);
-        }
-        if (value < minimum || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff)) {
-            return false;
-        }
-        index += trailing + 1;
-    }
-    return true;
 }
 
 bool isLowerHex(char c) {
@@ -187,7 +151,7 @@ TEST(NamesTest, SafeFileNameAlwaysGivesAUsableComponent) {
         const std::string safe = Names::safeFileName(name);
         EXPECT_FALSE(safe.empty());
         EXPECT_LE(safe.size(), 255u);
-        EXPECT_TRUE(isValidUTF8(safe));
+        EXPECT_TRUE(UTF8::isValid(safe));
         EXPECT_EQ(safe.find('/'), std::string::npos);
         EXPECT_EQ(safe.find(':'), std::string::npos);
         EXPECT_EQ(safe.find('\0'), std::string::npos);
