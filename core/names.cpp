@@ -1,5 +1,6 @@
 #include "names.h"
 
+#include "http.h"
 #include "text.h"
 
 #include <algorithm>
@@ -169,21 +170,11 @@ std::optional<WebAddress> parseWebAddress(std::string_view text) {
 
 // Escapes that decode to invalid UTF-8 or to controls stay encoded: the name must stay readable text.
 std::string readablePath(std::string_view path) {
-    std::string decoded;
-    decoded.reserve(path.size());
-    for (std::size_t index = 0; index < path.size(); ++index) {
-        if (path[index] == '%' && index + 2 < path.size() && hexValue(path[index + 1]) >= 0 &&
-            hexValue(path[index + 2]) >= 0) {
-            decoded += static_cast<char>(hexValue(path[index + 1]) * 16 + hexValue(path[index + 2]));
-            index += 2;
-        } else {
-            decoded += path[index];
-        }
-    }
-    if (Text::validUTF8(decoded) != decoded || containsControl(decoded)) {
+    const auto decoded = HTTP::percentDecoded(path);
+    if (!decoded || containsControl(*decoded)) {
         return std::string(path);
     }
-    return decoded;
+    return *decoded;
 }
 
 std::string linkName(const WebAddress& address) {
