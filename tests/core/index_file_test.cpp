@@ -137,17 +137,6 @@ TEST(IndexFileTest, InstantsRoundTripExactly) {
     }
 }
 
-TEST(IndexFileTest, ReferenceInstantIsWrittenAsZero) {
-    Library library;
-    library.folders.push_back({"id", "name", std::nullopt, Date::fromUnix(978307200)});
-    EXPECT_NE(IndexFile::encode(library).find("\"created\": 0,"), std::string::npos);
-}
-
-TEST(IndexFileTest, AbsentOptionalsAreNeverWrittenAsNull) {
-    const std::string text = IndexFile::encode(everyCase());
-    EXPECT_EQ(text.find("null"), std::string::npos);
-}
-
 TEST(IndexFileTest, EmptyLibraryWritesTheSixKeys) {
     EXPECT_EQ(IndexFile::encode(Library{}),
               "{\n  \"bundles\": [],\n  \"deviceFolders\": {},\n  \"devices\": [],\n"
@@ -162,71 +151,34 @@ TEST(IndexFileTest, InvalidUTF8IsWrittenAsReplacementCharacters) {
     EXPECT_EQ(back.folders[0].name, "bad \xEF\xBF\xBD name");
 }
 
-TEST(IndexFileTest, MissingOrSparseDocumentsReadAsEmptyParts) {
-    EXPECT_EQ(decodeOrFail("{}"), Library{});
-    EXPECT_EQ(decodeOrFail(R"({"folders": []})"), Library{});
+TEST(IndexFileTest, NullsAndMissingOptionalsReadAsAbsent) {
     EXPECT_EQ(decodeOrFail(R"({"folders": null, "deviceFolders": null})"), Library{});
-}
-
-TEST(IndexFileTest, NullOptionalsReadAsAbsent) {
     const Library library = decodeOrFail(R"({
         "folders": [{"id": "f", "name": "F", "created": 1, "parentID": null}],
-        "items": [{"id": "i", "kind": "text", "name": "N", "size": 1, "created": 2,
-                   "folderID": null, "content": null, "receivedFrom": null}],
-        "devices": [{"id": "d", "name": "P", "token": "t", "paired": 3, "sentCount": 0, "lastSent": null}],
+        "items": [{"id": "i", "kind": "text", "name": "N", "size": 1, "created": 2, "content": null}],
         "shares": [{"token": "s", "target": {"folder": {"_0": null}}, "created": 4, "duration": "day",
-                    "downloads": 0, "expires": null, "stopped": null, "allowsUploads": null}]
+                    "downloads": 7, "expires": null, "allowsUploads": null}]
     })");
     ASSERT_EQ(library.folders.size(), 1u);
     EXPECT_FALSE(library.folders[0].parentID);
     ASSERT_EQ(library.items.size(), 1u);
-    EXPECT_FALSE(library.items[0].folderID);
     EXPECT_FALSE(library.items[0].content);
-    EXPECT_FALSE(library.items[0].receivedFrom);
-    ASSERT_EQ(library.devices.size(), 1u);
-    EXPECT_FALSE(library.devices[0].lastSent);
     ASSERT_EQ(library.shares.size(), 1u);
-    EXPECT_EQ(library.shares[0].target, ShareTarget::folder());
-    EXPECT_FALSE(library.shares[0].expires);
-    EXPECT_FALSE(library.shares[0].stopped);
-    EXPECT_TRUE(library.shares[0].allowsUploads);
+    const Share& share = library.shares[0];
+    EXPECT_EQ(share.target, ShareTarget::folder());
+    EXPECT_FALSE(share.expires);
+    EXPECT_TRUE(share.allowsUploads);
+    EXPECT_EQ(share.downloads, 7);
+    EXPECT_EQ(share.title, "");
 }
 
-TEST(IndexFileTest, ShareWithoutOptionalKeysReadsWithDefaults) {
-    const Library library = decodeOrFail(R"({"shares": [
-        {"token": "s", "target": {"inbox": {}}, "created": 4, "duration": "hour", "downloads": 7}]})");
-    ASSERT_EQ(library.shares.size(), 1u);
-    const Share& s = library.shares[0];
-    EXPECT_TRUE(s.allowsUploads);
-    EXPECT_EQ(s.title, "");
-    EXPECT_TRUE(s.contents.empty());
-    EXPECT_EQ(s.itemCount, 0);
-    EXPECT_EQ(s.totalSize, 0);
-    EXPECT_FALSE(s.expires);
-    EXPECT_FALSE(s.stopped);
-    EXPECT_EQ(s.downloads, 7);
-    EXPECT_EQ(s.duration, ShareDuration::hour);
-}
-
-TEST(IndexFileTest, EmptyCaseObjectsRoundTrip) {
-    const std::string text = R"({"shares": [
-        {"token": "a", "target": {"folder": {}}, "created": 1, "duration": "day", "downloads": 0},
-        {"token": "b", "target": {"inbox": {}}, "created": 1, "duration": "day", "downloads": 0}]})";
-    const Library library = decodeOrFail(text);
-    ASSERT_EQ(library.shares.size(), 2u);
-    EXPECT_EQ(library.shares[0].target, ShareTarget::folder());
-    EXPECT_EQ(library.shares[1].target, ShareTarget::inbox());
-    const std::string written = IndexFile::encode(library);
-    EXPECT_NE(written.find("\"folder\": {}"), std::string::npos);
-    EXPECT_NE(written.find("\"inbox\": {}"), std::string::npos);
-}
-
-TEST(IndexFileTest, UnknownKeysAreIgnored) {
-    const Library library = decodeOrFail(R"({"version": 9, "folders": [
-        {"id": "f", "name": "F", "created": 1, "colour": "red"}],
+TEST(IndexFileTest, UnknownKeysAreIgnoredAndWholeFloatsReadAsIntegers) {
+    const Library library = decodeOrFail(R"({"version": 9,
+        "items": [{"id": "i", "kind": "file", "name": "n", "size": 2048.0, "created": 1, "colour": "red"}],
         "shares": [{"token": "s", "target": {"item": {"_0": "i", "_1": 2}, "future": {}}, "created": 1,
                     "duration": "day", "downloads": 0}]})");
-    ASSERT_EQ(library.folders.size(), 1u);
+    ASSERT_EQ(library.items.size(), 1u);
+    EXPECT_EQ(library.items[0].size, 2048);
     ASSERT_EQ(library.shares.size(), 1u);
     EXPECT_EQ(library.shares[0].target, ShareTarget::item("i"));
 }
@@ -238,63 +190,41 @@ TEST(IndexFileTest, UndecodableDocumentsFailAsAWhole) {
         std::string text;
     } cases[] = {
         {"not JSON", "{\"folders\": ["},
-        {"empty file", ""},
         {"top level is an array", "[]"},
         {"unknown kind",
          R"({"items": [{"id": "i", "kind": "photo", "name": "n", "size": 1, "created": 1}]})"},
         {"unknown duration",
          R"({"shares": [{"token": "s", "target": {"inbox": {}}, "created": 1, "duration": "week", "downloads": 0}]})"},
         {"item target without _0", R"({"shares": [{"target": {"item": {}}, )" + share + "}]}"},
-        {"bundle target without _0", R"({"shares": [{"target": {"bundle": {}}, )" + share + "}]}"},
         {"target with two cases",
          R"({"shares": [{"target": {"item": {"_0": "i"}, "bundle": {"_0": "b"}}, )" + share + "}]}"},
         {"target with no case", R"({"shares": [{"target": {}, )" + share + "}]}"},
-        {"target case not an object", R"({"shares": [{"target": {"inbox": true}, )" + share + "}]}"},
         {"target _0 not a string", R"({"shares": [{"target": {"item": {"_0": 5}}, )" + share + "}]}"},
         {"share without token",
          R"({"shares": [{"target": {"inbox": {}}, "created": 1, "duration": "day", "downloads": 0}]})"},
-        {"share without downloads",
-         R"({"shares": [{"token": "s", "target": {"inbox": {}}, "created": 1, "duration": "day"}]})"},
         {"allowsUploads as a string",
          R"({"shares": [{"target": {"inbox": {}}, "allowsUploads": "yes", )" + share + "}]}"},
         {"folder without name", R"({"folders": [{"id": "f", "created": 1}]})"},
-        {"folder name null", R"({"folders": [{"id": "f", "name": null, "created": 1}]})"},
         {"date as a string", R"({"folders": [{"id": "f", "name": "F", "created": "2001-01-01"}]})"},
-        {"id as a number", R"({"folders": [{"id": 7, "name": "F", "created": 1}]})"},
         {"size with a fraction",
          R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 1.5, "created": 1}]})"},
         {"size beyond 64 bits",
          R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 18446744073709551615, "created": 1}]})"},
         {"bundle without folderIDs",
          R"({"bundles": [{"id": "b", "name": "B", "itemIDs": [], "created": 1}]})"},
-        {"bundle ids not strings",
-         R"({"bundles": [{"id": "b", "name": "B", "itemIDs": [1], "folderIDs": [], "created": 1}]})"},
         {"device without sentCount", R"({"devices": [{"id": "d", "name": "P", "token": "t", "paired": 1}]})"},
-        {"folders not an array", R"({"folders": {}})"},
         {"deviceFolders value not a string", R"({"deviceFolders": {"d": 1}})"},
-        {"parentID not a string", R"({"folders": [{"id": "f", "name": "F", "created": 1, "parentID": 3}]})"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         EXPECT_THROW(IndexFile::decode(c.text), IndexFile::DecodeError);
     }
-}
-
-TEST(IndexFileTest, TwoCaseTargetFailsWithItsMessage) {
     try {
-        IndexFile::decode(R"({"shares": [{"token": "s", "target": {"folder": {}, "inbox": {}}, "created": 1,
-                                           "duration": "day", "downloads": 0}]})");
-        FAIL() << "decoded a target with two cases";
+        IndexFile::decode(R"({"shares": [{"target": {"folder": {}, "inbox": {}}, )" + share + "}]}");
+        ADD_FAILURE() << "decoded a target with two cases";
     } catch (const IndexFile::DecodeError& error) {
         EXPECT_STREQ(error.what(), "Invalid number of keys found, expected one.");
     }
-}
-
-TEST(IndexFileTest, WholeNumberFloatsReadAsIntegers) {
-    const Library library = decodeOrFail(
-        R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 2048.0, "created": 1}]})");
-    ASSERT_EQ(library.items.size(), 1u);
-    EXPECT_EQ(library.items[0].size, 2048);
 }
 
 TEST(IndexFileTest, EveryCharacterRoundTripsThroughEscaping) {

