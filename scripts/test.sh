@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test; then the core, server and app tests again under
+# Builds everything and runs every test, the browser tests included; then the core, server and app tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer; fuzzes the HTTP codec; and runs the store tests under
 # ThreadSanitizer. Each build has a directory of its own.
 set -euo pipefail
@@ -11,6 +11,9 @@ jobs=2
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The share page in Debian's Chromium against the real server (playwright-core from npm).
+bash tests/e2e/run.sh build
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESK_BUILD_BENCH=OFF \
     -DTESK_SANITIZE=address,undefined
