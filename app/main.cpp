@@ -2,6 +2,7 @@
 // ("--headless"); the tray application arrives with the desktop layers.
 #include "app/local_network.h"
 #include "app/system_names.h"
+#include "app/terminal_qr.h"
 #include "core/library_store.h"
 #include "server/tesk_server.h"
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +20,8 @@ namespace {
 
 struct Options {
     std::vector<std::uint16_t> ports{47470, 47471, 47472};
+    /// Show a pairing code at start and report what phones do.
+    bool pair = false;
 };
 
 std::optional<Options> parseArguments(int argc, char** argv) {
@@ -25,6 +29,10 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--headless") {
+            continue;
+        }
+        if (argument == "--pair") {
+            options.pair = true;
             continue;
         }
         if (argument == "--port" && i + 1 < argc) {
@@ -48,7 +56,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
 int main(int argc, char** argv) {
     const auto options = parseArguments(argc, argv);
     if (!options) {
-        std::cerr << "usage: tesk [--headless] [--port N]\n";
+        std::cerr << "usage: tesk [--headless] [--port N] [--pair]\n";
         return 2;
     }
 
@@ -78,7 +86,26 @@ int main(int argc, char** argv) {
     server.setLocalHostName(SystemNames::localHostName());
 
     const std::string host = LocalNetwork::address().value_or("127.0.0.1");
-    std::cout << "Tesk is sharing at http://" << host << ":" << server.port() << std::endl;
+    const std::string base = "http://" + host + ":" + std::to_string(server.port());
+    std::cout << "Tesk is sharing at " << base << std::endl;
+
+    if (options->pair) {
+        // One line per event; events come from connection threads.
+        auto printLock = std::make_shared<std::mutex>();
+        server.setOnEvent([printLock](const ServerEvent& event) {
+            std::lock_guard guard(*printLock);
+            if (const auto* paired = std::get_if<ServerEvent::Paired>(&event.value)) {
+                std::cout << "Paired: " << paired->device.name << std::endl;
+            } else if (const auto* received = std::get_if<ServerEvent::Received>(&event.value)) {
+                std::cout << "Received \"" << received->item.name << "\" from " << received->from
+                          << std::endl;
+            }
+        });
+        const auto code = store->newPairingCode();
+        const std::string link = base + "/p/" + code.code + "/";
+        std::cout << "Pair a phone within 10 minutes: open " << link << "\n"
+                  << TerminalQR::render(link).value_or("") << std::flush;
+    }
 
     int received = 0;
     sigwait(&stopSignals, &received);

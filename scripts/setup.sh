@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    libasio-dev
+    libasio-dev libqrencode-dev
     nlohmann-json3-dev libicu-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev

@@ -57,7 +57,7 @@ h1{font-size:26px;line-height:1.15;font-weight:700;letter-spacing:-.01em;margin:
 .btn:active:not(:disabled){filter:brightness(.9)}
 .card{display:flex;align-items:center;gap:12px;margin-top:16px;padding:14px;border-radius:12px;background:var(--fill);color:inherit}
 .drop{margin-top:16px;padding:28px 18px;border:1.5px dashed var(--dim);border-radius:14px;text-align:center}
-.drop>svg{display:block;margin:0 auto 8px;color:var(--accent)}
+.drop>svg,.drop>span>svg{display:block;margin:0 auto 8px;color:var(--accent)}
 .drop .btn{margin-top:16px}
 .steps{margin:12px 0;padding-left:22px;font-size:14px;color:var(--dim)}
 .steps li{margin:6px 0}
@@ -79,6 +79,17 @@ h1{font-size:26px;line-height:1.15;font-weight:700;letter-spacing:-.01em;margin:
 .notice p{margin:0;color:var(--dim)}
 .drop h2{margin:0 0 6px;font-size:19px;line-height:1.25}
 .drop p{margin:0;font-size:15px;color:var(--dim)}
+form.card,section.card{display:block}
+.card h2{margin:0 0 4px;font-size:17px;line-height:1.3}
+.card p{margin:0;font-size:14px;color:var(--dim)}
+.card b{color:var(--text);font-weight:600}
+.card .btn{margin-top:12px}
+.card>:last-child{margin-bottom:0}
+input[type=text],textarea{display:block;width:100%;margin:12px 0 0;padding:11px 12px;border:1px solid var(--sep);border-radius:10px;font-size:16px;outline-color:var(--accent)}
+textarea{min-height:96px;margin:0;resize:vertical}
+textarea+.btn{margin-top:10px}
+p.status-line{margin:8px 0 0}
+p.status-line:empty{display:none}
 .hidden{display:none!important}
 )css";
 

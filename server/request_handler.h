@@ -90,6 +90,10 @@ private:
     void route(const HTTPRequest& request, std::string body);
     void routeShare(const HTTPRequest& request, const std::string& token,
                     const std::vector<std::string>& rest, std::string body);
+    void routePairing(const HTTPRequest& request, const std::string& code, const std::vector<std::string>& rest,
+                      std::string body);
+    void routeDevice(const HTTPRequest& request, const std::string& token, const std::vector<std::string>& rest,
+                     std::string body);
 
     struct Upload;
     /// Reads the rest of an upload's body into its file, at most 1 MiB per read.

@@ -17,9 +17,20 @@ void RequestHandler::route(const HTTPRequest& request, std::string body) {
             return;
         }
     }
-    if (segments.size() >= 2 && segments[0] == "s") {
-        routeShare(request, segments[1], {segments.begin() + 2, segments.end()}, std::move(body));
-        return;
+    if (segments.size() >= 2) {
+        const std::vector<std::string> rest(segments.begin() + 2, segments.end());
+        if (segments[0] == "p") {
+            routePairing(request, segments[1], rest, std::move(body));
+            return;
+        }
+        if (segments[0] == "d") {
+            routeDevice(request, segments[1], rest, std::move(body));
+            return;
+        }
+        if (segments[0] == "s") {
+            routeShare(request, segments[1], rest, std::move(body));
+            return;
+        }
     }
     respondText(404, "Not found");
 }

@@ -179,3 +179,36 @@ TEST(TeskProcessTest, UnknownArgumentsAreRefused) {
     EXPECT_EQ(tesk.wait(), 2);
     EXPECT_NE(tesk.standardError().find("usage: tesk"), std::string::npos);
 }
+
+TEST(TeskProcessTest, HeadlessPairingPrintsALinkAndReportsThePhone) {
+    TempDir home;
+    TeskProcess tesk(home.path(), {"--headless", "--port", "0", "--pair"});
+    ASSERT_TRUE(tesk.firstLine().starts_with("Tesk is sharing at http://"));
+    const std::string pairLine = tesk.firstLine();
+    const std::string marker = "open http://";
+    const auto at = pairLine.find(marker);
+    ASSERT_NE(at, std::string::npos) << pairLine;
+    // http://HOST:PORT/p/CODE/
+    const std::string link = pairLine.substr(at + 5);
+    const auto portStart = link.find(':', 7) + 1;
+    const auto path = link.find('/', portStart);
+    const int port = std::stoi(link.substr(portStart, path - portStart));
+    const std::string claimPath = link.substr(path) + "claim";
+    ASSERT_TRUE(claimPath.starts_with("/p/"));
+
+    // The QR code follows: lines of half blocks.
+    EXPECT_NE(tesk.firstLine().find("\u2588"), std::string::npos);
+
+    const std::string body = R"({"name":"Kitchen iPad"})";
+    const std::string reply =
+        request(static_cast<std::uint16_t>(port), "POST " + claimPath + " HTTP/1.1\r\nContent-Length: " +
+                                                      std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK\r\n")) << reply;
+    std::string line;
+    for (int i = 0; i < 100 && !line.starts_with("Paired:"); ++i) {
+        line = tesk.firstLine(2s);
+    }
+    EXPECT_EQ(line, "Paired: Kitchen iPad");
+    tesk.signal(SIGTERM);
+    EXPECT_EQ(tesk.wait(), 0);
+}
