@@ -5,7 +5,10 @@
 // Builds the library through the store's own operations, listens on a free port and prints one JSON
 // line with the port and the ids and tokens the tests need. Then reads commands from stdin, one a line:
 //   stop TOKEN   stops that share, answers "ok"
-//   snapshot     answers one JSON line with every item and folder
+//   snapshot     answers one JSON line with every folder and item (folder name, sender, text)
+//   pair         opens a new pairing code, answers {"code": ...}
+//   devices      answers one JSON line with the paired phones (id, name, token)
+//   remove ID    removes that paired phone, answers "ok"
 //   quit         exits 0 (so does the end of stdin)
 #include "core/library_store.h"
 #include "server/tesk_server.h"
@@ -143,6 +146,7 @@ nlohmann::json snapshot(const LibraryStore& store) {
             {"folder", folder ? nlohmann::json(folder->name) : nlohmann::json()},
             {"folderID", item.folderID ? nlohmann::json(*item.folderID) : nlohmann::json()},
             {"receivedFrom", item.receivedFrom ? nlohmann::json(*item.receivedFrom) : nlohmann::json()},
+            {"content", item.content ? nlohmann::json(*item.content) : nlohmann::json()},
             {"size", item.size},
         });
     }
@@ -155,6 +159,14 @@ nlohmann::json snapshot(const LibraryStore& store) {
         });
     }
     return {{"items", items}, {"folders", folders}};
+}
+
+nlohmann::json devices(const LibraryStore& store) {
+    auto list = nlohmann::json::array();
+    for (const PairedDevice& device : store.snapshot().devices) {
+        list.push_back({{"id", device.id}, {"name", device.name}, {"token", device.token}});
+    }
+    return {{"devices", list}};
 }
 
 } // namespace
@@ -179,6 +191,13 @@ int main(int argc, char** argv) {
                 std::cout << snapshot(store).dump() << std::endl;
             } else if (line.starts_with("stop ")) {
                 store.stopSharing(line.substr(5));
+                std::cout << "ok" << std::endl;
+            } else if (line == "pair") {
+                std::cout << nlohmann::json{{"code", store.newPairingCode().code}}.dump() << std::endl;
+            } else if (line == "devices") {
+                std::cout << devices(store).dump() << std::endl;
+            } else if (line.starts_with("remove ")) {
+                store.removeDevice(line.substr(7));
                 std::cout << "ok" << std::endl;
             } else {
                 std::cout << nlohmann::json{{"error", "unknown command: " + line}}.dump() << std::endl;

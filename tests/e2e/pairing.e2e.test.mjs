@@ -1,0 +1,253 @@
+// Pairing a phone and using its phone page, in a real Chromium against the real server
+// (tests/e2e/e2e_server.cpp). Every test gets its own server and library. Run through tests/e2e/run.sh,
+// or by hand after building e2e_server:
+//   TESK_E2E_SERVER=build/tests/e2e/e2e_server node --test tests/e2e/pairing.e2e.test.mjs
+import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import readline from "node:readline";
+import { after, before, describe, test } from "node:test";
+import { fileURLToPath } from "node:url";
+import { chromium } from "playwright-core";
+
+const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../..");
+const serverBinary = path.resolve(process.env.TESK_E2E_SERVER || path.join(repo, "build/tests/e2e/e2e_server"));
+const artifacts = path.resolve(process.env.TESK_E2E_ARTIFACTS || path.join(repo, "build/e2e-artifacts"));
+
+const CHROMIUM_FLAGS = [
+  "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+  "--disable-component-update", "--disable-sync", "--no-first-run",
+];
+const PHONE = { width: 390, height: 844 };
+const IPHONE_UA = "Mozilla/5.0 (iPhone; CPU iPhone OS 17_0 like Mac OS X) AppleWebKit/605.1.15 " +
+  "(KHTML, like Gecko) Version/17.0 Mobile/15E148 Safari/604.1";
+const EACH = { timeout: 30000 };
+
+// The server process: one JSON line at start, then one answer line per command on stdin.
+class Server {
+  static async start() {
+    assert.ok(fs.existsSync(serverBinary), `no e2e_server at ${serverBinary}; build the e2e_server target`);
+    const server = new Server(fs.mkdtempSync(path.join(os.tmpdir(), "tesk-e2e-pair-")));
+    server.info = JSON.parse(await server.nextLine(10000));
+    return server;
+  }
+
+  constructor(dir) {
+    this.dir = dir;
+    this.lines = [];
+    this.waiters = [];
+    this.child = spawn(serverBinary, [path.join(dir, "library")], { stdio: ["pipe", "pipe", "inherit"] });
+    this.gone = new Promise((resolve) => this.child.once("exit", resolve));
+    this.child.once("exit", (code, signal) => {
+      this.exited = true;
+      for (const w of this.waiters.splice(0)) w.reject(new Error(`e2e_server exited (${code ?? signal})`));
+    });
+    readline.createInterface({ input: this.child.stdout }).on("line", (line) => {
+      const waiter = this.waiters.shift();
+      if (waiter) waiter.resolve(line);
+      else this.lines.push(line);
+    });
+  }
+
+  nextLine(timeout = 5000) {
+    if (this.lines.length) return Promise.resolve(this.lines.shift());
+    if (this.exited) return Promise.reject(new Error("e2e_server has exited"));
+    return new Promise((resolve, reject) => {
+      const timer = setTimeout(() => {
+        this.waiters.splice(this.waiters.indexOf(waiter), 1);
+        reject(new Error(`e2e_server said nothing for ${timeout} ms`));
+      }, timeout);
+      const waiter = {
+        resolve: (line) => (clearTimeout(timer), resolve(line)),
+        reject: (error) => (clearTimeout(timer), reject(error)),
+      };
+      this.waiters.push(waiter);
+    });
+  }
+
+  command(line) {
+    this.child.stdin.write(line + "\n");
+    return this.nextLine();
+  }
+
+  async newCode() { return JSON.parse(await this.command("pair")).code; }
+  async devices() { return JSON.parse(await this.command("devices")).devices; }
+  async snapshot() { return JSON.parse(await this.command("snapshot")); }
+  async removeDevice(id) { assert.equal(await this.command("remove " + id), "ok"); }
+  pairingURL(code) { return `http://127.0.0.1:${this.info.port}/p/${code}/`; }
+
+  async close() {
+    if (!this.exited) {
+      this.child.stdin.end("quit\n");
+      const timer = setTimeout(() => this.child.kill("SIGKILL"), 3000);
+      await this.gone;
+      clearTimeout(timer);
+    }
+    fs.rmSync(this.dir, { recursive: true, force: true });
+  }
+}
+
+let browser;
+before(async () => {
+  browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: CHROMIUM_FLAGS });
+  fs.mkdirSync(artifacts, { recursive: true });
+});
+after(async () => {
+  await browser?.close();
+});
+
+// A fresh server and phone-sized context, both torn down when the test ends, pass or fail.
+async function open(t, { userAgent } = {}) {
+  const server = await Server.start();
+  t.after(() => server.close());
+  const context = await browser.newContext({ viewport: PHONE, userAgent });
+  t.after(() => context.close());
+  context.setDefaultTimeout(8000);
+  const page = await context.newPage();
+  const errors = [];
+  page.on("pageerror", (error) => errors.push(error));
+  t.after(() => assert.deepEqual(errors, [], "the page threw"));
+  return { server, context, page };
+}
+
+const text = (page, selector) => page.locator(selector).textContent();
+
+// Names the phone on the pairing page and follows it to its phone page; answers the new device.
+async function pair(page, server, name) {
+  await page.locator("#name").fill(name);
+  await Promise.all([page.waitForURL(/\/d\/[^/]+\/\?new=1$/), page.click("#go")]);
+  const devices = await server.devices();
+  const device = devices.find((d) => d.name === name);
+  assert.ok(device, `no device named ${name} in ${JSON.stringify(devices)}`);
+  // No local host name and no relay here, so the page must go to the address by number.
+  assert.equal(page.url(), `http://127.0.0.1:${server.info.port}/d/${device.token}/?new=1`);
+  await page.waitForFunction((h) => document.querySelector("#title").textContent === h,
+    `Send to ${server.info.mac}`, { timeout: 5000 });
+  return device;
+}
+
+describe("pairing and the phone page in Chromium", () => {
+  test("a phone pairs by name, lands on its page and sends a text and a file into its folder", EACH, async (t) => {
+    const { server, page } = await open(t);
+    const code = await server.newCode();
+    await page.goto(server.pairingURL(code));
+    assert.equal(await page.title(), `Pair with ${server.info.mac}`);
+    assert.equal(await text(page, "main h1"), "Pair this phone");
+    assert.equal(await text(page, "#mac"), server.info.mac);
+    // Headless Chromium is no phone the page knows, so the name falls back to "Phone".
+    assert.equal(await page.locator("#name").inputValue(), "Phone");
+
+    await pair(page, server, "Kitchen iPad");
+    assert.equal(await text(page, "#sub"), "From Kitchen iPad, over your Wi-Fi.");
+    assert.equal(await text(page, "#mac"), server.info.mac);
+    assert.equal(await page.locator("#share-sheet").isHidden(), true, "only iOS gets the share-sheet card");
+    assert.deepEqual(await page.locator("#tip-steps li").allTextContents(),
+      ["Open the browser menu ⋮", "Tap Add to Home screen", "Next time, just tap Tesk"]);
+
+    const note = "Milk & eggs <2 dozen>";
+    await page.locator("#text").fill(`  ${note}\n`);
+    await page.click("#send-text");
+    await page.waitForFunction(() => document.querySelector("#text-status").textContent === "Sent to the Mac.");
+    assert.equal(await page.locator("#text").inputValue(), "", "a sent text leaves the box empty");
+
+    const photo = { name: "IMG_0042.jpg", mimeType: "image/jpeg", buffer: Buffer.alloc(2048, 9) };
+    await page.setInputFiles("#picker", [photo]);
+    await page.waitForFunction(() => document.querySelector("#uploads .up .status-line")?.textContent.startsWith("Sent"),
+      null, { timeout: 10000 });
+    assert.equal(await text(page, "#uploads .up .status-line"), "Sent · 2 KB");
+
+    const library = await server.snapshot();
+    const received = library.items.filter((i) => i.receivedFrom === "Kitchen iPad");
+    assert.equal(received.length, 2, JSON.stringify(received));
+    for (const item of received) assert.equal(item.folder, "From Kitchen iPad");
+    const folder = library.folders.find((f) => f.name === "From Kitchen iPad");
+    assert.equal(folder.parentID, null, "the phone's folder sits at the root");
+    const sentNote = received.find((i) => i.content !== null);
+    assert.equal(sentNote.content, note, "the text arrives trimmed and otherwise unchanged");
+    const sentFile = received.find((i) => i.content === null);
+    assert.equal(sentFile.name, photo.name);
+    assert.deepEqual(fs.readFileSync(path.join(server.info.root, "files", sentFile.id, sentFile.name)), photo.buffer);
+    assert.equal((await server.devices()).length, 1);
+
+    // The pairing page replaced itself, so Back cannot return to a used-up code.
+    await page.goBack();
+    assert.ok(!page.url().includes("/p/"), `Back went to ${page.url()}`);
+  });
+
+  test("removing the phone turns its open page into the not-paired notice at its next check", EACH, async (t) => {
+    const { server, page } = await open(t);
+    await page.goto(server.pairingURL(await server.newCode()));
+    const device = await pair(page, server, "Hall phone");
+    const visible = () => page.evaluate(() => document.dispatchEvent(new Event("visibilitychange")));
+
+    // While paired, a check keeps the page as it is.
+    await visible();
+    await page.waitForTimeout(500);
+    assert.equal(await page.locator(".notice").count(), 0);
+
+    await server.removeDevice(device.id);
+    const removedAt = Date.now();
+    // The page checks again whenever it becomes visible, as when the phone returns to it.
+    await visible();
+    await page.waitForFunction(() => document.querySelector("main .notice h1")?.textContent ===
+      "This phone isn’t paired anymore", null, { timeout: 6000 });
+    t.diagnostic(`not-paired notice after ${Date.now() - removedAt} ms`);
+    assert.equal(await text(page, "main .notice p"), "Pair it again from Tesk on the Mac: Phones → Pair a phone.");
+    assert.equal(await page.locator("#drop, #text").count(), 0, "nothing to send with is left");
+
+    const response = await page.reload();
+    assert.equal(response.status(), 404);
+    assert.equal(await text(page, ".notice h1"), "This phone isn't paired anymore");
+  });
+
+  test("a used pairing code shows the ran-out notice and refuses a second claim", EACH, async (t) => {
+    const { server, context, page } = await open(t);
+    const code = await server.newCode();
+    await page.goto(server.pairingURL(code));
+    // A second phone that opened the same code before it was used.
+    const late = await context.newPage();
+    await late.goto(server.pairingURL(code));
+    await pair(page, server, "First phone");
+
+    await late.click("#go");
+    await late.waitForFunction(() => document.querySelector("#status").className === "status-line err");
+    assert.equal(await text(late, "#status"), "This pairing code ran out. Make a new one in Tesk on the Mac.");
+    assert.equal(await late.locator("#go").isEnabled(), true);
+    assert.equal(await text(late, "#go"), "Pair");
+    assert.deepEqual((await server.devices()).map((d) => d.name), ["First phone"]);
+
+    const response = await late.goto(server.pairingURL(code));
+    assert.equal(response.status(), 410);
+    assert.equal(await text(late, ".notice h1"), "This pairing code ran out");
+    const message = await text(late, ".notice p");
+    assert.ok(message.startsWith("Make a new one in Tesk on the Mac"), message);
+    assert.equal(message, "Make a new one in Tesk on the Mac: Phones → Pair a phone.");
+    assert.equal(await late.locator("#form").count(), 0);
+  });
+
+  test("on an iPhone the phone page offers the share sheet and the iOS Home Screen steps", EACH, async (t) => {
+    const { server, page } = await open(t, { userAgent: IPHONE_UA });
+    const backgrounds = {};
+    for (const scheme of ["light", "dark"]) {
+      await page.emulateMedia({ colorScheme: scheme });
+      await page.goto(server.pairingURL(await server.newCode()));
+      assert.equal(await page.locator("#name").inputValue(), "iPhone");
+      await page.screenshot({ path: path.join(artifacts, `pairing-page-${scheme}.png`) });
+
+      await pair(page, server, `iPhone ${scheme}`);
+      assert.ok(await page.locator("#share-sheet").isVisible(), "the share-sheet card is hidden on an iPhone");
+      assert.equal(await page.locator("#share-sheet a").getAttribute("href"), "Send%20to%20Tesk.shortcut");
+      assert.ok(await page.locator("#tip").isVisible());
+      assert.deepEqual(await page.locator("#tip-steps li").allTextContents(), [
+        "Tap Share at the bottom of Safari", "Tap Add to Home Screen", "Next time, just tap Tesk",
+      ]);
+      backgrounds[scheme] = await page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+      const file = path.join(artifacts, `phone-page-${scheme}.png`);
+      await page.screenshot({ path: file, fullPage: true });
+      assert.ok(fs.statSync(file).size > 1000, `${file} is too small to hold the page`);
+    }
+    assert.deepEqual(backgrounds, { light: "rgb(255, 255, 255)", dark: "rgb(30, 30, 30)" });
+  });
+});
