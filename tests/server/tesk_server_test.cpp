@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <condition_variable>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -294,31 +293,30 @@ TEST(TeskServerCapacityTest, NewcomerIsTurnedAwayWhenEveryoneIsBusy) {
     TempDir dir;
     LibraryStore store(dir.path() / "Tesk");
     TeskServer server(store, "Mac", ServerLimits{.maxConnections = 2});
+    // Routed connections are held without an answer: busy, not idle.
     std::mutex lock;
-    std::condition_variable released;
-    bool release = false;
+    std::vector<std::shared_ptr<RequestHandler>> busy;
     server.setRouter([&](RequestHandler& handler, const HTTPRequest&, std::string) {
-        // Hold the connection busy (head received, answer pending) without blocking its thread.
-        std::thread([&, h = handler.shared_from_this()] {
-            std::unique_lock guard(lock);
-            released.wait(guard, [&] { return release; });
-            h->closeSoon();
-        }).detach();
+        std::lock_guard guard(lock);
+        busy.push_back(handler.shared_from_this());
     });
     server.start({});
     RawClient a(server.port());
     RawClient b(server.port());
     a.send("GET /a HTTP/1.1\r\n\r\n");
     b.send("GET /b HTTP/1.1\r\n\r\n");
-    ASSERT_TRUE(eventually([&] { return server.connectionCount() == 2; }));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard guard(lock);
+        return busy.size() == 2;
+    }));
     RawClient c(server.port());
     EXPECT_TRUE(c.closedWithin(2s));
     EXPECT_FALSE(a.closedWithin(50ms));
-    {
-        std::lock_guard guard(lock);
-        release = true;
+    // Released before the server goes away: a handler must not outlive its server.
+    std::lock_guard guard(lock);
+    for (const auto& handler : busy) {
+        handler->closeSoon();
     }
-    released.notify_all();
+    busy.clear();
     EXPECT_TRUE(a.closedWithin(2s));
 }
