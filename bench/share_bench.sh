@@ -17,6 +17,7 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESK_BUILD_TES
 cmake --build build-release -j2 --target tesk >/dev/null
 
 work=$(mktemp -d /var/tmp/tesk-bench-XXXXXX)
+chmod 755 "$work"  # nginx workers read the files as an unprivileged user
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done

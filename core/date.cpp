@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 
 Date Date::now() {
@@ -21,8 +20,18 @@ std::string Date::iso8601() const {
     const auto seconds = static_cast<std::time_t>(clamped);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    // Written by hand: share documents carry one date per item and are built on every poll.
+    std::string text = "0000-00-00T00:00:00Z";
+    const auto digits = [&](std::size_t at, int value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10) {
+            text[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+        }
+    };
+    digits(0, utc.tm_year + 1900, 4);
+    digits(5, utc.tm_mon + 1, 2);
+    digits(8, utc.tm_mday, 2);
+    digits(11, utc.tm_hour, 2);
+    digits(14, utc.tm_min, 2);
+    digits(17, utc.tm_sec, 2);
     return text;
 }

@@ -7,6 +7,9 @@
 #include <cstdio>
 
 void JsonWriter::indent() {
+    if (!pretty_) {
+        return;
+    }
     out_ += '\n';
     out_.append(hasElements_.size() * 2, ' ');
 }
@@ -44,7 +47,7 @@ void JsonWriter::close(char bracket) {
 void JsonWriter::key(std::string_view name) {
     beginElement();
     appendString(name);
-    out_ += ": ";
+    out_ += pretty_ ? ": " : ":";
     afterKey_ = true;
 }
 
@@ -82,13 +85,29 @@ void JsonWriter::value(double number) {
 }
 
 std::string JsonWriter::take() {
-    out_ += '\n';
+    if (pretty_) {
+        out_ += '\n';
+    }
     return std::move(out_);
 }
 
 void JsonWriter::appendString(std::string_view text) {
     out_ += '"';
     for (std::size_t index = 0; index < text.size();) {
+        // Plain printable ASCII goes out in one piece.
+        std::size_t plain = index;
+        while (plain < text.size()) {
+            const auto p = static_cast<unsigned char>(text[plain]);
+            if (p < 0x20 || p >= 0x80 || p == '"' || p == '\\') {
+                break;
+            }
+            ++plain;
+        }
+        if (plain > index) {
+            out_.append(text.substr(index, plain - index));
+            index = plain;
+            continue;
+        }
         const auto c = static_cast<unsigned char>(text[index]);
         if (c >= 0x80) {
             const std::size_t length = UTF8::sequenceLength(text, index);

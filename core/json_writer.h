@@ -5,12 +5,22 @@
 #include <string_view>
 #include <vector>
 
-/// Writes pretty-printed JSON (two-space indent, "key": value) straight into a string, without building
-/// a document first: the index is written after every change and must stay cheap for large libraries.
-/// The caller writes keys in the order they should appear.
+/// Writes JSON straight into a string, without building a document first: the index is written after
+/// every change and share documents on every poll, so both must stay cheap for large libraries. The
+/// caller writes keys in the order they should appear.
 class JsonWriter {
 public:
-    explicit JsonWriter(std::size_t reserve = 0) { out_.reserve(reserve); }
+    enum class Style {
+        /// Two-space indent, "key": value, one member a line.
+        pretty,
+        /// No white space at all.
+        compact,
+    };
+
+    explicit JsonWriter(std::size_t reserve = 0, Style style = Style::pretty)
+        : pretty_(style == Style::pretty) {
+        out_.reserve(reserve);
+    }
 
     void beginObject() { open('{'); }
     void endObject() { close('}'); }
@@ -27,7 +37,7 @@ public:
     /// The shortest text that reads back as exactly `number`; whole numbers below 2^53 as integers.
     void value(double number);
 
-    /// The finished text, with a final line break.
+    /// The finished text; pretty text ends with a line break.
     std::string take();
 
 private:
@@ -39,6 +49,7 @@ private:
     /// `text` quoted and escaped; invalid UTF-8 becomes U+FFFD.
     void appendString(std::string_view text);
 
+    bool pretty_;
     std::string out_;
     /// For each open container: whether it has an element yet.
     std::vector<bool> hasElements_;

@@ -18,11 +18,24 @@ std::optional<Record> firstWith(const std::vector<Record>& records, Key Record::
     return *found;
 }
 
-/// Newest first; equal instants keep their list order.
-std::vector<Item> newestFirst(std::vector<Item> items) {
-    std::stable_sort(items.begin(), items.end(),
-                     [](const Item& a, const Item& b) { return a.created > b.created; });
-    return items;
+/// The items `keep` accepts, newest first; equal instants keep their list order. Sorts pointers and
+/// copies each kept item once: listings run on every poll of a share page.
+template <typename Keep>
+std::vector<Item> newestFirst(const std::vector<Item>& items, Keep keep) {
+    std::vector<const Item*> kept;
+    for (const Item& item : items) {
+        if (keep(item)) {
+            kept.push_back(&item);
+        }
+    }
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const Item* a, const Item* b) { return a->created > b->created; });
+    std::vector<Item> result;
+    result.reserve(kept.size());
+    for (const Item* item : kept) {
+        result.push_back(*item);
+    }
+    return result;
 }
 
 } // namespace
@@ -68,10 +81,7 @@ std::vector<Folder> Library::foldersIn(const std::optional<std::string>& parentI
 }
 
 std::vector<Item> Library::itemsIn(const std::optional<std::string>& folderID) const {
-    std::vector<Item> result;
-    std::copy_if(items.begin(), items.end(), std::back_inserter(result),
-                 [&](const Item& item) { return item.folderID == folderID; });
-    return newestFirst(std::move(result));
+    return newestFirst(items, [&](const Item& item) { return item.folderID == folderID; });
 }
 
 std::size_t Library::childCount(std::string_view folderID) const {
@@ -84,14 +94,11 @@ std::size_t Library::childCount(std::string_view folderID) const {
 }
 
 std::vector<Item> Library::receivedItems() const {
-    std::vector<Item> result;
-    std::copy_if(items.begin(), items.end(), std::back_inserter(result),
-                 [](const Item& item) { return item.receivedFrom.has_value(); });
-    return newestFirst(std::move(result));
+    return newestFirst(items, [](const Item& item) { return item.receivedFrom.has_value(); });
 }
 
 std::vector<Item> Library::allItemsNewestFirst() const {
-    return newestFirst(items);
+    return newestFirst(items, [](const Item&) { return true; });
 }
 
 std::vector<Folder> Library::path(const std::optional<std::string>& folderID) const {

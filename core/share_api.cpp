@@ -1,12 +1,10 @@
 #include "share_api.h"
 
-#include <nlohmann/json.hpp>
+#include "json_writer.h"
 
 #include <algorithm>
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 SharePayload::FolderEntry folderEntry(const Library& library, const Folder& folder) {
     return {.id = folder.id,
@@ -98,43 +96,52 @@ bool fillBundle(const Library& library, const ShareBundle& bundle,
     return true;
 }
 
-Json crumbJson(const SharePayload::Crumb& c) {
-    Json object = Json::object();
+void put(JsonWriter& w, const char* key, std::string_view value) {
+    w.key(key);
+    w.value(value);
+}
+
+void writeCrumb(JsonWriter& w, const SharePayload::Crumb& c) {
+    w.beginObject();
     if (c.id) {
-        object["id"] = *c.id;
+        put(w, "id", *c.id);
     }
-    object["name"] = c.name;
-    return object;
+    put(w, "name", c.name);
+    w.endObject();
 }
 
-Json folderJson(const SharePayload::FolderEntry& f) {
-    Json object = Json::object();
-    object["id"] = f.id;
-    object["name"] = f.name;
-    object["count"] = f.count;
-    return object;
+void writeFolder(JsonWriter& w, const SharePayload::FolderEntry& f) {
+    w.beginObject();
+    put(w, "id", f.id);
+    put(w, "name", f.name);
+    w.key("count");
+    w.value(f.count);
+    w.endObject();
 }
 
-Json itemJson(const SharePayload::ItemEntry& i) {
-    Json object = Json::object();
-    object["id"] = i.id;
-    object["kind"] = std::string(toString(i.kind));
-    object["name"] = i.name;
-    object["size"] = i.size;
-    object["created"] = i.created.iso8601();
+void writeItem(JsonWriter& w, const SharePayload::ItemEntry& i) {
+    w.beginObject();
+    put(w, "id", i.id);
+    put(w, "kind", toString(i.kind));
+    put(w, "name", i.name);
+    w.key("size");
+    w.value(i.size);
+    put(w, "created", i.created.iso8601());
     if (i.content) {
-        object["content"] = *i.content;
+        put(w, "content", *i.content);
     }
-    return object;
+    w.endObject();
 }
 
 template <typename Entry>
-Json array(const std::vector<Entry>& entries, Json (*convert)(const Entry&)) {
-    Json result = Json::array();
+void writeArray(JsonWriter& w, const char* key, const std::vector<Entry>& entries,
+                void (*writeOne)(JsonWriter&, const Entry&)) {
+    w.key(key);
+    w.beginArray();
     for (const Entry& entry : entries) {
-        result.push_back(convert(entry));
+        writeOne(w, entry);
     }
-    return result;
+    w.endArray();
 }
 
 } // namespace
@@ -179,27 +186,27 @@ std::optional<SharePayload> ShareAPI::payload(const Library& library, const Shar
 }
 
 std::string ShareAPI::json(const SharePayload& payload) {
-    Json object = Json::object();
-    object["mac"] = payload.mac;
-    object["title"] = payload.title;
-    object["inbox"] = payload.inbox;
+    // Streamed in field order; names from file names and phones that are not UTF-8 come out as U+FFFD.
+    JsonWriter w(512 + payload.items.size() * 200 + payload.folders.size() * 100, JsonWriter::Style::compact);
+    w.beginObject();
+    put(w, "mac", payload.mac);
+    put(w, "title", payload.title);
+    w.key("inbox");
+    w.value(payload.inbox);
     if (payload.expires) {
-        object["expires"] = payload.expires->iso8601();
+        put(w, "expires", payload.expires->iso8601());
     }
-    object["canUpload"] = payload.canUpload;
-    object["path"] = array(payload.path, crumbJson);
+    w.key("canUpload");
+    w.value(payload.canUpload);
+    writeArray(w, "path", payload.path, &writeCrumb);
     if (payload.folderID) {
-        object["folderID"] = *payload.folderID;
+        put(w, "folderID", *payload.folderID);
     }
-    object["folders"] = array(payload.folders, folderJson);
-    object["items"] = array(payload.items, itemJson);
+    writeArray(w, "folders", payload.folders, &writeFolder);
+    writeArray(w, "items", payload.items, &writeItem);
     if (payload.followURL) {
-        object["followURL"] = *payload.followURL;
+        put(w, "followURL", *payload.followURL);
     }
-    try {
-        // Names come from file names and phones: bytes that are not UTF-8 become U+FFFD, never an error.
-        return object.dump(-1, ' ', false, Json::error_handler_t::replace);
-    } catch (const nlohmann::json::exception&) {
-        return "{}";
-    }
+    w.endObject();
+    return w.take();
 }
