@@ -60,6 +60,14 @@ public:
 
     /// A copy of the library, taken under the lock.
     Library snapshot() const;
+    /// Runs `read(library, version)` under the lock without copying the library; `version` grows with
+    /// every mutation. For readers that need only a little of a large library; `read` must not call
+    /// back into the store.
+    template <typename Read>
+    auto read(Read&& read) const {
+        std::lock_guard guard(lock_);
+        return read(std::as_const(library_), version_);
+    }
     /// The store clock's current instant.
     Date currentDate() const { return now_(); }
     /// Where a file item's stored copy lives: files/<id>/<name>.
@@ -148,6 +156,7 @@ private:
             {
                 std::lock_guard guard(lock_);
                 change(library_);
+                ++version_;
                 save();
                 notify = onChange_;
             }
@@ -159,6 +168,7 @@ private:
             {
                 std::lock_guard guard(lock_);
                 result.emplace(change(library_));
+                ++version_;
                 save();
                 notify = onChange_;
             }
@@ -194,4 +204,6 @@ private:
     /// Set when an index existed but could not be read; it is moved aside before the first save.
     bool indexNeedsSetAside_ = false;
     std::atomic<std::uint64_t> indexWrites_{0};
+    /// Mutations since opening; guarded by the lock.
+    std::uint64_t version_ = 0;
 };

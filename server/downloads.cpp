@@ -2,6 +2,7 @@
 #include "server/request_handler.h"
 #include "server/tesk_server.h"
 
+#include <asio/post.hpp>
 #include <asio/write.hpp>
 
 #include <cerrno>
@@ -105,54 +106,81 @@ void RequestHandler::pump(std::shared_ptr<UniqueFd> file, std::int64_t remaining
         done(false);
         return;
     }
-    // The kernel copies straight from the page cache into the socket. On a non-blocking socket it takes
-    // what fits; the rest waits until the socket is writable again, so a slow phone slows the reading.
+    // The kernel copies straight from the page cache into the socket, one step of at most 256 KiB at a
+    // time; a step starts only once the previous one was taken. On the non-blocking socket a step takes
+    // only what fits, and when nothing fits the pump waits for the socket to drain, so a slow phone
+    // slows the reading down. A few steps per turn, then the strand lets other work run.
     std::error_code ignored;
     socket_.native_non_blocking(true, ignored);
-    const auto wanted = static_cast<std::size_t>(std::min(remaining, chunkBytes));
-    const ssize_t sent = ::sendfile(socket_.native_handle(), file->get(), nullptr, wanted);
-    if (sent > 0) {
-        armDeadline(server_.limits().transferIdle);
-        remaining -= sent;
-        if (remaining < 1) {
-            done(true);
+    constexpr int stepsPerTurn = 16;
+    bool progressed = false;
+    bool full = false;
+    for (int step = 0; step < stepsPerTurn && remaining > 0; ++step) {
+        const auto wanted = static_cast<std::size_t>(std::min(remaining, chunkBytes));
+        const ssize_t sent = ::sendfile(socket_.native_handle(), file->get(), nullptr, wanted);
+        if (sent > 0) {
+            remaining -= sent;
+            progressed = true;
+        } else if (sent == 0) {
+            done(false); // the file became shorter than it was
             return;
-        }
-    } else if (sent == 0) {
-        done(false); // the file became shorter than it was
-        return;
-    } else if (errno == EINVAL || errno == ENOSYS) {
-        // A file system without sendfile support: read and write one chunk at a time instead.
-        auto chunk = std::make_shared<std::string>(wanted, '\0');
-        const ssize_t got = ::read(file->get(), chunk->data(), wanted);
-        if (got <= 0) {
+        } else if (errno == EAGAIN) {
+            full = true;
+            break;
+        } else if (errno == EINVAL || errno == ENOSYS) {
+            pumpByCopying(std::move(file), remaining, std::move(done));
+            return;
+        } else if (errno != EINTR) {
             done(false);
             return;
         }
-        chunk->resize(static_cast<std::size_t>(got));
-        asio::async_write(socket_, asio::buffer(*chunk),
-                          [self = shared_from_this(), file, chunk, remaining,
-                           done = std::move(done)](std::error_code error, std::size_t written) mutable {
-                              if (error || self->closed_) {
-                                  done(false);
-                                  return;
-                              }
-                              self->armDeadline(self->server_.limits().transferIdle);
-                              self->pump(file, remaining - static_cast<std::int64_t>(written),
-                                         std::move(done));
-                          });
+    }
+    if (progressed) {
+        armDeadline(server_.limits().transferIdle);
+    }
+    if (remaining < 1) {
+        done(true);
         return;
-    } else if (errno != EAGAIN && errno != EINTR) {
+    }
+    auto next = [self = shared_from_this(), file, remaining,
+                 done = std::move(done)](std::error_code error) mutable {
+        if (error || self->closed_) {
+            done(false);
+            return;
+        }
+        self->pump(file, remaining, std::move(done));
+    };
+    if (full) {
+        socket_.async_wait(asio::ip::tcp::socket::wait_write, std::move(next));
+    } else {
+        asio::post(socket_.get_executor(), [next = std::move(next)]() mutable { next({}); });
+    }
+}
+
+void RequestHandler::pumpByCopying(std::shared_ptr<UniqueFd> file, std::int64_t remaining,
+                                   std::function<void(bool)> done) {
+    // For file systems without sendfile: read one step, write it, then the next.
+    const auto wanted = static_cast<std::size_t>(std::min(remaining, chunkBytes));
+    auto chunk = std::make_shared<std::string>(wanted, '\0');
+    const ssize_t got = ::read(file->get(), chunk->data(), wanted);
+    if (got <= 0) {
         done(false);
         return;
     }
-    socket_.async_wait(
-        asio::ip::tcp::socket::wait_write,
-        [self = shared_from_this(), file, remaining, done = std::move(done)](std::error_code error) mutable {
-            if (error || self->closed_) {
-                done(false);
-                return;
-            }
-            self->pump(file, remaining, std::move(done));
-        });
+    chunk->resize(static_cast<std::size_t>(got));
+    asio::async_write(socket_, asio::buffer(*chunk),
+                      [self = shared_from_this(), file, chunk, remaining,
+                       done = std::move(done)](std::error_code error, std::size_t written) mutable {
+                          if (error || self->closed_) {
+                              done(false);
+                              return;
+                          }
+                          self->armDeadline(self->server_.limits().transferIdle);
+                          const std::int64_t left = remaining - static_cast<std::int64_t>(written);
+                          if (left < 1) {
+                              done(true);
+                              return;
+                          }
+                          self->pumpByCopying(file, left, std::move(done));
+                      });
 }

@@ -90,10 +90,16 @@ private:
     void route(const HTTPRequest& request, std::string body);
     void routeShare(const HTTPRequest& request, const std::string& token,
                     const std::vector<std::string>& rest, std::string body);
-    void routePairing(const HTTPRequest& request, const std::string& code, const std::vector<std::string>& rest,
-                      std::string body);
-    void routeDevice(const HTTPRequest& request, const std::string& token, const std::vector<std::string>& rest,
-                     std::string body);
+    /// The share's JSON document for the folder the query asks for.
+    void respondWithDocument(const HTTPRequest& request, const Share& share);
+    void routePairing(const HTTPRequest& request, const std::string& code,
+                      const std::vector<std::string>& rest, std::string body);
+    void routeDevice(const HTTPRequest& request, const std::string& token,
+                     const std::vector<std::string>& rest, std::string body);
+
+    /// `pump` for files the kernel cannot send directly.
+    void pumpByCopying(std::shared_ptr<UniqueFd> file, std::int64_t remaining,
+                       std::function<void(bool)> done);
 
     struct Upload;
     /// Reads the rest of an upload's body into its file, at most 1 MiB per read.

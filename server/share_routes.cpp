@@ -13,15 +13,18 @@ const HTTP::Headers jsonHeaders{{"Content-Type", "application/json"}, {"Cache-Co
 
 void RequestHandler::routeShare(const HTTPRequest& request, const std::string& token,
                                 const std::vector<std::string>& rest, std::string body) {
-    const Library library = server_.store().snapshot();
-    const auto share = library.share(token);
+    LibraryStore& store = server_.store();
+    // Read in place under the store's lock: copying a large library on every poll would cost more than
+    // everything else the request does.
+    const auto share =
+        store.read([&](const Library& library, std::uint64_t) { return library.share(token); });
     if (!share) {
         respondHTML(
             404, PageStyle::notice("This link doesn't work",
                                    "It may have been stopped. Ask the person who shared it for a new one."));
         return;
     }
-    if (!share->isActive(server_.store().currentDate())) {
+    if (!share->isActive(store.currentDate())) {
         if (rest == std::vector<std::string>{"api"}) {
             respond(410, jsonHeaders, R"({"error":"expired"})");
         } else {
@@ -38,33 +41,58 @@ void RequestHandler::routeShare(const HTTPRequest& request, const std::string& t
     } else if (get && rest.empty()) {
         respondHTML(200, ReceiverPage::html());
     } else if (get && rest == std::vector<std::string>{"api"}) {
-        std::optional<std::string> folder;
-        if (const auto found = request.query.find("folder");
-            found != request.query.end() && !found->second.empty()) {
-            folder = found->second;
-        }
-        auto document = ShareAPI::payload(library, *share, folder, server_.macName());
-        if (!document) {
-            respond(404, jsonHeaders, R"({"error":"not found"})");
-            return;
-        }
-        const auto kind = share->target.kind();
-        if (kind == ShareTarget::Kind::folder || kind == ShareTarget::Kind::bundle) {
-            if (const auto base = server_.followBase()) {
-                document->followURL = *base + "/" + token + "/follow";
-            }
-        }
-        respond(200, jsonHeaders, ShareAPI::json(*document));
+        respondWithDocument(request, *share);
     } else if (get && rest.size() == 2 && rest[0] == "f") {
-        const auto item = library.item(rest[1]);
-        if (!item || !library.shareIncludes(*share, *item)) {
+        const auto item = store.read([&](const Library& library, std::uint64_t) -> std::optional<Item> {
+            auto found = library.item(rest[1]);
+            return found && library.shareIncludes(*share, *found) ? found : std::nullopt;
+        });
+        if (!item) {
             respondText(404, "Not found");
             return;
         }
         sendItem(*item, request, *share);
     } else if (request.method == "POST" && rest == std::vector<std::string>{"upload"}) {
-        receiveUpload(request, std::move(body), *share, library);
+        receiveUpload(request, std::move(body), *share, store.snapshot());
     } else {
         respondText(404, "Not found");
     }
+}
+
+void RequestHandler::respondWithDocument(const HTTPRequest& request, const Share& share) {
+    std::optional<std::string> folder;
+    if (const auto found = request.query.find("folder");
+        found != request.query.end() && !found->second.empty()) {
+        folder = found->second;
+    }
+    std::optional<std::string> followURL;
+    const auto kind = share.target.kind();
+    if (kind == ShareTarget::Kind::folder || kind == ShareTarget::Kind::bundle) {
+        if (const auto base = server_.followBase()) {
+            followURL = *base + "/" + share.token + "/follow";
+        }
+    }
+    const std::string mac = server_.macName();
+    // Everything the document depends on besides the library, which the version covers.
+    const std::string key =
+        share.token + '\n' + mac + '\n' + folder.value_or("") + '\n' + followURL.value_or("");
+    auto document = server_.store().read(
+        [&](const Library& library, std::uint64_t version) -> std::shared_ptr<const std::string> {
+            if (auto cached = server_.documents().find(key, version)) {
+                return cached;
+            }
+            auto payload = ShareAPI::payload(library, share, folder, mac);
+            if (!payload) {
+                return nullptr;
+            }
+            payload->followURL = followURL;
+            auto built = std::make_shared<const std::string>(ShareAPI::json(*payload));
+            server_.documents().store(key, version, built);
+            return built;
+        });
+    if (!document) {
+        respond(404, jsonHeaders, R"({"error":"not found"})");
+        return;
+    }
+    respond(200, jsonHeaders, *document);
 }

@@ -2,6 +2,7 @@
 
 #include "core/http.h"
 #include "core/library_store.h"
+#include "server/document_cache.h"
 #include "server/server_event.h"
 #include "server/server_limits.h"
 
@@ -75,6 +76,9 @@ public:
     void setRouter(Router router);
     std::shared_ptr<const Router> router() const;
 
+    /// Share documents already built, by share, folder and what else goes into them.
+    DocumentCache& documents() { return documents_; }
+
     /// Connections not yet finished.
     std::size_t connectionCount() const;
 
@@ -103,6 +107,8 @@ private:
     mutable std::mutex followLock_;
     std::optional<std::string> followBase_;
     std::optional<std::string> deviceBase_;
+
+    DocumentCache documents_;
 
     mutable std::mutex connectionsLock_;
     std::map<const RequestHandler*, std::shared_ptr<RequestHandler>> connections_;

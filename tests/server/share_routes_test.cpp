@@ -131,3 +131,18 @@ TEST_F(ShareRoutesTest, ItemsOutsideTheShareCannotBeDownloaded) {
     EXPECT_EQ(get(path(share, "f/no-such-item")).status, 404);
     EXPECT_EQ(get(path(share, "f/" + photo.id)).status, 200);
 }
+
+TEST_F(ShareRoutesTest, RepeatedDocumentsFollowEveryChange) {
+    const Share share = store.share(ShareTarget::folder(inner.id), ShareDuration::day, true);
+    const std::string first = get(path(share, "api")).body;
+    EXPECT_EQ(get(path(share, "api")).body, first);
+    store.addText("a new note", inner.id);
+    const json afterAdd = json::parse(get(path(share, "api")).body);
+    EXPECT_EQ(afterAdd["items"].size(), 2u);
+    server.setMacName("Renamed Mac");
+    EXPECT_EQ(json::parse(get(path(share, "api")).body)["mac"], "Renamed Mac");
+    store.setAllowsUploads(share.token, false);
+    EXPECT_EQ(json::parse(get(path(share, "api")).body)["canUpload"], false);
+    // Another folder of the same share is its own document.
+    EXPECT_EQ(json::parse(get(path(share, "api?folder=" + deep.id)).body)["folderID"], deep.id);
+}
