@@ -7,15 +7,9 @@ import os from "node:os";
 import path from "node:path";
 import readline from "node:readline";
 import { test } from "node:test";
-import { fileURLToPath } from "node:url";
-import { chromium } from "playwright-core";
+import { launchBrowser, repo } from "./harness.mjs";
 
-const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../..");
 const tesk = path.resolve(process.env.TESK_EXECUTABLE || path.join(repo, "build/app/tesk"));
-const CHROMIUM_FLAGS = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-  "--disable-component-update", "--disable-sync", "--no-first-run",
-];
 
 /// A library directory holding one stored file, one note and a share of the whole library.
 function writeLibrary(dataHome) {
@@ -44,7 +38,7 @@ test("a share written into the index works from Chromium against tesk --headless
     env: { ...process.env, XDG_DATA_HOME: dataHome },
     stdio: ["ignore", "pipe", "inherit"],
   });
-  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: CHROMIUM_FLAGS });
+  const browser = await launchBrowser();
   t.after(async () => {
     await browser.close();
     child.kill("SIGTERM");

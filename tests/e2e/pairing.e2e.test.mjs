@@ -3,95 +3,14 @@
 // or by hand after building e2e_server:
 //   TESK_E2E_SERVER=build/tests/e2e/e2e_server node --test tests/e2e/pairing.e2e.test.mjs
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
 import fs from "node:fs";
-import os from "node:os";
 import path from "node:path";
-import readline from "node:readline";
 import { after, before, describe, test } from "node:test";
-import { fileURLToPath } from "node:url";
-import { chromium } from "playwright-core";
-
-const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../..");
-const serverBinary = path.resolve(process.env.TESK_E2E_SERVER || path.join(repo, "build/tests/e2e/e2e_server"));
-const artifacts = path.resolve(process.env.TESK_E2E_ARTIFACTS || path.join(repo, "build/e2e-artifacts"));
-
-const CHROMIUM_FLAGS = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-  "--disable-component-update", "--disable-sync", "--no-first-run",
-];
-const PHONE = { width: 390, height: 844 };
-const IPHONE_UA = "Mozilla/5.0 (iPhone; CPU iPhone OS 17_0 like Mac OS X) AppleWebKit/605.1.15 " +
-  "(KHTML, like Gecko) Version/17.0 Mobile/15E148 Safari/604.1";
-const EACH = { timeout: 30000 };
-
-// The server process: one JSON line at start, then one answer line per command on stdin.
-class Server {
-  static async start() {
-    assert.ok(fs.existsSync(serverBinary), `no e2e_server at ${serverBinary}; build the e2e_server target`);
-    const server = new Server(fs.mkdtempSync(path.join(os.tmpdir(), "tesk-e2e-pair-")));
-    server.info = JSON.parse(await server.nextLine(10000));
-    return server;
-  }
-
-  constructor(dir) {
-    this.dir = dir;
-    this.lines = [];
-    this.waiters = [];
-    this.child = spawn(serverBinary, [path.join(dir, "library")], { stdio: ["pipe", "pipe", "inherit"] });
-    this.gone = new Promise((resolve) => this.child.once("exit", resolve));
-    this.child.once("exit", (code, signal) => {
-      this.exited = true;
-      for (const w of this.waiters.splice(0)) w.reject(new Error(`e2e_server exited (${code ?? signal})`));
-    });
-    readline.createInterface({ input: this.child.stdout }).on("line", (line) => {
-      const waiter = this.waiters.shift();
-      if (waiter) waiter.resolve(line);
-      else this.lines.push(line);
-    });
-  }
-
-  nextLine(timeout = 5000) {
-    if (this.lines.length) return Promise.resolve(this.lines.shift());
-    if (this.exited) return Promise.reject(new Error("e2e_server has exited"));
-    return new Promise((resolve, reject) => {
-      const timer = setTimeout(() => {
-        this.waiters.splice(this.waiters.indexOf(waiter), 1);
-        reject(new Error(`e2e_server said nothing for ${timeout} ms`));
-      }, timeout);
-      const waiter = {
-        resolve: (line) => (clearTimeout(timer), resolve(line)),
-        reject: (error) => (clearTimeout(timer), reject(error)),
-      };
-      this.waiters.push(waiter);
-    });
-  }
-
-  command(line) {
-    this.child.stdin.write(line + "\n");
-    return this.nextLine();
-  }
-
-  async newCode() { return JSON.parse(await this.command("pair")).code; }
-  async devices() { return JSON.parse(await this.command("devices")).devices; }
-  async snapshot() { return JSON.parse(await this.command("snapshot")); }
-  async removeDevice(id) { assert.equal(await this.command("remove " + id), "ok"); }
-  pairingURL(code) { return `http://127.0.0.1:${this.info.port}/p/${code}/`; }
-
-  async close() {
-    if (!this.exited) {
-      this.child.stdin.end("quit\n");
-      const timer = setTimeout(() => this.child.kill("SIGKILL"), 3000);
-      await this.gone;
-      clearTimeout(timer);
-    }
-    fs.rmSync(this.dir, { recursive: true, force: true });
-  }
-}
+import { artifacts, EACH, IPHONE_UA, launchBrowser, PHONE, Server } from "./harness.mjs";
 
 let browser;
 before(async () => {
-  browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: CHROMIUM_FLAGS });
+  browser = await launchBrowser();
   fs.mkdirSync(artifacts, { recursive: true });
 });
 after(async () => {
