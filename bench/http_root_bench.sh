@@ -31,7 +31,8 @@ printf 'GET / HTTP/1.1\r\nHost: x\r\n\r\n' >&3
 sed '1,/^\r$/d' <&3 >"$work/www/index.html"
 exec 3<&-
 
-nginx_port=$((tesk_port + 1))
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+nginx_port=$(free_port)
 cat >"$work/nginx.conf" <<CONF
 worker_processes 2;
 pid $work/nginx.pid;

@@ -66,8 +66,9 @@ mkdir -p "$work/www"
 ln "$work/data/Tesk/files/$big_id/big.bin" "$work/www/big.bin"
 ln "$work/data/Tesk/files/$mid_id/mid.bin" "$work/www/mid.bin"
 curl -s "$tesk/api?folder=$folder_id" >"$work/www/api.json"
-nginx_port=$((tesk_port + 1))
-python_port=$((tesk_port + 2))
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+nginx_port=$(free_port)
+python_port=$(free_port)
 cat >"$work/nginx.conf" <<CONF
 worker_processes 2;
 pid $work/nginx.pid;

@@ -6,9 +6,10 @@
 void RequestHandler::route(const HTTPRequest& request, std::string body) {
     const auto& segments = request.segments;
     if (segments.empty()) {
-        respondHTML(200,
-                    PageStyle::notice(
-                        "Tesk", "This Mac shares files with Tesk. Ask its owner for a link or a QR code."));
+        // The same page for everyone: built once.
+        static const std::string rootNotice = PageStyle::notice(
+            "Tesk", "This Mac shares files with Tesk. Ask its owner for a link or a QR code.");
+        respondHTML(200, rootNotice);
         return;
     }
     if (segments.size() == 1 && segments[0] == "icon.png") {
