@@ -54,65 +54,37 @@ void RawClient::shutdownSend() {
     ::shutdown(fd_, SHUT_WR);
 }
 
-std::string RawClient::readAll(std::chrono::milliseconds timeout) {
-    std::string result;
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    char buffer[65536];
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return result;
-        }
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            return result;
-        }
-        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (got <= 0) {
-            return result;
-        }
-        result.append(buffer, static_cast<std::size_t>(got));
+ssize_t RawClient::receive(char* buffer, std::size_t size, std::chrono::steady_clock::time_point until) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    pollfd p{fd_, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+        return -1;
     }
+    const ssize_t got = ::recv(fd_, buffer, size, 0);
+    return got < 0 ? 0 : got; // a failed read ends the conversation like a close
+}
+
+std::string RawClient::readAll(std::chrono::milliseconds timeout) {
+    return readExactly(std::string::npos, timeout);
 }
 
 std::size_t RawClient::drain(std::chrono::milliseconds timeout) {
-    std::size_t total = 0;
     const auto until = std::chrono::steady_clock::now() + timeout;
     std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return total;
-        }
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            return total;
-        }
-        const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
-        if (got <= 0) {
-            return total;
-        }
+    std::size_t total = 0;
+    for (ssize_t got; (got = receive(buffer.data(), buffer.size(), until)) > 0;) {
         total += static_cast<std::size_t>(got);
     }
+    return total;
 }
 
 std::string RawClient::readExactly(std::size_t bytes, std::chrono::milliseconds timeout) {
-    std::string result;
     const auto until = std::chrono::steady_clock::now() + timeout;
     char buffer[65536];
+    std::string result;
     while (result.size() < bytes) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            break;
-        }
-        const ssize_t got = ::recv(fd_, buffer, std::min(sizeof buffer, bytes - result.size()), 0);
+        const ssize_t got = receive(buffer, std::min(sizeof buffer, bytes - result.size()), until);
         if (got <= 0) {
             break;
         }
@@ -124,21 +96,10 @@ std::string RawClient::readExactly(std::size_t bytes, std::chrono::milliseconds 
 bool RawClient::closedWithin(std::chrono::milliseconds timeout) {
     const auto until = std::chrono::steady_clock::now() + timeout;
     char buffer[4096];
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            return false;
-        }
-        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (got <= 0) {
-            return true;
-        }
+    ssize_t got;
+    while ((got = receive(buffer, sizeof buffer, until)) > 0) {
     }
+    return got == 0;
 }
 
 std::string request(std::uint16_t port, std::string_view bytes) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 /// A blocking TCP client on 127.0.0.1 for talking to a server byte by byte.
 class RawClient {
@@ -29,6 +30,9 @@ public:
     void close();
 
 private:
+    /// Bytes read (> 0), 0 when the server closed, -1 when `until` passed first.
+    ssize_t receive(char* buffer, std::size_t size, std::chrono::steady_clock::time_point until);
+
     int fd_ = -1;
 };
 
