@@ -7,6 +7,7 @@
 #include <asio/post.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <future>
 
 namespace fs = std::filesystem;
@@ -56,6 +57,10 @@ TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits li
     , work_(asio::make_work_guard(io_))
     , listenerStrand_(asio::make_strand(io_))
     , macName_(std::move(macName)) {
+    // sendfile(2) has no MSG_NOSIGNAL: a phone hanging up mid-download would otherwise raise SIGPIPE and
+    // end the whole process. The failed write is reported as EPIPE instead.
+    static const bool ignoringBrokenPipes = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
+    (void)ignoringBrokenPipes;
     // Nothing can be in flight yet: whatever an earlier run left half-received is garbage.
     std::error_code ignored;
     for (fs::directory_iterator it(uploadsDir_, ignored), end; !ignored && it != end; it.increment(ignored)) {
