@@ -1,0 +1,314 @@
+#include "app/shortcut_maker.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QRegularExpression>
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <plist/plist.h>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+/// The property list as JSON, keeping strings, integers and booleans apart, so that a whole workflow can
+/// be compared with an expected document written out by hand.
+json toJson(plist_t node) {
+    switch (plist_get_node_type(node)) {
+    case PLIST_DICT: {
+        json object = json::object();
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        while (true) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, iter, &key, &value);
+            if (!value) {
+                free(key);
+                break;
+            }
+            object[key] = toJson(value);
+            free(key);
+        }
+        free(iter);
+        return object;
+    }
+    case PLIST_ARRAY: {
+        json list = json::array();
+        for (uint32_t i = 0; i < plist_array_get_size(node); ++i) {
+            list.push_back(toJson(plist_array_get_item(node, i)));
+        }
+        return list;
+    }
+    case PLIST_STRING: {
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        return std::string(text, length);
+    }
+    case PLIST_UINT: {
+        uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        return value;
+    }
+    case PLIST_BOOLEAN:
+        return plist_bool_val_is_true(node) != 0;
+    default:
+        ADD_FAILURE() << "unexpected node type " << plist_get_node_type(node);
+        return nullptr;
+    }
+}
+
+json decode(const std::string& bytes) {
+    plist_t node = nullptr;
+    plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
+    const ShortcutMaker::Plist owned(node);
+    EXPECT_TRUE(node) << "not a binary property list";
+    return node ? toJson(node) : json();
+}
+
+json roundTrip(const ShortcutMaker::Plist& plist) {
+    char* bytes = nullptr;
+    uint32_t size = 0;
+    plist_to_bin(plist.get(), &bytes, &size);
+    const std::string copy(bytes, size);
+    plist_to_bin_free(bytes);
+    return decode(copy);
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+json expectedWorkflow(const std::string& url, const std::string& device, const std::string& mac,
+                      const std::string& group) {
+    json workflow = json::parse(R"({
+      "WFWorkflowMinimumClientVersion": 900,
+      "WFWorkflowMinimumClientVersionString": "900",
+      "WFWorkflowClientVersion": "2302.0.4",
+      "WFWorkflowIcon": {"WFWorkflowIconStartColor": 463140863, "WFWorkflowIconGlyphNumber": 61440},
+      "WFWorkflowTypes": ["ActionExtension"],
+      "WFWorkflowHasShortcutInputVariables": true,
+      "WFWorkflowInputContentItemClasses": ["WFImageContentItem", "WFGenericFileContentItem",
+        "WFAVAssetContentItem", "WFPDFContentItem", "WFStringContentItem", "WFURLContentItem"],
+      "WFWorkflowImportQuestions": [],
+      "WFWorkflowActions": [
+        {"WFWorkflowActionIdentifier": "is.workflow.actions.repeat.each",
+         "WFWorkflowActionParameters": {"GroupingIdentifier": "G", "WFControlFlowMode": 0,
+           "WFInput": {"Value": {"Type": "ExtensionInput"}, "WFSerializationType": "WFTextTokenAttachment"}}},
+        {"WFWorkflowActionIdentifier": "is.workflow.actions.downloadurl",
+         "WFWorkflowActionParameters": {
+           "WFURL": "URL", "WFHTTPMethod": "POST", "WFHTTPBodyType": "File", "ShowHeaders": true,
+           "WFRequestVariable": {"Value": {"Type": "Variable", "VariableName": "Repeat Item"},
+                                 "WFSerializationType": "WFTextTokenAttachment"},
+           "WFHTTPHeaders": {"Value": {"WFDictionaryFieldValueItems": [
+               {"WFItemType": 0,
+                "WFKey": {"Value": {"string": "X-Tesk-Name"}, "WFSerializationType": "WFTextTokenString"},
+                "WFValue": {"Value": {"string": "\uFFFC", "attachmentsByRange": {"{0, 1}": {
+                              "Type": "Variable", "VariableName": "Repeat Item",
+                              "Aggrandizements": [{"Type": "WFPropertyVariableAggrandizement",
+                                                   "PropertyName": "Name"}]}}},
+                            "WFSerializationType": "WFTextTokenString"}},
+               {"WFItemType": 0,
+                "WFKey": {"Value": {"string": "X-Tesk-Device"}, "WFSerializationType": "WFTextTokenString"},
+                "WFValue": {"Value": {"string": "DEVICE"}, "WFSerializationType": "WFTextTokenString"}}]},
+             "WFSerializationType": "WFDictionaryFieldValue"}}},
+        {"WFWorkflowActionIdentifier": "is.workflow.actions.repeat.each",
+         "WFWorkflowActionParameters": {"GroupingIdentifier": "G", "WFControlFlowMode": 2}},
+        {"WFWorkflowActionIdentifier": "is.workflow.actions.notification",
+         "WFWorkflowActionParameters": {"WFNotificationActionTitle": "Tesk",
+           "WFNotificationActionBody": "BODY", "WFNotificationActionSound": false}}],
+      "WFQuickActionSurfaces": [],
+      "WFWorkflowHasOutputFallback": false,
+      "WFWorkflowOutputContentItemClasses": []
+    })");
+    auto& actions = workflow["WFWorkflowActions"];
+    actions[0]["WFWorkflowActionParameters"]["GroupingIdentifier"] = group;
+    actions[2]["WFWorkflowActionParameters"]["GroupingIdentifier"] = group;
+    auto& post = actions[1]["WFWorkflowActionParameters"];
+    post["WFURL"] = url;
+    post["WFHTTPHeaders"]["Value"]["WFDictionaryFieldValueItems"][1]["WFValue"]["Value"]["string"] = device;
+    actions[3]["WFWorkflowActionParameters"]["WFNotificationActionBody"] = "Sent to " + mac;
+    return workflow;
+}
+
+/// The repeat block's grouping identifier, after checking that both of its ends carry the same one.
+std::string groupOf(const json& workflow) {
+    const auto& actions = workflow.at("WFWorkflowActions");
+    const std::string group = actions.at(0).at("WFWorkflowActionParameters").value("GroupingIdentifier", "");
+    EXPECT_EQ(actions.at(2).at("WFWorkflowActionParameters").value("GroupingIdentifier", ""), group);
+    const QRegularExpression uuid("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
+    EXPECT_TRUE(uuid.match(QString::fromStdString(group)).hasMatch()) << group;
+    return group;
+}
+
+/// Sets an environment variable for one test and puts back what was there.
+class ScopedEnv {
+public:
+    explicit ScopedEnv(const char* name)
+        : name_(name) {
+        if (const char* value = std::getenv(name)) {
+            saved_ = value;
+        }
+    }
+    ~ScopedEnv() {
+        if (saved_) {
+            ::setenv(name_, saved_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    void set(const std::string& value) { ::setenv(name_, value.c_str(), 1); }
+    void unset() { ::unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+
+// A stand-in for `shortcuts sign`: insists on exactly its arguments, then "signs" by copying.
+constexpr const char* copyingSigner =
+    "[ $# -eq 7 ] && [ \"$1 $2 $3 $4 $6\" = 'sign --mode anyone --input --output' ] || exit 3\n"
+    "case \"$5\" in *.wflow) ;; *) exit 4 ;; esac\n"
+    "cp \"$5\" \"$7\"\n";
+
+class ShortcutMakerTest : public testing::Test {
+protected:
+    fs::path script(const std::string& name, const std::string& body) {
+        const fs::path path = tools.path() / name;
+        std::ofstream(path) << "#!/bin/sh\n" << body;
+        fs::permissions(path, fs::perms::owner_all);
+        return path;
+    }
+    void useSigner(const std::string& body) { signerVariable.set(script("signer", body).string()); }
+    bool make(const PairedDevice& device = phone) {
+        return ShortcutMaker::make(device, library.path(), "Ana's Laptop", "myhost.local", 8080);
+    }
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(library.path() / "shortcuts", ignored)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir library;
+    TempDir tools;
+    ScopedEnv signerVariable{"TESK_SHORTCUT_SIGNER"};
+    ScopedEnv pathVariable{"PATH"};
+    inline static const PairedDevice phone{.id = "d1", .name = "Ana's iPhone", .token = "tok1"};
+};
+
+} // namespace
+
+TEST(ShortcutMakerWorkflowTest, IsTheExpectedDictionaryAfterABinaryRoundTrip) {
+    EXPECT_EQ(ShortcutMaker::uploadURL("myhost.local", 8080, "tok1"),
+              "http://myhost.local:8080/d/tok1/upload");
+    const std::string url = "http://myhost.local:8080/d/tok1/upload";
+    const json workflow = roundTrip(ShortcutMaker::workflow(url, "Ana's iPhone", "Ana's Laptop"));
+    EXPECT_EQ(workflow, expectedWorkflow(url, "Ana's iPhone", "Ana's Laptop", groupOf(workflow)));
+}
+
+TEST(ShortcutMakerWorkflowTest, MarkupAndNonASCIINamesStayPlainText) {
+    const std::string device = "Zo\u00eb's <\"iPhone\"> & \U0001F4F1";
+    const std::string mac = "Caf\u00e9 <Mac> & 'Co'";
+    const json workflow = roundTrip(ShortcutMaker::workflow("http://h.local:1/d/t/upload", device, mac));
+    EXPECT_EQ(workflow, expectedWorkflow("http://h.local:1/d/t/upload", device, mac, groupOf(workflow)));
+}
+
+TEST_F(ShortcutMakerTest, SignedFileHoldsTheWorkflowAndEachMakingDrawsANewGroup) {
+    useSigner(copyingSigner);
+    ASSERT_TRUE(make());
+    EXPECT_EQ(files(), std::vector<std::string>{"tok1.shortcut"});
+    json first = decode(readFile(library.path() / "shortcuts" / "tok1.shortcut"));
+    const std::string firstGroup = groupOf(first);
+    EXPECT_EQ(first, expectedWorkflow("http://myhost.local:8080/d/tok1/upload", "Ana's iPhone",
+                                      "Ana's Laptop", firstGroup));
+
+    ASSERT_TRUE(make());
+    EXPECT_EQ(files(), std::vector<std::string>{"tok1.shortcut"});
+    json second = decode(readFile(library.path() / "shortcuts" / "tok1.shortcut"));
+    EXPECT_NE(groupOf(second), firstGroup);
+    for (json* workflow : {&first, &second}) {
+        for (int i : {0, 2}) {
+            (*workflow)["WFWorkflowActions"][i]["WFWorkflowActionParameters"].erase("GroupingIdentifier");
+        }
+    }
+    EXPECT_EQ(first, second);
+}
+
+TEST_F(ShortcutMakerTest, FailedSigningLeavesNoNewFileAndKeepsTheLastGoodShortcut) {
+    // Writes half an output, as a signer dying midway would.
+    useSigner("printf partial > \"$7\"\nexit 1\n");
+    EXPECT_FALSE(make());
+    EXPECT_EQ(files(), std::vector<std::string>{});
+
+    signerVariable.set((tools.path() / "missing-signer").string());
+    EXPECT_FALSE(make());
+    EXPECT_EQ(files(), std::vector<std::string>{});
+
+    useSigner(copyingSigner);
+    ASSERT_TRUE(make());
+    const std::string good = readFile(library.path() / "shortcuts" / "tok1.shortcut");
+    useSigner("printf partial > \"$7\"\nexit 1\n");
+    EXPECT_FALSE(make());
+    EXPECT_EQ(files(), std::vector<std::string>{"tok1.shortcut"});
+    EXPECT_EQ(readFile(library.path() / "shortcuts" / "tok1.shortcut"), good);
+
+    // Exit status 0 without an output is no shortcut either.
+    fs::remove(library.path() / "shortcuts" / "tok1.shortcut");
+    useSigner("exit 0\n");
+    EXPECT_FALSE(make());
+    EXPECT_EQ(files(), std::vector<std::string>{});
+}
+
+TEST_F(ShortcutMakerTest, HungSignerIsKilledAtTheLimit) {
+    useSigner("printf partial > \"$7\"\nexec sleep 30\n");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ShortcutMaker::make(phone, library.path(), "Mac", "myhost.local", 8080,
+                                     std::chrono::milliseconds(300)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(files(), std::vector<std::string>{});
+}
+
+TEST_F(ShortcutMakerTest, SignerComesFromTheVariableElseFromPath) {
+    signerVariable.unset();
+    pathVariable.set(tools.path().string());
+    EXPECT_FALSE(ShortcutMaker::signer());
+    EXPECT_FALSE(make());
+    EXPECT_FALSE(fs::exists(library.path() / "shortcuts")) << "nothing is written without a signer";
+
+    const fs::path onPath = script("shortcuts", copyingSigner);
+    pathVariable.set(tools.path().string() + ":/usr/bin:/bin"); // the script's own cp
+    EXPECT_EQ(ShortcutMaker::signer(), onPath);
+    EXPECT_TRUE(make());
+    signerVariable.set("");
+    EXPECT_EQ(ShortcutMaker::signer(), onPath);
+    signerVariable.set("/opt/signer");
+    EXPECT_EQ(ShortcutMaker::signer(), fs::path("/opt/signer"));
+}
+
+TEST_F(ShortcutMakerTest, EnsureMakesEachDevicesShortcutOnlyWithAHost) {
+    useSigner(copyingSigner);
+    const PairedDevice other{.id = "d2", .name = "Bob's iPad", .token = "tok2"};
+    ShortcutMaker::ensure({phone, other}, library.path(), "Mac", std::nullopt, 8080).waitForFinished();
+    EXPECT_EQ(files(), std::vector<std::string>{});
+
+    ShortcutMaker::ensure({phone, other}, library.path(), "Mac", "myhost.local", 8080).waitForFinished();
+    EXPECT_EQ(files(), (std::vector<std::string>{"tok1.shortcut", "tok2.shortcut"}));
+    const json second = decode(readFile(library.path() / "shortcuts" / "tok2.shortcut"));
+    EXPECT_EQ(second, expectedWorkflow("http://myhost.local:8080/d/tok2/upload", "Bob's iPad", "Mac",
+                                       groupOf(second)));
+}
