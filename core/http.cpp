@@ -342,6 +342,8 @@ std::string_view reason(int status) {
         return "Found";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
     case 403:
         return "Forbidden";
     case 404:
@@ -350,10 +352,16 @@ std::string_view reason(int status) {
         return "Method Not Allowed";
     case 410:
         return "Gone";
+    case 411:
+        return "Length Required";
     case 413:
         return "Payload Too Large";
     case 416:
         return "Range Not Satisfiable";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Error";
     }

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     libasio-dev libqrencode-dev libplist-dev qt6-base-dev iproute2 dbus-daemon
+    libssl-dev zlib1g-dev
     nlohmann-json3-dev libicu-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev

@@ -7,32 +7,6 @@
 
 namespace {
 
-// For text inside elements and inside double-quoted attributes; "&" goes first so the entities the
-// later steps write are not escaped again.
-std::string escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string page(std::string_view title, std::string_view extra, std::string_view htmlAttributes,
                  std::string_view body, std::string_view script) {
     std::string out = PageStyle::head(title, extra, htmlAttributes);
@@ -339,7 +313,7 @@ start();
 namespace DevicePages {
 
 std::string pair(std::string_view mac) {
-    const auto name = escape(mac);
+    const auto name = PageStyle::escaped(mac);
     return page("Pair with " + name, "", " data-mac=\"" + name + "\"", pairBody, pairScript);
 }
 
@@ -347,13 +321,14 @@ std::string phone(std::string_view token, std::string_view launcher) {
     // With a relay the Home Screen icon belongs on the relay's page, so this page offers none of its own.
     std::string extra;
     if (launcher.empty()) {
-        extra = "<link rel=\"manifest\" href=\"/d/" + escape(token) +
+        extra = "<link rel=\"manifest\" href=\"/d/" + PageStyle::escaped(token) +
                 "/manifest.json\">\n"
                 "<link rel=\"apple-touch-icon\" href=\"/icon.png\">\n"
                 "<meta name=\"apple-mobile-web-app-capable\" content=\"yes\">\n"
                 "<meta name=\"apple-mobile-web-app-title\" content=\"Tesk\">\n";
     }
-    return page("Tesk", extra, " data-launcher=\"" + escape(launcher) + "\"", phoneBody, phoneScript);
+    return page("Tesk", extra, " data-launcher=\"" + PageStyle::escaped(launcher) + "\"", phoneBody,
+                phoneScript);
 }
 
 std::string manifest(std::string_view token) {

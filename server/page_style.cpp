@@ -149,4 +149,32 @@ std::string notice(std::string_view title, std::string_view text) {
     return out;
 }
 
+// "&" goes first so the references written for the other characters are not escaped again.
+std::string escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace PageStyle

@@ -21,6 +21,9 @@ std::string_view brandMark();
 /// The one style sheet of every page, light and dark.
 std::string_view styleSheet();
 
+/// `text` safe inside elements and quoted attributes: & < > " and ' as character references.
+std::string escaped(std::string_view text);
+
 /// A complete page with a heading and a message; both inserted unescaped (callers pass constants).
 std::string notice(std::string_view title, std::string_view text);
 

@@ -1,9 +1,9 @@
 #include "server/tesk_server.h"
 
+#include "server/listener.h"
 #include "server/request_handler.h"
 
 #include <asio/bind_executor.hpp>
-#include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
 
 #include <algorithm>
@@ -17,35 +17,6 @@ namespace {
 /// Two threads keep one slow disk read from stalling every other phone; more buys nothing on a laptop.
 std::size_t threadCount() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4);
-}
-
-/// An acceptor listening on `port` (0: any), dual-stack where the machine has IPv6, else IPv4 only.
-std::optional<asio::ip::tcp::acceptor> listenOn(asio::io_context& io, std::uint16_t port,
-                                                std::error_code& error) {
-    for (const auto protocol : {asio::ip::tcp::v6(), asio::ip::tcp::v4()}) {
-        asio::ip::tcp::acceptor acceptor(io);
-        error = {};
-        acceptor.open(protocol, error);
-        if (error) {
-            continue; // no IPv6 on this machine: try IPv4
-        }
-        if (protocol == asio::ip::tcp::v6()) {
-            acceptor.set_option(asio::ip::v6_only(false), error);
-        }
-        // Lets a restarted Tesk take its port back while old connections sit in TIME_WAIT.
-        acceptor.set_option(asio::socket_base::reuse_address(true), error);
-        acceptor.bind(asio::ip::tcp::endpoint(protocol, port), error);
-        if (!error) {
-            acceptor.listen(asio::socket_base::max_listen_connections, error);
-        }
-        if (!error) {
-            return acceptor;
-        }
-        if (error != asio::error::address_family_not_supported) {
-            return std::nullopt; // a real failure for this port; IPv4 would fail the same way
-        }
-    }
-    return std::nullopt;
 }
 
 } // namespace
@@ -100,7 +71,7 @@ void TeskServer::start(const std::vector<std::uint16_t>& preferredPorts) {
     std::error_code lastError;
     for (const std::uint16_t candidate : candidates) {
         std::error_code error;
-        auto acceptor = listenOn(io_, candidate, error);
+        auto acceptor = Listener::open(io_, candidate, error);
         if (!acceptor) {
             lastError = error;
             continue;

@@ -303,7 +303,8 @@ TEST(HTTPHeadTest, ReasonPhrases) {
     EXPECT_EQ(HTTP::reason(206), "Partial Content");
     EXPECT_EQ(HTTP::reason(410), "Gone");
     EXPECT_EQ(HTTP::reason(413), "Payload Too Large");
-    EXPECT_EQ(HTTP::reason(500), "Error");
+    EXPECT_EQ(HTTP::reason(503), "Service Unavailable");
+    EXPECT_EQ(HTTP::reason(599), "Error");
     EXPECT_EQ(HTTP::reason(-200), "Error");
 }
 

@@ -1,0 +1,466 @@
+#include "relay/relay_routes.h"
+
+#include "core/names.h"
+#include "relay/relay_icon.h"
+#include "relay/relay_pages.h"
+#include "relay/secret_hash.h"
+#include "server/page_style.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+
+using json = nlohmann::json;
+
+namespace {
+
+/// Long enough to count a browser once for as long as browsers keep a cookie (Chrome: 400 days).
+constexpr std::string_view visitorMaxAge = "34560000";
+constexpr std::size_t visitorLength = 24;
+
+const HTTP::Headers jsonHeaders{{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
+/// The pairing page on the Mac's LAN origin asks "where" across origins.
+const std::pair<std::string, std::string> anyOrigin{"Access-Control-Allow-Origin", "*"};
+
+std::string compact(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+RelayResponse jsonResponse(int status, const json& value, HTTP::Headers extra = {}) {
+    HTTP::Headers headers = jsonHeaders;
+    headers.insert(headers.end(), extra.begin(), extra.end());
+    return {status, std::move(headers), compact(value)};
+}
+
+RelayResponse errorResponse(int status, std::string_view error, HTTP::Headers extra = {}) {
+    return jsonResponse(status, {{"error", error}}, std::move(extra));
+}
+
+RelayResponse textResponse(int status, std::string_view text) {
+    return {status, {{"Content-Type", "text/plain; charset=utf-8"}}, std::string(text)};
+}
+
+RelayResponse htmlResponse(int status, std::string html, HTTP::Headers extra = {}) {
+    HTTP::Headers headers{{"Content-Type", "text/html; charset=utf-8"}, {"Cache-Control", "no-store"}};
+    headers.insert(headers.end(), extra.begin(), extra.end());
+    return {status, std::move(headers), std::move(html)};
+}
+
+RelayResponse notFound() {
+    return textResponse(404, "Not found");
+}
+
+RelayResponse unpairedPage() {
+    static const std::string page = PageStyle::notice(
+        "This phone isn't paired anymore", "Pair it again from Tesk on the Mac: Phones \u2192 Pair a phone.");
+    return htmlResponse(404, page);
+}
+
+RelayResponse unavailableLinkPage() {
+    static const std::string page =
+        PageStyle::notice("This link isn't available right now",
+                          "The Mac sharing it may be asleep or offline, or it stopped sharing it.");
+    return htmlResponse(404, page);
+}
+
+/// The secret of "Authorization: Bearer <secret>" (RFC 6750; the scheme is case-insensitive).
+std::optional<std::string_view> bearer(const HTTPRequest& request) {
+    const auto found = request.headers.find("authorization");
+    if (found == request.headers.end()) {
+        return std::nullopt;
+    }
+    const std::string_view value = found->second;
+    constexpr std::string_view scheme = "bearer ";
+    if (value.size() <= scheme.size() ||
+        !std::equal(scheme.begin(), scheme.end(), value.begin(),
+                    [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b); })) {
+        return std::nullopt;
+    }
+    return value.substr(scheme.size());
+}
+
+/// Hex digits in the case `SecretHash::sha256Hex` writes.
+char lowerHex(char c) {
+    return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+/// The request's JSON object body; nothing for anything else.
+std::optional<json> objectBody(std::string_view body) {
+    json parsed = json::parse(body, nullptr, false);
+    if (!parsed.is_object()) {
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+/// The text member `name`: "" when missing, nothing when it is there but not text.
+std::optional<std::string> optionalText(const json& object, const char* name) {
+    const auto found = object.find(name);
+    if (found == object.end()) {
+        return std::string();
+    }
+    if (!found->is_string()) {
+        return std::nullopt;
+    }
+    return found->get<std::string>();
+}
+
+/// Share tokens go into paths and "Location" headers: letters, digits, "-" and "_" only.
+bool isToken(std::string_view token, const RelayLimits& limits) {
+    return !token.empty() && token.size() <= limits.maxTokenBytes &&
+           std::all_of(token.begin(), token.end(), [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_';
+           });
+}
+
+/// The host of "scheme://host[:port][/path]", an IPv6 literal without its brackets.
+std::string hostOf(const std::string& address) {
+    const auto start = address.find("://") + 3;
+    const auto authorityEnd = address.find('/', start);
+    const std::string authority =
+        address.substr(start, authorityEnd == std::string::npos ? std::string::npos : authorityEnd - start);
+    if (authority.starts_with('[')) {
+        const auto close = authority.find(']');
+        return close == std::string::npos ? std::string() : authority.substr(1, close - 1);
+    }
+    return authority.substr(0, authority.find(':'));
+}
+
+/// Share links redirect to these addresses, so only what a computer reports for its own network is
+/// taken: numeric addresses and mDNS ".local" names. A domain name would turn the relay into an open
+/// redirect to any site.
+bool isLocalHost(const std::string& host) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1 || inet_pton(AF_INET6, host.c_str(), &v6) == 1) {
+        return true;
+    }
+    std::string lower = host;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.size() > 6 && lower.ends_with(".local");
+}
+
+/// A LAN base address as the relay keeps it: "http://" added when no scheme is given, no final "/".
+/// Nothing when it could break out of a header or an attribute, or is not http(s).
+std::optional<std::string> lanAddress(std::string address, const RelayLimits& limits) {
+    constexpr std::string_view forbidden = "\"<>\\^`{|}";
+    const bool safe = std::all_of(address.begin(), address.end(), [&](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte > 0x20 && byte < 0x7f && forbidden.find(c) == std::string_view::npos;
+    });
+    if (!safe) {
+        return std::nullopt;
+    }
+    if (address.find("://") == std::string::npos) {
+        address = "http://" + address;
+    }
+    while (!address.empty() && address.back() == '/') {
+        address.pop_back();
+    }
+    const bool http = address.starts_with("http://") && address.size() > 7;
+    const bool https = address.starts_with("https://") && address.size() > 8;
+    if ((!http && !https) || address.size() > limits.maxAddressBytes) {
+        return std::nullopt;
+    }
+    if (!isLocalHost(hostOf(address))) {
+        return std::nullopt;
+    }
+    return address;
+}
+
+std::optional<RelayPresence> presenceFrom(std::string_view body, const RelayLimits& limits) {
+    const auto object = objectBody(body);
+    if (!object) {
+        return std::nullopt;
+    }
+    RelayPresence presence;
+    const auto name = optionalText(*object, "name");
+    const auto ssid = optionalText(*object, "ssid");
+    if (!name || !ssid) {
+        return std::nullopt;
+    }
+    presence.name = *name;
+    presence.ssid = *ssid;
+    const auto list = [&](const char* key) -> std::optional<json> {
+        const auto found = object->find(key);
+        if (found == object->end()) {
+            return json::array();
+        }
+        return found->is_array() ? std::optional<json>(*found) : std::nullopt;
+    };
+    const auto lan = list("lan");
+    const auto shares = list("shares");
+    const auto devices = list("devices");
+    if (!lan || !shares || !devices) {
+        return std::nullopt;
+    }
+    for (const auto& entry : *lan) {
+        auto address = entry.is_string() ? lanAddress(entry.get<std::string>(), limits) : std::nullopt;
+        if (!address) {
+            return std::nullopt;
+        }
+        presence.lan.push_back(std::move(*address));
+    }
+    for (const auto& entry : *shares) {
+        if (!entry.is_object() || !entry.contains("token") || !entry["token"].is_string()) {
+            return std::nullopt;
+        }
+        const auto title = optionalText(entry, "title");
+        std::string token = entry["token"].get<std::string>();
+        if (!title || !isToken(token, limits)) {
+            return std::nullopt;
+        }
+        presence.shares.push_back({std::move(token), *title});
+    }
+    for (const auto& entry : *devices) {
+        std::string hash = entry.is_string() ? entry.get<std::string>() : std::string();
+        std::transform(hash.begin(), hash.end(), hash.begin(), lowerHex);
+        if (!SecretHash::isDigest(hash)) {
+            return std::nullopt;
+        }
+        presence.devices.push_back(std::move(hash));
+    }
+    return presence;
+}
+
+/// The visitor id from the request's cookie, when it is one the relay could have set.
+std::optional<std::string> visitorFrom(const HTTPRequest& request) {
+    const auto found = request.headers.find("cookie");
+    if (found == request.headers.end()) {
+        return std::nullopt;
+    }
+    std::string_view rest = found->second;
+    while (!rest.empty()) {
+        const auto end = rest.find(';');
+        std::string_view pair = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        while (!pair.empty() && pair.front() == ' ') {
+            pair.remove_prefix(1);
+        }
+        const auto equals = pair.find('=');
+        if (equals == std::string_view::npos || pair.substr(0, equals) != RelayRoutes::visitorCookie) {
+            continue;
+        }
+        const auto value = pair.substr(equals + 1);
+        if (value.size() == visitorLength &&
+            value.find_first_not_of(Names::tokenAlphabet) == std::string_view::npos) {
+            return std::string(value);
+        }
+    }
+    return std::nullopt;
+}
+
+RelayResponse signUp(RelayState& state, std::string_view body, std::int64_t now) {
+    std::string name = "Mac";
+    if (const auto object = objectBody(body)) {
+        if (const auto given = optionalText(*object, "name"); given && !given->empty()) {
+            name = *given;
+        }
+    }
+    const auto credentials = state.signUp(name, now);
+    if (!credentials) {
+        return errorResponse(503, "full");
+    }
+    return jsonResponse(201, {{"macId", credentials->macId}, {"secret", credentials->secret}});
+}
+
+/// POST /api/macs/<id>/<action>: only for the Mac holding the secret.
+RelayResponse macAction(RelayState& state, const HTTPRequest& request, const std::string& id,
+                        const std::string& action, std::string_view body, std::int64_t now) {
+    const auto secret = bearer(request);
+    if (!secret || !state.authenticated(id, *secret)) {
+        return errorResponse(401, "unauthorized", {{"WWW-Authenticate", "Bearer"}});
+    }
+    if (action == "presence") {
+        auto presence = presenceFrom(body, state.limits());
+        if (!presence) {
+            return errorResponse(400, "malformed");
+        }
+        json followers = json::object();
+        for (const auto& [token, count] : state.checkIn(id, std::move(*presence), now)) {
+            followers[token] = count;
+        }
+        return jsonResponse(200, {{"followers", std::move(followers)}});
+    }
+    const auto object = objectBody(body);
+    const auto token = object ? optionalText(*object, "token") : std::nullopt;
+    const auto title = object ? optionalText(*object, "title") : std::nullopt;
+    if (!token || !title || !isToken(*token, state.limits())) {
+        return errorResponse(400, "malformed");
+    }
+    if (action == "notify") {
+        const auto text = optionalText(*object, "body");
+        if (!text) {
+            return errorResponse(400, "malformed");
+        }
+        state.notify(id, {*token, *title, *text, now});
+        return jsonResponse(200, json::object());
+    }
+    // "send"
+    const auto device = object->find("device");
+    if (device == object->end() || !device->is_string()) {
+        return errorResponse(400, "malformed");
+    }
+    std::string hash = device->get<std::string>();
+    std::transform(hash.begin(), hash.end(), hash.begin(), lowerHex);
+    if (!state.send(id, hash, {*token, *title, now})) {
+        return errorResponse(404, "unknown device");
+    }
+    return jsonResponse(200, {{"sent", 0}});
+}
+
+RelayResponse where(const RelayState& state, const HTTPRequest& request, const std::string& id) {
+    const RelayMac* mac = state.mac(id);
+    const auto device = request.query.find("device");
+    if (mac && device != request.query.end() && mac->knowsDevice(SecretHash::sha256Hex(device->second))) {
+        return jsonResponse(200, json::object(), {anyOrigin});
+    }
+    return errorResponse(404, "unknown device", {anyOrigin});
+}
+
+/// GET /d/<id>/<token>/ and its manifest: only for a phone the Mac reported.
+RelayResponse launcher(const RelayState& state, const HTTPRequest& request, const std::string& id,
+                       const std::string& token, bool manifest) {
+    const RelayMac* mac = state.mac(id);
+    if (!mac || !mac->knowsDevice(SecretHash::sha256Hex(token))) {
+        return manifest ? notFound() : unpairedPage();
+    }
+    if (manifest) {
+        return {200, {{"Content-Type", "application/manifest+json"}}, RelayPages::manifest(id, token)};
+    }
+    if (!request.hasTrailingSlash) {
+        // The page's own addresses are relative to the directory.
+        return {301, {{"Location", RelayPages::launcherPath(id, token)}}, ""};
+    }
+    return htmlResponse(200, RelayPages::launcher(mac->presence.name, mac->presence.lan, id, token));
+}
+
+/// GET /k/<id>/<token>: on to the share on the Mac, while the Mac reports it.
+RelayResponse shareLink(const RelayState& state, const std::string& id, const std::string& token) {
+    const RelayMac* mac = state.mac(id);
+    if (!mac || !mac->share(token) || mac->presence.lan.empty()) {
+        return unavailableLinkPage();
+    }
+    // Presence only accepts tokens made of letters, digits, "-" and "_", so the token needs no escaping.
+    return {302,
+            {{"Location", mac->presence.lan.front() + "/s/" + token + "/"}, {"Cache-Control", "no-store"}},
+            ""};
+}
+
+/// `count` is false for HEAD: a link checker or preview fetch is not a follower.
+RelayResponse follow(RelayState& state, const HTTPRequest& request, const std::string& id,
+                     const std::string& token, bool count) {
+    const RelayMac* mac = state.mac(id);
+    const RelayShare* share = mac ? mac->share(token) : nullptr;
+    if (!share) {
+        return unavailableLinkPage();
+    }
+    const std::string title = share->title;
+    HTTP::Headers headers;
+    auto visitor = visitorFrom(request);
+    if (!visitor) {
+        visitor = Names::token(visitorLength);
+        std::string cookie = std::string(RelayRoutes::visitorCookie) + "=" + *visitor +
+                             "; Max-Age=" + std::string(visitorMaxAge) + "; Path=/; HttpOnly; SameSite=Lax";
+        // TLS ends at the proxy in front; the relay learns of it only from the proxy's header.
+        if (const auto proto = request.headers.find("x-forwarded-proto");
+            proto != request.headers.end() && proto->second == "https") {
+            cookie += "; Secure";
+        }
+        headers.emplace_back("Set-Cookie", std::move(cookie));
+    }
+    if (count && state.follow(id, token, *visitor) == RelayState::FollowResult::full) {
+        static const std::string page = PageStyle::notice("This share has too many followers",
+                                                          "The relay can't count any more followers for it.");
+        return htmlResponse(503, page, std::move(headers));
+    }
+    return htmlResponse(200, RelayPages::following(title), std::move(headers));
+}
+
+RelayResponse methodNotAllowed(std::string_view allowed) {
+    RelayResponse response = textResponse(405, "Method not allowed");
+    response.headers.emplace_back("Allow", std::string(allowed));
+    return response;
+}
+
+RelayResponse route(RelayState& state, const HTTPRequest& request, std::string_view body, std::int64_t now,
+                    bool headOnly) {
+    const auto& segments = request.segments;
+    const std::size_t count = segments.size();
+    const bool get = request.method == "GET";
+    const bool post = request.method == "POST";
+
+    if (count == 1 && (segments[0] == "healthz" || segments[0] == "icon.png")) {
+        if (!get) {
+            return methodNotAllowed("GET, HEAD");
+        }
+        if (segments[0] == "healthz") {
+            return textResponse(200, "ok");
+        }
+        return {200,
+                {{"Content-Type", "image/png"}, {"Cache-Control", "public, max-age=86400"}},
+                RelayIcon::png()};
+    }
+    if (count >= 2 && segments[0] == "api" && segments[1] == "macs") {
+        if (count == 2) {
+            return post ? signUp(state, body, now) : methodNotAllowed("POST");
+        }
+        if (count == 4 && segments[3] == "where") {
+            return get ? where(state, request, segments[2]) : methodNotAllowed("GET, HEAD");
+        }
+        if (count == 4 && (segments[3] == "presence" || segments[3] == "notify" || segments[3] == "send")) {
+            return post ? macAction(state, request, segments[2], segments[3], body, now)
+                        : methodNotAllowed("POST");
+        }
+        return notFound();
+    }
+    if (segments.empty() || (segments[0] != "d" && segments[0] != "k")) {
+        return notFound();
+    }
+    const bool launcherPath =
+        segments[0] == "d" && (count == 3 || (count == 4 && segments[3] == "manifest.json"));
+    const bool sharePath = segments[0] == "k" && (count == 3 || (count == 4 && segments[3] == "follow"));
+    if (!launcherPath && !sharePath) {
+        return notFound();
+    }
+    if (!get) {
+        return methodNotAllowed("GET, HEAD");
+    }
+    if (launcherPath) {
+        return launcher(state, request, segments[1], segments[2], count == 4);
+    }
+    return count == 3 ? shareLink(state, segments[1], segments[2])
+                      : follow(state, request, segments[1], segments[2], !headOnly);
+}
+
+} // namespace
+
+std::string RelayResponse::serialized() const {
+    HTTP::Headers all = headers;
+    all.emplace_back("Content-Length", std::to_string(body.size()));
+    std::string out = HTTP::head(status, all);
+    if (!omitBody) {
+        out += body;
+    }
+    return out;
+}
+
+namespace RelayRoutes {
+
+RelayResponse answer(RelayState& state, const HTTPRequest& request, std::string_view body, std::int64_t now) {
+    // RFC 9110 §9.3.2: HEAD is GET without the body.
+    if (request.method == "HEAD") {
+        HTTPRequest asGet = request;
+        asGet.method = "GET";
+        RelayResponse response = route(state, asGet, body, now, true);
+        response.omitBody = true;
+        return response;
+    }
+    return route(state, request, body, now, false);
+}
+
+} // namespace RelayRoutes
