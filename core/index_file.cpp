@@ -399,7 +399,8 @@ Library decode(std::string_view text) {
     json root;
     try {
         root = json::parse(text.begin(), text.end());
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) {
+        // Not only parse errors: a number too large for a double ("1e400") is out_of_range.
         fail(error.what());
     }
     expectObject(root, "index");

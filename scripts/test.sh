@@ -22,8 +22,9 @@ cmake --build build-asan -j"$jobs"
 TESK_STRESS_OPS=200 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-# The HTTP codec's fuzz targets, 20 seconds each (clang, libFuzzer, ASan + UBSan).
-bash tests/fuzz/run.sh 20
+# The fuzz targets (request heads, ranges, the index reader, the claim and text bodies), 30 seconds each
+# (clang, libFuzzer, ASan + UBSan).
+bash tests/fuzz/run.sh 30
 
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESK_BUILD_BENCH=OFF \
     -DTESK_SANITIZE=thread

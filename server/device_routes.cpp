@@ -1,6 +1,6 @@
 // Routes under /p/<code>/ (pairing a phone) and /d/<token>/ (a paired phone's own address).
 #include "core/library_error.h"
-#include "core/utf8.h"
+#include "server/device_bodies.h"
 #include "server/device_pages.h"
 #include "server/page_style.h"
 #include "server/request_handler.h"
@@ -15,7 +15,6 @@ namespace {
 
 const HTTP::Headers jsonHeaders{{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
 const HTTP::Headers probeHeaders{{"Access-Control-Allow-Origin", "*"}};
-constexpr std::int64_t maxTextBytes = 65536;
 
 /// Compact JSON; "{}" should a value not be encodable.
 std::string compact(const nlohmann::json& object) {
@@ -24,21 +23,6 @@ std::string compact(const nlohmann::json& object) {
     } catch (const std::exception&) {
         return "{}";
     }
-}
-
-/// The "name" text of a JSON object body; "Phone" for anything else.
-std::string claimedName(const std::optional<std::string>& body) {
-    if (!body) {
-        return "Phone";
-    }
-    const auto parsed = nlohmann::json::parse(*body, nullptr, false);
-    if (parsed.is_object()) {
-        const auto name = parsed.find("name");
-        if (name != parsed.end() && name->is_string()) {
-            return name->get<std::string>();
-        }
-    }
-    return "Phone";
 }
 
 } // namespace
@@ -76,7 +60,8 @@ void RequestHandler::routePairing(const HTTPRequest& request, const std::string&
     readSmallBody(request, std::move(body),
                   [self = shared_from_this(), code, address](std::optional<std::string> text) {
                       TeskServer& server = self->server_;
-                      const auto device = server.store().claimPairing(code, claimedName(text));
+                      const auto device =
+                          server.store().claimPairing(code, DeviceBodies::claimName(text.value_or("")));
                       if (!device) {
                           self->respond(410, jsonHeaders, R"({"error":"expired"})");
                           return;
@@ -147,8 +132,9 @@ void RequestHandler::routeDevice(const HTTPRequest& request, const std::string& 
                          return std::pair{server.store().receiveFromDevice(file, name, token), sender};
                      });
     } else if (post && only("text")) {
+        // Refused before reading: a body past the limit is never worth receiving.
         const auto length = request.contentLength();
-        if (!length || *length < 1 || *length > maxTextBytes) {
+        if (!length || *length < 1 || *length > static_cast<std::int64_t>(DeviceBodies::maxTextBytes)) {
             respondText(400, "Nothing to send");
             return;
         }
@@ -157,8 +143,8 @@ void RequestHandler::routeDevice(const HTTPRequest& request, const std::string& 
             [self = shared_from_this(), token, sender = device->name](std::optional<std::string> text) {
                 TeskServer& server = self->server_;
                 std::optional<Item> item;
-                if (text && UTF8::isValid(*text)) {
-                    item = server.store().receiveText(*text, token);
+                if (const auto sent = DeviceBodies::sentText(text.value_or(""))) {
+                    item = server.store().receiveText(*sent, token);
                 }
                 if (!item) {
                     self->respondText(400, "Nothing to send");

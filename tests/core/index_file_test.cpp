@@ -206,6 +206,7 @@ TEST(IndexFileTest, UndecodableDocumentsFailAsAWhole) {
          R"({"shares": [{"target": {"inbox": {}}, "allowsUploads": "yes", )" + share + "}]}"},
         {"folder without name", R"({"folders": [{"id": "f", "created": 1}]})"},
         {"date as a string", R"({"folders": [{"id": "f", "name": "F", "created": "2001-01-01"}]})"},
+        {"date beyond a double", R"({"folders": [{"id": "f", "name": "F", "created": 1e400}]})"},
         {"size with a fraction",
          R"({"items": [{"id": "i", "kind": "file", "name": "n", "size": 1.5, "created": 1}]})"},
         {"size beyond 64 bits",
