@@ -44,6 +44,30 @@ int hexValue(char c) {
     return -1;
 }
 
+/// RFC 9110 section 5.6.2: the characters of a token (method, field name).
+bool isTokenChar(char c) {
+    constexpr std::string_view symbols = "!#$%&'*+-.^_`|~";
+    return isAlpha(c) || isDigit(c) || symbols.find(c) != std::string_view::npos;
+}
+
+bool isToken(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), isTokenChar);
+}
+
+/// RFC 9110 section 5.5: a field value holds visible characters, spaces, tabs and obs-text. CR, LF and
+/// NUL in particular must never reach a route: they would end up in file names, events and replies.
+bool isFieldValue(std::string_view text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t') || byte == 0x7f;
+    });
+}
+
+/// RFC 9112 section 2.3: "HTTP/" DIGIT "." DIGIT, and only major version 1 is spoken here.
+bool isHTTP1Version(std::string_view text) {
+    return text.size() == 8 && text.starts_with("HTTP/1.") && isDigit(text.back());
+}
+
 /// RFC 3986 section 2.3.
 bool isUnreserved(char c) {
     return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
@@ -245,7 +269,7 @@ HTTPParseResult parse(std::string_view buffer) {
     HTTPRequest request;
     const std::size_t lineEnd = std::min(text.find(lineBreak), text.size());
     const std::vector<std::string_view> pieces = requestLinePieces(text.substr(0, lineEnd));
-    if (pieces.size() != 3 || !pieces[2].starts_with("HTTP/1.")) {
+    if (pieces.size() != 3 || !isToken(pieces[0]) || !isHTTP1Version(pieces[2])) {
         return invalid();
     }
     request.method.reserve(pieces[0].size());
@@ -260,15 +284,33 @@ HTTPParseResult parse(std::string_view buffer) {
         rest.remove_prefix(lineBreak.size());
         const std::string_view line = rest.substr(0, std::min(rest.find(lineBreak), rest.size()));
         rest.remove_prefix(line.size());
-        // Obsolete line folding (RFC 9112 section 5.2) is refused along with any other line
-        // that is not a field.
+        // RFC 9112 section 5: the name is a token right up to the colon. That also refuses obsolete
+        // line folding (a line starting with whitespace), whitespace before the colon and empty names,
+        // each a way to make two parsers disagree about a field.
         const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos) {
+        if (colon == std::string_view::npos || !isToken(line.substr(0, colon))) {
             return invalid();
         }
-        std::string name(trimmed(line.substr(0, colon)));
+        const std::string_view value = trimmed(line.substr(colon + 1));
+        if (!isFieldValue(value)) {
+            return invalid();
+        }
+        std::string name(line.substr(0, colon));
         std::transform(name.begin(), name.end(), name.begin(), asciiLower);
-        request.headers[std::move(name)] = std::string(trimmed(line.substr(colon + 1)));
+        const auto [field, added] = request.headers.try_emplace(std::move(name), value);
+        if (!added) {
+            // RFC 9112 sections 3.2 and 6.3: two Host fields, or Content-Length fields that disagree,
+            // leave the request ambiguous. Identical lengths are harmless.
+            if (field->first == "host" || (field->first == "content-length" && field->second != value)) {
+                return invalid();
+            }
+            field->second = value;
+        }
+    }
+    // RFC 9112 section 6.3: both framings at once is a smuggling attempt more often than not. Chunked
+    // bodies are never decoded here, so such a request can only be answered wrongly.
+    if (request.headers.contains("transfer-encoding") && request.headers.contains("content-length")) {
+        return invalid();
     }
 
     if (!parseTarget(target, request)) {

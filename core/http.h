@@ -18,7 +18,8 @@ struct HTTPRequest {
     std::vector<std::string> segments;
     /// Query items by name; an item without "=" maps to ""; a later duplicate wins.
     std::map<std::string, std::string> query;
-    /// Header fields by lower-cased, trimmed name; values trimmed; a later duplicate wins.
+    /// Header fields by lower-cased name; values trimmed; a later duplicate wins (a second Host, or a
+    /// Content-Length that differs from the first, makes the head invalid instead).
     std::map<std::string, std::string> headers;
     /// The raw path is longer than "/" and ends in "/".
     bool hasTrailingSlash = false;
@@ -92,7 +93,10 @@ inline constexpr std::size_t maxHeaderBytes = 16384;
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
-/// Parses the bytes received so far on a connection.
+/// Parses the bytes received so far on a connection. Strict where RFC 9112 lets parsers disagree: a
+/// method or field name that is not a token, whitespace before a colon, folded lines, control characters
+/// in values, a version other than HTTP/1.x, and Transfer-Encoding together with Content-Length are all
+/// invalid.
 HTTPParseResult parse(std::string_view buffer);
 
 /// Decides a byte range for the "range" header value (if any) and a representation of `size` bytes.

@@ -79,7 +79,11 @@ void RequestHandler::sendItem(const Item& item, const HTTPRequest& request, cons
             self->server_.store().recordDownload(token);
             self->server_.emit(ServerEvent{ServerEvent::Downloaded{item, self->peer_}});
         }
-        self->close();
+        if (success) {
+            self->linger();
+        } else {
+            self->close();
+        }
     };
     sendHead(HTTP::head(status, headers),
              [self = shared_from_this(), file, start, count, finish](bool sent) mutable {

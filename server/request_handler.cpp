@@ -80,7 +80,9 @@ void RequestHandler::onRead(const std::error_code& error, std::size_t bytes) {
 void RequestHandler::armDeadline(std::chrono::milliseconds after) {
     deadline_.expires_after(after);
     deadline_.async_wait([self = shared_from_this()](std::error_code error) {
-        if (!error) {
+        // A wait that had already fired when the deadline was moved still completes without an error:
+        // only a deadline that has really passed ends the connection.
+        if (!error && self->deadline_.expiry() <= Clock::now()) {
             self->close();
         }
     });
@@ -98,11 +100,10 @@ void RequestHandler::respond(int status, HTTP::Headers headers, std::string body
                       [self = shared_from_this()](std::error_code error, std::size_t) {
                           self->outgoing_.clear();
                           self->outgoing_.shrink_to_fit();
-                          std::error_code availableError;
-                          if (!error && (self->unreadBody_ || self->socket_.available(availableError) > 0)) {
-                              self->linger();
-                          } else {
+                          if (error) {
                               self->close();
+                          } else {
+                              self->linger();
                           }
                       });
 }
@@ -120,18 +121,27 @@ void RequestHandler::linger() {
     if (closed_) {
         return;
     }
-    // Closing a socket with unread bytes makes the kernel send a reset, which can destroy the response
-    // before the browser reads it. Say we are done, then drain briefly until the peer closes too. Only
-    // needed when the client is still sending: a plain GET closes at once.
+    // RFC 9112 section 9.6: closing a socket while the peer still sends (an unread body, or bytes that
+    // arrive a moment after the response was written) makes the kernel answer with a reset, which throws
+    // away what of the response is still in flight, a download's tail typically. So say we are done,
+    // then drain until the peer closes too; a browser does so as soon as it has read the response.
     std::error_code ignored;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    // Armed once: a peer that keeps sending must not keep its connection forever.
     armDeadline(server_.limits().lingerAfterResponse);
+    drain();
+}
+
+void RequestHandler::drain() {
     socket_.async_read_some(asio::buffer(readBuffer_),
                             [self = shared_from_this()](std::error_code error, std::size_t) {
+                                if (self->closed_) {
+                                    return;
+                                }
                                 if (error) {
                                     self->close();
                                 } else {
-                                    self->linger();
+                                    self->drain();
                                 }
                             });
 }

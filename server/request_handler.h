@@ -112,8 +112,11 @@ private:
 
     /// Arms the deadline; when it fires before being re-armed or cancelled the connection is closed.
     void armDeadline(std::chrono::milliseconds after);
-    /// Drains what the peer still sends, briefly, after the response went out, then closes.
+    /// Drains what the peer still sends, for at most lingerAfterResponse after the response went out,
+    /// then closes.
     void linger();
+    /// Reads and drops until the peer closes or the connection is closed.
+    void drain();
     void finish();
 
     asio::ip::tcp::socket socket_;
@@ -123,7 +126,10 @@ private:
     Clock::time_point acceptedAt_;
     std::atomic<bool> hasHead_{false};
     std::string buffer_;
-    std::array<char, 65536> readBuffer_{};
+    /// Heads, small bodies and what is drained. Small and left uninitialised on purpose: every open
+    /// connection holds one, idle ones included, and the memory of a crowd of them stays with the
+    /// allocator after they are gone.
+    std::array<char, 8192> readBuffer_;
     /// The response (head and body) while it is being written.
     std::string outgoing_;
     /// The read buffer of a streamed body; allocated only for uploads.

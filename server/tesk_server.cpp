@@ -27,6 +27,7 @@ TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits li
     , uploadsDir_(store.root / "incoming")
     , work_(asio::make_work_guard(io_))
     , listenerStrand_(asio::make_strand(io_))
+    , acceptPause_(listenerStrand_)
     , macName_(std::move(macName)) {
     // sendfile(2) has no MSG_NOSIGNAL: a phone hanging up mid-download would otherwise raise SIGPIPE and
     // end the whole process. The failed write is reported as EPIPE instead.
@@ -103,6 +104,7 @@ void TeskServer::stop() {
             acceptor_->close(ignored);
             acceptor_.reset();
         }
+        acceptPause_.cancel();
         stopped.set_value();
     });
     // The caller expects nothing to be accepted once stop returns.
@@ -123,9 +125,25 @@ void TeskServer::accept() {
             }
             if (!error) {
                 admit(std::move(socket));
+            } else if (error == asio::error::no_descriptors ||
+                       error == std::errc::too_many_files_open_in_system ||
+                       error == asio::error::no_buffer_space || error == asio::error::no_memory) {
+                // The connection stays queued in the kernel, so accepting again at once fails again at
+                // once: a thread would spin until something closes. Wait a moment instead.
+                acceptLater();
+                return;
             }
             accept();
         }));
+}
+
+void TeskServer::acceptLater() {
+    acceptPause_.expires_after(std::chrono::milliseconds(100));
+    acceptPause_.async_wait([this](std::error_code error) {
+        if (!error) {
+            accept();
+        }
+    });
 }
 
 void TeskServer::admit(asio::ip::tcp::socket socket) {

@@ -8,6 +8,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
 
 #include <cstdint>
@@ -84,6 +85,8 @@ public:
 
 private:
     void accept();
+    /// Accepts again after a short pause, when accepting failed for want of descriptors or memory.
+    void acceptLater();
     void admit(asio::ip::tcp::socket socket);
 
     LibraryStore& store_;
@@ -94,6 +97,7 @@ private:
     asio::executor_work_guard<asio::io_context::executor_type> work_;
     asio::strand<asio::io_context::executor_type> listenerStrand_;
     std::optional<asio::ip::tcp::acceptor> acceptor_;
+    asio::steady_timer acceptPause_;
     std::atomic<std::uint16_t> port_{0};
     std::vector<std::thread> threads_;
 

@@ -199,19 +199,75 @@ TEST(HTTPParseTest, HeaderFields) {
     HTTPRequest request;
     std::size_t headerLength = 0;
     ASSERT_TRUE(parsesAsRequest("GET / HTTP/1.1\r\n"
-                                " \tX-Token\t : \t abc def \t\r\n"
-                                "HOST: first\r\n"
-                                "host:second\r\n"
+                                "X-Token: \t abc\tdef \t\r\n"
+                                "HOST: mac\r\n"
+                                "X-Dup: first\r\n"
+                                "x-dup:second\r\n"
                                 "Referer: http://a:8080/x\r\n"
                                 "Empty:\r\n"
+                                "Content-Length: 0\r\n"
+                                "content-length: 0\r\n"
                                 "X-Name: R\xC3\xA9sum\xC3\xA9 \xF0\x9F\x93\x84\r\n"
                                 "\r\n",
                                 request, headerLength));
-    EXPECT_EQ(request.headers, (Fields{{"x-token", "abc def"},
-                                       {"host", "second"},
+    EXPECT_EQ(request.headers, (Fields{{"x-token", "abc\tdef"},
+                                       {"host", "mac"},
+                                       {"x-dup", "second"},
                                        {"referer", "http://a:8080/x"},
                                        {"empty", ""},
+                                       {"content-length", "0"},
                                        {"x-name", "R\xC3\xA9sum\xC3\xA9 \xF0\x9F\x93\x84"}}));
+}
+
+TEST(HTTPParseTest, RefusesFieldsTwoParsersCouldReadDifferently) {
+    struct Case {
+        std::string label;
+        std::string fields;
+    };
+    using namespace std::string_literals;
+    const std::vector<Case> cases = {
+        {"empty name", ": value\r\n"},
+        {"blank name", " : value\r\n"},
+        {"space before colon", "X-A : 1\r\n"},
+        {"tab before colon", "X-A\t: 1\r\n"},
+        {"space inside name", "X A: 1\r\n"},
+        {"whitespace before the first field", " X-A: 1\r\n"},
+        {"folded continuation with a colon", "X-A: 1\r\n\tX-B: 2\r\n"},
+        {"bare CR in value", "X-A: a\rb\r\n"},
+        {"bare LF in value", "X-A: a\nb\r\n"},
+        {"bare LF ending a line", "X-A: a\nX-B: b\r\n"},
+        {"NUL in value", "X-A: a\0b\r\n"s},
+        {"NUL in name", "X\0A: b\r\n"s},
+        {"other control character in value", "X-A: a\x01b\r\n"},
+        {"DEL in value", "X-A: a\x7F\r\n"},
+        {"two Host fields", "Host: a\r\nHost: a\r\n"},
+        {"conflicting lengths", "Content-Length: 5\r\nContent-Length: 6\r\n"},
+        {"length and chunked", "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n"},
+        {"chunked and length", "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_TRUE(HTTP::parse("GET / HTTP/1.1\r\n" + c.fields + "\r\n").isInvalid());
+    }
+}
+
+TEST(HTTPParseTest, RequestLineHasATokenMethodAndAnHTTP1Version) {
+    for (const char* head :
+         {"GET / HTTP/1.1x\r\n\r\n", "GET / HTTP/1.\r\n\r\n", "GET / HTTP/1.10\r\n\r\n",
+          "GET / HTTP/0.9\r\n\r\n", "GET / HTTP/2.0\r\n\r\n", "GET / HTTP/1.1\r\r\n\r\n",
+          "G(ET / HTTP/1.1\r\n\r\n", "GET\x01 / HTTP/1.1\r\n\r\n", "\xC3\xA9 / HTTP/1.1\r\n\r\n"}) {
+        SCOPED_TRACE(testing::PrintToString(std::string(head)));
+        EXPECT_TRUE(HTTP::parse(head).isInvalid());
+    }
+    for (const char* head :
+         {"GET / HTTP/1.0\r\n\r\n", "GET / HTTP/1.9\r\n\r\n", "m-search / HTTP/1.1\r\n\r\n"}) {
+        SCOPED_TRACE(head);
+        EXPECT_NE(HTTP::parse(head).request(), nullptr);
+    }
+    // Chunked alone is left to the routes, which answer a missing length.
+    const HTTPParseResult chunked = HTTP::parse("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n");
+    ASSERT_NE(chunked.request(), nullptr);
+    EXPECT_EQ(chunked.request()->request.contentLength(), std::nullopt);
 }
 
 TEST(HTTPRequestTest, ContentLength) {

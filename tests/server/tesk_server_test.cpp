@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -259,6 +260,85 @@ TEST_F(TeskServerLimitsTest, IdleClientIsClosedAtTheHeadDeadlineWhileOthersAreSe
     EXPECT_GE(waited, 350ms);
     EXPECT_LT(waited, 2s);
     EXPECT_TRUE(eventually([&] { return server.connectionCount() == 0; }));
+}
+
+TEST(TeskServerLingerTest, PeerThatKeepsSendingAfterTheResponseIsClosedAtTheLingerLimit) {
+    TempDir dir;
+    LibraryStore store(dir.path() / "Tesk");
+    TeskServer server(store, "Mac", ServerLimits{.lingerAfterResponse = 300ms});
+    server.start({});
+    RawClient client(server.port());
+    // Answered at once (404), with almost all of the announced body still to come.
+    client.send("POST /nowhere HTTP/1.1\r\nContent-Length: 1000000000\r\n\r\n");
+    EXPECT_TRUE(client.readExactly(12).starts_with("HTTP/1.1 404"));
+    const auto started = std::chrono::steady_clock::now();
+    bool gone = false;
+    try {
+        while (!gone && std::chrono::steady_clock::now() - started < 3s) {
+            client.send(std::string(1024, 'x'));
+            std::this_thread::sleep_for(20ms);
+            gone = server.connectionCount() == 0;
+        }
+    } catch (const std::system_error&) {
+        gone = true; // the server closed and reset the connection: just as good
+    }
+    const auto lingered = std::chrono::steady_clock::now() - started;
+    EXPECT_TRUE(gone && eventually([&] { return server.connectionCount() == 0; }, 100ms));
+    EXPECT_LT(lingered, 1500ms);
+}
+
+TEST(TeskServerCapacityTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
+    TempDir dir;
+    LibraryStore store(dir.path() / "Tesk");
+    TeskServer server(store, "Mac");
+    server.start({});
+    // Sockets made while descriptors are still there, connected once none are left: the kernel queues
+    // the connections, and every accept fails for want of a descriptor.
+    std::vector<int> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        ASSERT_GE(clients.back(), 0);
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // A new descriptor takes the lowest free number: with the limit there, none can be made.
+    const int lowestFree = ::dup(0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const int fd : clients) {
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    const auto cpuTime = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    };
+    const auto cpuBefore = cpuTime();
+    std::this_thread::sleep_for(500ms);
+    const auto spent = cpuTime() - cpuBefore;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_LT(spent, 100ms) << "the listener spun while no descriptor was free";
+
+    // Once descriptors are back, the queued connections are served.
+    for (const int fd : clients) {
+        const std::string request = "GET / HTTP/1.1\r\n\r\n";
+        ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(request.size()));
+        timeval timeout{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        char head[16] = {};
+        EXPECT_EQ(::recv(fd, head, 15, MSG_WAITALL), 15);
+        EXPECT_EQ(std::string(head), "HTTP/1.1 200 OK");
+        ::close(fd);
+    }
 }
 
 TEST(TeskServerCapacityTest, NewcomerAtTheCapDisplacesTheLongestWaitingIdleClient) {
