@@ -2,6 +2,8 @@
 
 #include "unique_fd.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -15,6 +17,12 @@ namespace {
 [[noreturn]] void fail(const char* what, const std::filesystem::path& path, int error) {
     throw std::filesystem::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
+
+/// The temporary file's name before mkostemp(3) fills in its six letters and digits.
+std::string temporaryPrefix(const std::filesystem::path& path) {
+    return "." + path.filename().string() + ".";
+}
+constexpr std::string_view temporarySuffix = "XXXXXX";
 
 void writeAll(int fd, std::string_view contents, const std::filesystem::path& path) {
     while (!contents.empty()) {
@@ -32,10 +40,8 @@ void writeAll(int fd, std::string_view contents, const std::filesystem::path& pa
 } // namespace
 
 void write(const std::filesystem::path& path, std::string_view contents, mode_t mode) {
-    std::string hidden = ".";
-    hidden += path.filename().string();
-    hidden += ".XXXXXX";
-    std::string temporary = (path.parent_path() / hidden).string();
+    std::string temporary =
+        (path.parent_path() / (temporaryPrefix(path) + std::string(temporarySuffix))).string();
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         fail("create temporary file", temporary, errno);
@@ -62,6 +68,22 @@ void write(const std::filesystem::path& path, std::string_view contents, mode_t 
     UniqueFd directory(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() >= 0) {
         ::fsync(directory.get());
+    }
+}
+
+void removeLeftovers(const std::filesystem::path& path) {
+    const std::string prefix = temporaryPrefix(path);
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(path.parent_path(), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const bool ours = name.size() == prefix.size() + temporarySuffix.size() && name.starts_with(prefix) &&
+                          std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+        std::error_code statusError;
+        if (ours && it->symlink_status(statusError).type() == std::filesystem::file_type::regular) {
+            ::unlink(it->path().c_str());
+        }
     }
 }
 

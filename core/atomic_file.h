@@ -13,4 +13,8 @@ namespace AtomicFile {
 /// untouched and the temporary file is gone.
 void write(const std::filesystem::path& path, std::string_view contents, mode_t mode = 0600);
 
+/// Removes the temporary files a `write` to `path` leaves when its process dies mid-write, and nothing
+/// else. Only for when no write to `path` can be under way (opening). Errors are ignored.
+void removeLeftovers(const std::filesystem::path& path);
+
 } // namespace AtomicFile

@@ -4,10 +4,12 @@
 #include "index_file.h"
 #include "names.h"
 #include "text.h"
+#include "unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -49,6 +51,12 @@ Record* findByID(std::vector<Record>& records, std::string_view id) {
     return found == records.end() ? nullptr : &*found;
 }
 
+/// The folder if it still exists, else the root: an add racing the deletion of its folder must not file
+/// the new record under a folder nobody can open any more.
+std::optional<std::string> stillThere(const Library& library, const std::optional<std::string>& folderID) {
+    return folderID && !library.folder(folderID) ? std::nullopt : folderID;
+}
+
 /// Moves a file, copying across file systems.
 void moveFile(const fs::path& from, const fs::path& to) {
     std::error_code error;
@@ -60,6 +68,29 @@ void moveFile(const fs::path& from, const fs::path& to) {
         throw fs::filesystem_error("move", from, to, error);
     }
 }
+
+/// Flushes a file's bytes to the disk. Throws filesystem_error, except where the file system cannot sync.
+void syncFile(const fs::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        throw fs::filesystem_error("open", path, std::error_code(errno, std::generic_category()));
+    }
+    if (::fsync(fd.get()) != 0 && errno != EINVAL) {
+        throw fs::filesystem_error("fsync", path, std::error_code(errno, std::generic_category()));
+    }
+}
+
+/// Makes a directory's entries durable; best effort, like the index's own directory sync.
+void syncDirectory(const fs::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) {
+        ::fsync(fd.get());
+    }
+}
+
+/// Where an add builds its files/<id> directory before renaming it into place: hidden, and removed at
+/// the next start should the process die before the rename.
+constexpr std::string_view stagingPrefix = ".adding-";
 
 } // namespace
 
@@ -76,6 +107,7 @@ LibraryStore::LibraryStore(Path rootPath, Clock now)
         fs::permissions(root, fs::perms::owner_all, fs::perm_options::replace, ignored);
     }
     fs::create_directories(filesDir);
+    removeLeftovers();
     try {
         if (const auto text = readIndex(indexURL)) {
             library_ = IndexFile::decode(*text);
@@ -83,6 +115,24 @@ LibraryStore::LibraryStore(Path rootPath, Clock now)
     } catch (const std::exception&) {
         library_ = Library{};
         indexNeedsSetAside_ = true;
+    }
+}
+
+LibraryStore::~LibraryStore() {
+    std::lock_guard guard(lock_);
+    if (indexBehind_) {
+        save();
+    }
+}
+
+void LibraryStore::removeLeftovers() {
+    AtomicFile::removeLeftovers(indexURL);
+    std::error_code error;
+    for (fs::directory_iterator it(filesDir, error), end; !error && it != end; it.increment(error)) {
+        if (it->path().filename().string().starts_with(stagingPrefix)) {
+            std::error_code ignored;
+            fs::remove_all(it->path(), ignored);
+        }
     }
 }
 
@@ -97,6 +147,7 @@ Library LibraryStore::snapshot() const {
 }
 
 void LibraryStore::save() {
+    indexBehind_ = true;
     std::error_code error;
     if (indexNeedsSetAside_) {
         // Keep the file we could not read for the user to recover; never write over it.
@@ -112,6 +163,7 @@ void LibraryStore::save() {
     try {
         AtomicFile::write(indexURL, IndexFile::encode(library_), 0600);
         ++indexWrites_;
+        indexBehind_ = false;
     } catch (const std::exception&) {
         // The in-memory library stays authoritative; the next successful save catches up.
     }
@@ -161,17 +213,38 @@ Item LibraryStore::storeFile(const Path& source, const OptionalID& folderID, con
                              bool move) {
     const std::string id = Names::newID();
     const std::string name = Names::safeFileName(source.filename().string());
-    const Path directory = filesDir / id;
-    fs::create_directories(directory);
-    const Path stored = directory / name;
-    if (move) {
-        moveFile(source, stored);
-    } else {
-        fs::copy_file(source, stored);
+    // Built under a staging name and renamed into place whole, with its bytes on disk before the index
+    // mentions it: whenever the process dies, files/<id> is either absent or complete.
+    const Path staging = filesDir / (std::string(stagingPrefix) + id);
+    const Path staged = staging / name;
+    fs::create_directories(staging);
+    bool moved = false;
+    try {
+        if (move) {
+            moveFile(source, staged);
+            moved = true;
+        } else {
+            fs::copy_file(source, staged);
+        }
+        syncFile(staged);
+        fs::rename(staging, filesDir / id);
+    } catch (...) {
+        std::error_code ignored;
+        if (moved) {
+            // The caller still owns what it asked to move.
+            try {
+                moveFile(staged, source);
+            } catch (const std::exception&) {
+            }
+        }
+        fs::remove_all(staging, ignored);
+        throw;
     }
+    syncDirectory(filesDir);
+    const Path stored = filesDir / id / name;
     std::error_code error;
     const auto bytes = fs::file_size(stored, error);
-    const Item item{
+    Item item{
         .id = id,
         .folderID = folderID,
         .kind = ItemKind::file,
@@ -180,14 +253,18 @@ Item LibraryStore::storeFile(const Path& source, const OptionalID& folderID, con
         .created = now_(),
         .receivedFrom = receivedFrom,
     };
-    mutate([&](Library& library) { library.items.push_back(item); });
+    mutate([&](Library& library) {
+        item.folderID = stillThere(library, item.folderID);
+        library.items.push_back(item);
+    });
     return item;
 }
 
 Folder LibraryStore::addFolder(std::string_view name, const OptionalID& parentID) {
     return mutate([&](Library& library) {
-        const auto siblings = names(library.foldersIn(parentID));
-        Folder folder{Names::newID(), Names::unique(Names::safeFileName(name), siblings), parentID, now_()};
+        const OptionalID parent = stillThere(library, parentID);
+        const auto siblings = names(library.foldersIn(parent));
+        Folder folder{Names::newID(), Names::unique(Names::safeFileName(name), siblings), parent, now_()};
         library.folders.push_back(folder);
         return folder;
     });
@@ -203,7 +280,7 @@ std::optional<Item> LibraryStore::addText(std::string_view text, const OptionalI
     return mutate([&](Library& library) {
         Item item{
             .id = Names::newID(),
-            .folderID = folderID,
+            .folderID = stillThere(library, folderID),
             .kind = kind,
             .name = name,
             .size = static_cast<std::int64_t>(content.size()),
@@ -222,11 +299,31 @@ void LibraryStore::renameItem(std::string_view id, std::string_view proposed) {
     if (!item || item->name == newName) {
         return;
     }
+    std::optional<Path> oldName;
     if (item->kind == ItemKind::file) {
+        const Path from = fileURL(*item);
+        const Path to = filesDir / item->id / newName;
         std::error_code error;
-        fs::rename(fileURL(*item), filesDir / item->id / newName, error);
-        if (error) {
+        if (!fs::exists(from, error)) {
             return;
+        }
+        // The new name is linked first and the old one removed only once the index holds the new one: at
+        // every instant the recorded name is on disk. A name that already is this file (a link left by a
+        // rename cut short, or the same entry on a file system that folds case) is simply taken over; file
+        // systems without hard links get a plain rename.
+        if (!fs::equivalent(from, to, error)) {
+            fs::remove(to, error);
+            error.clear();
+            fs::create_hard_link(from, to, error);
+            if (!error) {
+                oldName = from;
+            } else {
+                error.clear();
+                fs::rename(from, to, error);
+                if (error) {
+                    return;
+                }
+            }
         }
     }
     mutate([&](Library& library) {
@@ -234,6 +331,10 @@ void LibraryStore::renameItem(std::string_view id, std::string_view proposed) {
             found->name = newName;
         }
     });
+    if (oldName) {
+        std::error_code ignored;
+        fs::remove(*oldName, ignored);
+    }
 }
 
 void LibraryStore::renameFolder(std::string_view id, std::string_view proposed) {
@@ -293,35 +394,40 @@ std::optional<fs::path> LibraryStore::storedDirectory(std::string_view id) const
     return filesDir / id;
 }
 
+// Deletions are recorded first and their files removed after: a crash in between leaves an unrecorded
+// directory under files/, never a recorded item whose file is gone.
+
 void LibraryStore::deleteItem(std::string_view id) {
-    if (const auto directory = storedDirectory(id)) {
-        std::error_code ignored;
-        fs::remove_all(*directory, ignored);
-    }
     mutate([&](Library& library) {
         std::erase_if(library.items, [&](const Item& item) { return item.id == id; });
         forget({std::string(id)}, {}, library, now_());
     });
+    if (const auto directory = storedDirectory(id)) {
+        std::error_code ignored;
+        fs::remove_all(*directory, ignored);
+    }
 }
 
 void LibraryStore::deleteFolder(std::string_view id) {
-    const Library current = snapshot();
-    const auto dead = current.descendantFolderIDs(std::string(id));
+    // Decided under the lock, so that an item filed into the folder meanwhile goes with it.
     std::set<std::string> doomed;
-    for (const Item& item : current.items) {
-        if (item.folderID && dead.contains(*item.folderID)) {
-            doomed.insert(item.id);
-            if (const auto directory = storedDirectory(item.id)) {
-                std::error_code ignored;
-                fs::remove_all(*directory, ignored);
+    mutate([&](Library& library) {
+        const auto dead = library.descendantFolderIDs(std::string(id));
+        for (const Item& item : library.items) {
+            if (item.folderID && dead.contains(*item.folderID)) {
+                doomed.insert(item.id);
             }
         }
-    }
-    mutate([&](Library& library) {
         std::erase_if(library.folders, [&](const Folder& f) { return dead.contains(f.id); });
         std::erase_if(library.items, [&](const Item& item) { return doomed.contains(item.id); });
         forget(doomed, dead, library, now_());
     });
+    for (const std::string& item : doomed) {
+        if (const auto directory = storedDirectory(item)) {
+            std::error_code ignored;
+            fs::remove_all(*directory, ignored);
+        }
+    }
 }
 
 void LibraryStore::forget(const std::set<std::string>& items, const std::set<std::string>& folders,

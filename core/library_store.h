@@ -23,8 +23,8 @@
 ///
 /// Every change is one mutation: take the lock, change the library, write the whole index atomically,
 /// release the lock, then call `onChange` on the calling thread. File work (copying, moving, removing
-/// stored files) happens outside the lock, before the mutation that records it. Safe to call from any
-/// thread.
+/// stored files) happens outside the lock: what a mutation records is on disk before it, what it stops
+/// recording is removed after it, so a recorded item always has its file. Safe to call from any thread.
 class LibraryStore {
 public:
     using Clock = std::function<Date()>;
@@ -42,9 +42,13 @@ public:
 
     /// Opens the library in `root`, creating it (mode 0700) and its "files" directory as needed. An
     /// index that is missing, unreadable or undecodable gives an empty library; an existing one that
-    /// cannot be decoded is renamed aside before the first save. Throws filesystem_error when the
+    /// cannot be decoded is renamed aside before the first save. What a process killed mid-change left
+    /// half-written (a temporary index, a staged copy) is removed. Throws filesystem_error when the
     /// directories cannot be made.
     explicit LibraryStore(Path root, Clock now = &Date::now);
+    /// Writes the index once more if the last write failed, so that a change made while the disk was
+    /// full is not lost at quit.
+    ~LibraryStore();
 
     LibraryStore(const LibraryStore&) = delete;
     LibraryStore& operator=(const LibraryStore&) = delete;
@@ -77,10 +81,10 @@ public:
 
     // ---- Files and folders ----
 
-    /// Copies (or moves) a file, or a directory tree as folders and files, into `folderID`. Returns the
-    /// file items made, in order. Hidden entries, symbolic links to directories and special files in a
-    /// tree are skipped. Throws LibraryError::notFound or filesystem_error; items added before a failure
-    /// stay.
+    /// Copies (or moves) a file, or a directory tree as folders and files, into `folderID` (the root should
+    /// that folder be deleted meanwhile, here and in the other adds). Returns the file items made, in order.
+    /// Hidden entries, symbolic links to directories and special files in a tree are skipped. Throws
+    /// LibraryError::notFound or filesystem_error; items added before a failure stay.
     std::vector<Item> addFile(const Path& source, const OptionalID& folderID,
                               const OptionalID& receivedFrom = std::nullopt, bool move = false);
     /// A new folder whose name is made safe and unique among its siblings.
@@ -89,6 +93,7 @@ public:
     std::optional<Item> addText(std::string_view text, const OptionalID& folderID,
                                 const OptionalID& receivedFrom = std::nullopt);
     /// Renames an item and its stored file; silent when nothing changes or the file cannot be renamed.
+    /// The recorded name is on disk at every instant, whenever the process may die.
     void renameItem(std::string_view id, std::string_view name);
     /// Renames a folder, unique among its siblings.
     void renameFolder(std::string_view id, std::string_view name);
@@ -96,9 +101,9 @@ public:
     bool moveItem(std::string_view id, const OptionalID& folderID);
     /// Whether the folder moved; never into itself or below itself.
     bool moveFolder(std::string_view id, const OptionalID& parentID);
-    /// Removes the item and its stored file, and stops the shares that pointed at it.
+    /// Removes the item and then its stored file, and stops the shares that pointed at it.
     void deleteItem(std::string_view id);
-    /// Removes the folder, everything below it and their stored files, and stops their shares.
+    /// Removes the folder and everything below it, then their stored files, and stops their shares.
     void deleteFolder(std::string_view id);
 
     // ---- Shares ----
@@ -180,6 +185,8 @@ private:
     }
     /// Writes the index; called with the lock held.
     void save();
+    /// Removes what a process killed mid-change left half-written; only while nothing can be in flight.
+    void removeLeftovers();
 
     /// Moves the temporary file to `name` beside it, made safe; returns the new path.
     static Path renameBesideItself(const Path& temporary, std::string_view name);
@@ -204,6 +211,8 @@ private:
     /// Set when an index existed but could not be read; it is moved aside before the first save.
     bool indexNeedsSetAside_ = false;
     std::atomic<std::uint64_t> indexWrites_{0};
+    /// The last write of the index failed: the file lags behind `library_`. Guarded by the lock.
+    bool indexBehind_ = false;
     /// Mutations since opening; guarded by the lock.
     std::uint64_t version_ = 0;
 };

@@ -28,7 +28,8 @@ bash tests/fuzz/run.sh 30
 
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESK_BUILD_BENCH=OFF \
     -DTESK_SANITIZE=thread
-cmake --build build-tsan -j"$jobs" --target core_tests
-# The stress test's operation count is cut down: ThreadSanitizer makes every access several times slower.
+cmake --build build-tsan -j"$jobs" --target core_tests resilience_tests
+# The stress tests' operation counts are cut down: ThreadSanitizer makes every access several times slower.
+# The store's own tests, then 32 clients against the server while the library changes under them.
 TESK_STRESS_OPS=150 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'LibraryStore'
+    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'LibraryStore|ConcurrencyTest'

@@ -58,9 +58,6 @@ void RequestHandler::onRead(const std::error_code& error, std::size_t bytes) {
         hasHead_ = true;
         deadline_.cancel();
         std::string body = buffer_.substr(complete->headerLength);
-        const auto length = complete->request.contentLength();
-        unreadBody_ = (length && *length > static_cast<std::int64_t>(body.size())) ||
-                      complete->request.headers.contains("transfer-encoding");
         buffer_.clear();
         buffer_.shrink_to_fit();
         if (const auto router = server_.router()) {

@@ -57,8 +57,6 @@ public:
 
     /// Ends the connection without (further) answer. Idempotent.
     void close();
-    /// Routes that read the whole request body say so: the connection then closes without draining.
-    void setBodyConsumed() { unreadBody_ = false; }
 
     // ---- Downloads ----
 
@@ -102,6 +100,8 @@ private:
                        std::function<void(bool)> done);
 
     struct Upload;
+    /// Writes the body bytes that came with the head into the upload's file, then reads the rest.
+    void receiveBody(std::shared_ptr<Upload> upload, std::string initialBody, FinishUpload finish);
     /// Reads the rest of an upload's body into its file, at most 1 MiB per read.
     void readBody(std::shared_ptr<Upload> upload, std::function<void(bool)> done);
     /// Reads until `length` bytes of a small body are in `buffer`.
@@ -134,8 +134,6 @@ private:
     std::string outgoing_;
     /// The read buffer of a streamed body; allocated only for uploads.
     std::vector<char> bodyBuffer_;
-    /// The request announced more body than has been read.
-    bool unreadBody_ = false;
     bool closed_ = false;
     bool finished_ = false;
     std::function<void()> onClose_;

@@ -19,8 +19,6 @@ namespace {
 constexpr std::size_t maxReadBytes = 1 << 20;
 constexpr std::size_t maxSmallBody = 65536;
 constexpr std::size_t maxSenderCharacters = 40;
-/// Room left on the library's disk after any upload, so the index can still be saved.
-constexpr std::uint64_t reservedDiskBytes = 64ull << 20;
 
 const std::string continueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
 const HTTP::Headers jsonHeaders{{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
@@ -45,15 +43,14 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-/// Whether the disk under `directory` can take `bytes` and still keep the reserve free.
-bool fits(const fs::path& directory, std::int64_t bytes) {
+/// Whether the disk under `directory` can take `bytes` and still keep `reserve` bytes free.
+bool fits(const fs::path& directory, std::int64_t bytes, std::uint64_t reserve) {
     struct statvfs info {};
     if (::statvfs(directory.c_str(), &info) != 0) {
         return true; // cannot tell: let the write itself fail if the disk is full
     }
     const std::uint64_t available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-    return available > reservedDiskBytes &&
-           static_cast<std::uint64_t>(bytes) <= available - reservedDiskBytes;
+    return available > reserve && static_cast<std::uint64_t>(bytes) <= available - reserve;
 }
 
 } // namespace
@@ -64,6 +61,8 @@ struct RequestHandler::Upload {
     UniqueFd file;
     std::int64_t received = 0;
     std::int64_t length = 0;
+    /// The disk refused a write (full, or failing): the phone is told, unlike when it hangs up.
+    bool writeFailed = false;
 
     fs::path path() const { return directory / "upload.part"; }
     /// Closes the file and removes the directory; errors are of no further use.
@@ -123,7 +122,7 @@ void RequestHandler::streamUpload(const HTTPRequest& request, std::string initia
         respondText(400, "Missing Content-Length");
         return;
     }
-    if (!fits(server_.uploadsDir().parent_path(), *length)) {
+    if (!fits(server_.uploadsDir().parent_path(), *length, server_.limits().uploadReserve)) {
         respondText(413, "Couldn't save the file");
         return;
     }
@@ -140,12 +139,28 @@ void RequestHandler::streamUpload(const HTTPRequest& request, std::string initia
         respondText(500, "Couldn't save the file");
         return;
     }
+    // The interim answer must be on the wire before anything else is written, so the body is read only
+    // after it went out. A client that already sent body bytes did not wait for it: none is needed then.
     if (const auto expect = header(request, "expect");
-        expect && Text::lowercased(*expect) == "100-continue") {
-        asio::async_write(socket_, asio::buffer(continueResponse),
-                          [self = shared_from_this()](std::error_code, std::size_t) {});
+        expect && Text::lowercased(*expect) == "100-continue" && initialBody.empty()) {
+        sendHead(continueResponse,
+                 [self = shared_from_this(), upload, finish = std::move(finish)](bool sent) mutable {
+                     if (!sent) {
+                         upload->cleanUp();
+                         self->close();
+                         return;
+                     }
+                     self->receiveBody(upload, "", std::move(finish));
+                 });
+        return;
     }
-    const std::size_t first = std::min<std::size_t>(initialBody.size(), static_cast<std::size_t>(*length));
+    receiveBody(upload, std::move(initialBody), std::move(finish));
+}
+
+void RequestHandler::receiveBody(std::shared_ptr<Upload> upload, std::string initialBody,
+                                 FinishUpload finish) {
+    const std::size_t first =
+        std::min<std::size_t>(initialBody.size(), static_cast<std::size_t>(upload->length));
     if (!writeAll(upload->file.get(), initialBody.data(), first)) {
         upload->cleanUp();
         respondText(500, "Couldn't save the file");
@@ -155,14 +170,17 @@ void RequestHandler::streamUpload(const HTTPRequest& request, std::string initia
 
     auto done = [self = shared_from_this(), upload, finish = std::move(finish)](bool success) {
         if (upload->file.close() != 0) {
-            success = false; // a write the disk could not complete shows up here
+            upload->writeFailed = true; // a write the disk could not complete shows up here
         }
-        if (!success) {
+        if (!success || upload->writeFailed) {
             upload->cleanUp();
-            self->close();
+            if (upload->writeFailed) {
+                self->respondText(500, "Couldn't save the file");
+            } else {
+                self->close();
+            }
             return;
         }
-        self->setBodyConsumed();
         try {
             auto [item, sender] = finish(upload->path());
             upload->cleanUp();
@@ -197,6 +215,8 @@ void RequestHandler::readBody(std::shared_ptr<Upload> upload, std::function<void
                                 }
                                 if (bytes > 0) {
                                     if (!writeAll(upload->file.get(), self->bodyBuffer_.data(), bytes)) {
+                                        upload->writeFailed = true;
+                                        self->bodyBuffer_ = {};
                                         done(false);
                                         return;
                                     }
@@ -226,7 +246,6 @@ void RequestHandler::readSmallBody(const HTTPRequest& request, std::string initi
         buffer->resize(static_cast<std::size_t>(*length));
     }
     if (buffer->size() == static_cast<std::size_t>(*length)) {
-        setBodyConsumed();
         done(std::move(*buffer));
         return;
     }
@@ -245,7 +264,6 @@ void RequestHandler::readSmallRest(std::shared_ptr<std::string> buffer, std::siz
             }
             buffer->append(self->readBuffer_.data(), bytes);
             if (buffer->size() == length) {
-                self->setBodyConsumed();
                 done(std::move(*buffer));
             } else if (error) {
                 done(std::nullopt);

@@ -108,6 +108,58 @@ TEST_F(LibraryStoreTest, FailedIndexWriteKeepsTheChangeInMemoryAndCatchesUpLater
     EXPECT_EQ(onDisk().folders.size(), 3u);
 }
 
+TEST_F(LibraryStoreTest, AChangeTheIndexCouldNotTakeIsWrittenWhenTheStoreCloses) {
+    store->addFolder("One", std::nullopt);
+    fs::remove(store->indexURL);
+    fs::create_directory(store->indexURL);
+    store->addFolder("Two", std::nullopt);
+    fs::remove(store->indexURL);
+    // No change follows: only closing can save "Two".
+    const Library last = store->snapshot();
+    open();
+    EXPECT_EQ(store->snapshot(), last);
+}
+
+TEST_F(LibraryStoreTest, ClosingWithTheIndexUpToDateWritesNothing) {
+    store->addFolder("One", std::nullopt);
+    const std::string marker = "{\"folders\": []}";
+    std::ofstream(store->indexURL, std::ios::trunc) << marker;
+    store.reset();
+    EXPECT_EQ(readText(libraryDir() / "library.json"), marker);
+}
+
+TEST_F(LibraryStoreTest, OpeningRemovesWhatAKilledProcessLeftHalfWrittenAndNothingElse) {
+    store->addFolder("Kept", std::nullopt);
+    const auto item = store->addFile(makeFile("a.txt", "whole"), std::nullopt).front();
+    store.reset();
+    // What a process killed in the middle of a change leaves: a temporary index, a staged copy.
+    const fs::path temporaryIndex = libraryDir() / ".library.json.Ab3xZ9";
+    const fs::path staged = libraryDir() / "files" / ".adding-0f3c9a";
+    std::ofstream(temporaryIndex) << "{\"folders\": [";
+    fs::create_directories(staged);
+    std::ofstream(staged / "big.mov") << "cut sh";
+    // Names that only look alike belong to someone else.
+    const std::vector<fs::path> others{
+        libraryDir() / ".library.json.tmp",     libraryDir() / ".library.json.Ab3xZ9x",
+        libraryDir() / "library.json.Ab3xZ9",   libraryDir() / ".other.json.Ab3xZ9",
+        libraryDir() / ".library.json.Ab-xZ9",  libraryDir() / "files" / ".hidden",
+        libraryDir() / "files" / "adding-0f3c", libraryDir() / "files" / ".adding",
+    };
+    for (const auto& path : others) {
+        std::ofstream(path) << "mine";
+    }
+    fs::create_directory(libraryDir() / ".library.json.Dir123");
+    open();
+    EXPECT_FALSE(fs::exists(temporaryIndex));
+    EXPECT_FALSE(fs::exists(staged));
+    for (const auto& path : others) {
+        EXPECT_EQ(readText(path), "mine") << path;
+    }
+    EXPECT_TRUE(fs::is_directory(libraryDir() / ".library.json.Dir123"));
+    EXPECT_EQ(store->snapshot().folders.size(), 1u);
+    EXPECT_EQ(readText(store->fileURL(item)), "whole");
+}
+
 // ---- The mutation discipline ----
 
 TEST_F(LibraryStoreTest, EveryMutationWritesAndNotifiesExactlyOnce) {
@@ -163,6 +215,31 @@ TEST_F(LibraryStoreTest, AddingAFileCopiesItUnderItsItemID) {
     const auto moved = store->addFile(makeFile("moved.txt", "abc"), std::nullopt, std::nullopt, true).front();
     EXPECT_FALSE(fs::exists(dir.path() / "outside" / "moved.txt"));
     EXPECT_EQ(readText(store->fileURL(moved)), "abc");
+}
+
+TEST_F(LibraryStoreTest, AFailedCopyLeavesNothingUnderFiles) {
+    // A FIFO cannot be copied: the copy fails after the store began making room for it.
+    const fs::path pipe = dir.path() / "outside" / "pipe";
+    fs::create_directories(pipe.parent_path());
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_THROW(store->addFile(pipe, std::nullopt), fs::filesystem_error);
+    EXPECT_TRUE(fs::is_empty(store->filesDir));
+    EXPECT_TRUE(store->snapshot().items.empty());
+}
+
+TEST_F(LibraryStoreTest, AnAddWhoseFolderWasDeletedMeanwhileLandsAtTheRoot) {
+    // What a phone's send does when its receiving folder is deleted between being chosen and the filing.
+    const Folder gone = store->addFolder("Gone", std::nullopt);
+    store->deleteFolder(gone.id);
+    const auto file = store->addFile(makeFile("late.txt"), gone.id).front();
+    const auto text = store->addText("late note", gone.id).value();
+    const Folder folder = store->addFolder("Late", gone.id);
+    EXPECT_EQ(file.folderID, std::nullopt);
+    EXPECT_EQ(text.folderID, std::nullopt);
+    EXPECT_EQ(folder.parentID, std::nullopt);
+    const Library library = store->snapshot();
+    EXPECT_EQ(library.itemsIn(std::nullopt).size(), 2u);
+    EXPECT_EQ(library.foldersIn(std::nullopt).size(), 1u);
 }
 
 TEST_F(LibraryStoreTest, StoredNameIsSafeAndMatchesThePathOnDisk) {
@@ -259,11 +336,12 @@ TEST_F(LibraryStoreTest, TextIsStoredTrimmedAndClassified) {
     EXPECT_EQ(note->receivedFrom, "Phone");
 
     EXPECT_EQ(store->addText("h\u00e9 \U0001F600", std::nullopt)->size, 8); // UTF-8 bytes
-    const auto link = store->addText("  https://www.example.com/a/b  ", std::string("f"));
+    const Folder folder = store->addFolder("Links", std::nullopt);
+    const auto link = store->addText("  https://www.example.com/a/b  ", folder.id);
     ASSERT_TRUE(link);
     EXPECT_EQ(link->kind, ItemKind::link);
     EXPECT_EQ(link->content, "https://www.example.com/a/b");
-    EXPECT_EQ(link->folderID, "f");
+    EXPECT_EQ(link->folderID, folder.id);
     // Nothing of a text or link goes to disk.
     EXPECT_TRUE(filesIn(store->filesDir).empty());
 }
@@ -291,6 +369,38 @@ TEST_F(LibraryStoreTest, RenamingAFileRenamesItsStoredFileAndANoteOnlyItsName) {
     store->renameItem(note->id, "Greeting");
     EXPECT_EQ(store->snapshot().item(note->id)->name, "Greeting");
     EXPECT_EQ(store->snapshot().item(note->id)->content, "hello there");
+}
+
+TEST_F(LibraryStoreTest, RenamingKeepsTheRecordedNameOnDiskUntilTheNewOneIsRecorded) {
+    const auto item = store->addFile(makeFile("old.txt", "x"), std::nullopt).front();
+    const fs::path oldPath = store->filesDir / item.id / "old.txt";
+    const fs::path newPath = store->filesDir / item.id / "new.txt";
+    bool oldThereWhenRecorded = false;
+    bool newThereWhenRecorded = false;
+    store->setOnChange([&] {
+        oldThereWhenRecorded = fs::exists(oldPath);
+        newThereWhenRecorded = fs::exists(newPath);
+    });
+    store->renameItem(item.id, "new.txt");
+    EXPECT_EQ(store->snapshot().item(item.id)->name, "new.txt");
+    EXPECT_TRUE(oldThereWhenRecorded) << "the old name went before the index stopped naming it";
+    EXPECT_TRUE(newThereWhenRecorded) << "the index named a file not yet on disk";
+    EXPECT_FALSE(fs::exists(oldPath));
+    EXPECT_EQ(readText(newPath), "x");
+}
+
+TEST_F(LibraryStoreTest, RenamingOntoANameAlreadyInTheItemsDirectoryKeepsTheItemsBytes) {
+    const auto item = store->addFile(makeFile("old.txt", "x"), std::nullopt).front();
+    // A link a rename cut short left behind, and an unrelated stray file.
+    fs::create_hard_link(store->fileURL(item), store->filesDir / item.id / "linked.txt");
+    std::ofstream(store->filesDir / item.id / "stray.txt") << "stray";
+    store->renameItem(item.id, "linked.txt");
+    EXPECT_EQ(store->snapshot().item(item.id)->name, "linked.txt");
+    EXPECT_EQ(readText(store->fileURL(*store->snapshot().item(item.id))), "x");
+    store->renameItem(item.id, "stray.txt");
+    EXPECT_EQ(store->snapshot().item(item.id)->name, "stray.txt");
+    EXPECT_EQ(readText(store->fileURL(*store->snapshot().item(item.id))), "x");
+    EXPECT_FALSE(fs::exists(store->filesDir / item.id / "linked.txt"));
 }
 
 TEST_F(LibraryStoreTest, RenameWhoseFileIsGoneChangesNothing) {
@@ -367,6 +477,22 @@ TEST_F(LibraryStoreTest, DeletingAnItemRemovesItsFileAndStopsItsShares) {
     store->deleteItem(item.id);
     EXPECT_EQ(writes(), before + 1);
     EXPECT_EQ(store->snapshot().share(s.token)->stopped, clock.now().adding(-5));
+}
+
+TEST_F(LibraryStoreTest, DeletionsAreRecordedBeforeTheFilesGo) {
+    const Folder folder = store->addFolder("Doomed", std::nullopt);
+    const auto inFolder = store->addFile(makeFile("in.txt"), folder.id).front();
+    const auto alone = store->addFile(makeFile("alone.txt"), std::nullopt).front();
+    // Whenever the process dies, a recorded item must still have its file.
+    std::vector<bool> fileThereWhenRecorded;
+    const Item* watched = &alone;
+    store->setOnChange([&] { fileThereWhenRecorded.push_back(fs::exists(store->fileURL(*watched))); });
+    store->deleteItem(alone.id);
+    watched = &inFolder;
+    store->deleteFolder(folder.id);
+    EXPECT_EQ(fileThereWhenRecorded, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(store->snapshot().items.empty());
+    EXPECT_TRUE(fs::is_empty(store->filesDir));
 }
 
 TEST_F(LibraryStoreTest, DeletingAFolderCascadesAndStopsTheRightShares) {

@@ -1,7 +1,9 @@
 #include "server_fixture.h"
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 
@@ -98,6 +100,16 @@ TEST_F(UploadsTest, ContinueIsSentBeforeTheBodyOnTheSameConnection) {
     EXPECT_EQ(response.status, 201);
 }
 
+TEST_F(UploadsTest, BodySentWithoutWaitingGetsOnlyTheFinalAnswer) {
+    // The client did not wait for the interim answer: one answer, not two writes racing each other.
+    const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    const Response response =
+        send("POST /s/" + share.token +
+             "/upload HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\nhello");
+    EXPECT_EQ(response.status, 201);
+    EXPECT_FALSE(response.raw.starts_with("HTTP/1.1 100")) << response.raw;
+}
+
 TEST_F(UploadsTest, BodyCutOffLeavesNoResponseAndNoTemporaryFiles) {
     const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
     RawClient client(server.port());
@@ -106,6 +118,47 @@ TEST_F(UploadsTest, BodyCutOffLeavesNoResponseAndNoTemporaryFiles) {
     ASSERT_TRUE(eventually([&] { return !incomingIsEmpty(); }));
     client.shutdownSend();
     EXPECT_EQ(client.readAll(), "");
+    EXPECT_TRUE(eventually([&] { return incomingIsEmpty(); }));
+    EXPECT_TRUE(store.snapshot().items.empty());
+    EXPECT_TRUE(events().empty());
+}
+
+/// Makes the disk refuse writes past `bytes` in this process, as a full disk would, until it goes away.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        // Past the limit a write fails with EFBIG instead of ending the process.
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = before_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &before_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit before_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(UploadsTest, DiskRefusingTheBodyMidwayIsAnsweredAndLeavesNothing) {
+    const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    Response response;
+    {
+        const FileSizeLimit limit(1 << 20);
+        RawClient client(server.port());
+        client.send("POST /s/" + share.token +
+                    "/upload HTTP/1.1\r\nX-Tesk-Name: big.bin\r\nContent-Length: " + std::to_string(3 << 20) +
+                    "\r\n\r\n" + std::string(3 << 20, 'x'));
+        response = parseResponse(client.readAll());
+    }
+    EXPECT_EQ(response.status, 500);
+    EXPECT_EQ(response.body, "Couldn't save the file");
     EXPECT_TRUE(eventually([&] { return incomingIsEmpty(); }));
     EXPECT_TRUE(store.snapshot().items.empty());
     EXPECT_TRUE(events().empty());
@@ -154,6 +207,24 @@ TEST_F(UploadsTest, UploadLargerThanTheDiskCanHoldIsRefusedUpFront) {
     EXPECT_EQ(response.status, 413);
     EXPECT_EQ(response.body, "Couldn't save the file");
     EXPECT_TRUE(incomingIsEmpty());
+}
+
+/// A reserve no disk can leave free: every upload is refused up front.
+class UploadReserveTest : public ServerFixture {
+protected:
+    UploadReserveTest()
+        : ServerFixture(ServerLimits{.uploadReserve = std::uint64_t{1} << 62}) {}
+};
+
+TEST_F(UploadReserveTest, ReserveComesFromTheServerLimits) {
+    EXPECT_EQ(ServerLimits{}.uploadReserve, std::uint64_t{64} << 20);
+    const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    const Response response =
+        send("POST /s/" + share.token + "/upload HTTP/1.1\r\nContent-Length: 1\r\n\r\nx");
+    EXPECT_EQ(response.status, 413);
+    EXPECT_EQ(response.body, "Couldn't save the file");
+    EXPECT_TRUE(store.snapshot().items.empty());
+    EXPECT_TRUE(fs::is_empty(server.uploadsDir()));
 }
 
 TEST_F(UploadsTest, NamesAndSendersAreDefaultedAndCut) {
