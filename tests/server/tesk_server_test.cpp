@@ -288,6 +288,11 @@ TEST(TeskServerLingerTest, PeerThatKeepsSendingAfterTheResponseIsClosedAtTheLing
 }
 
 TEST(TeskServerCapacityTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers' runtime opens files of its own while checking (it reads the memory map), so with no
+    // descriptor left it reports errors in correct code.
+    GTEST_SKIP() << "needs a build without sanitizers: their runtime needs free descriptors too";
+#endif
     TempDir dir;
     LibraryStore store(dir.path() / "Tesk");
     TeskServer server(store, "Mac");
