@@ -1,5 +1,6 @@
 #include "app/shortcut_maker.h"
 
+#include "support/file_contents.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -81,11 +82,6 @@ json roundTrip(const ShortcutMaker::Plist& plist) {
     const std::string copy(bytes, size);
     plist_to_bin_free(bytes);
     return decode(copy);
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 json expectedWorkflow(const std::string& url, const std::string& device, const std::string& mac,

@@ -1,18 +1,13 @@
 #include "core/index_file.h"
 
+#include "support/file_contents.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 const std::string f1 = "f0000000-0000-4000-8000-000000000001";
 const std::string f2 = "f0000000-0000-4000-8000-000000000002";

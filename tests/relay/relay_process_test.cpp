@@ -2,6 +2,7 @@
 // a Mac and by phones over real sockets, stopped by a signal, started again.
 #include "relay/secret_hash.h"
 #include "relay_test_support.h"
+#include "support/file_contents.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,6 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
-}
 
 /// The "name=value" part of a Set-Cookie value.
 std::string cookiePair(const Reply& reply) {

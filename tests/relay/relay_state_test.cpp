@@ -4,6 +4,7 @@
 
 #include "relay/relay_state_file.h"
 #include "relay/secret_hash.h"
+#include "support/file_contents.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -23,13 +24,6 @@ std::string digestOf(std::string_view deviceToken) {
 
 RelayPresence presenceWith(std::vector<RelayShare> shares, std::vector<std::string> devices = {}) {
     return {"Studio", {"http://192.168.1.20:47470"}, std::move(shares), "Home", std::move(devices)};
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // and shares made and stopped through the store. Nothing accepted may be lost, nothing counted twice.
 #include "core/index_file.h"
 #include "server_fixture.h"
+#include "support/file_contents.h"
 
 #include <gtest/gtest.h>
 
@@ -26,13 +27,6 @@ constexpr int clientCount = 32;
 int requestsPerClient() {
     const char* text = std::getenv("TESK_STRESS_OPS");
     return text ? std::clamp(std::atoi(text) / 10, 5, 40) : 40;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 std::string pattern(std::size_t size, unsigned seed) {

@@ -3,6 +3,7 @@
 #include "core/index_file.h"
 #include "core/unique_fd.h"
 #include "server_fixture.h"
+#include "support/file_contents.h"
 
 #include <gtest/gtest.h>
 
@@ -60,13 +61,6 @@ std::uint64_t freeBytes(const fs::path& path) {
     struct statvfs info {};
     EXPECT_EQ(::statvfs(path.c_str(), &info), 0);
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 /// Bytes that differ along their length, so that a mix-up shows.

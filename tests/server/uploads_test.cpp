@@ -1,4 +1,5 @@
 #include "server_fixture.h"
+#include "support/file_contents.h"
 
 #include <csignal>
 #include <fstream>
@@ -6,17 +7,6 @@
 #include <sys/resource.h>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
 
 class UploadsTest : public ServerFixture {
 protected:
