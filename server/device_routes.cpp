@@ -66,7 +66,7 @@ void RequestHandler::routePairing(const HTTPRequest& request, const std::string&
                           self->respond(410, jsonHeaders, R"({"error":"expired"})");
                           return;
                       }
-                      server.emit(ServerEvent{ServerEvent::Paired{*device}});
+                      server.report(ServerEvent{ServerEvent::Paired{*device}});
                       nlohmann::json reply{{"token", device->token},
                                            {"ip", "http://" + address + "/d/" + device->token + "/"}};
                       if (const auto base = server.deviceBase()) {
@@ -150,7 +150,7 @@ void RequestHandler::routeDevice(const HTTPRequest& request, const std::string& 
                     self->respondText(400, "Nothing to send");
                     return;
                 }
-                server.emit(ServerEvent{ServerEvent::Received{*item, sender}});
+                server.report(ServerEvent{ServerEvent::Received{*item, sender}});
                 self->respond(201, jsonHeaders, R"({"ok":true})");
             });
     } else {

@@ -77,7 +77,7 @@ void RequestHandler::sendItem(const Item& item, const HTTPRequest& request, cons
         file->reset();
         if (success && counts) {
             self->server_.store().recordDownload(token);
-            self->server_.emit(ServerEvent{ServerEvent::Downloaded{item, self->peer_}});
+            self->server_.report(ServerEvent{ServerEvent::Downloaded{item, self->peer_}});
         }
         if (success) {
             self->linger();

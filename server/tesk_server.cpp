@@ -224,7 +224,7 @@ void TeskServer::setOnEvent(EventHandler handler) {
     onEvent_ = std::move(shared);
 }
 
-void TeskServer::emit(const ServerEvent& event) const {
+void TeskServer::report(const ServerEvent& event) const {
     std::shared_ptr<const EventHandler> handler;
     {
         std::lock_guard guard(propertiesLock_);

@@ -66,7 +66,7 @@ public:
     void setIconPNG(std::optional<std::string> png);
     void setOnEvent(EventHandler handler);
     /// Reports an event to the application, on the calling connection's thread.
-    void emit(const ServerEvent& event) const;
+    void report(const ServerEvent& event) const;
 
     std::optional<std::string> followBase() const;
     void setFollowBase(std::optional<std::string> base);

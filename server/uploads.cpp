@@ -184,7 +184,7 @@ void RequestHandler::receiveBody(std::shared_ptr<Upload> upload, std::string ini
         try {
             auto [item, sender] = finish(upload->path());
             upload->cleanUp();
-            self->server_.emit(ServerEvent{ServerEvent::Received{item, sender}});
+            self->server_.report(ServerEvent{ServerEvent::Received{item, sender}});
             self->respond(201, jsonHeaders, R"({"ok":true})");
         } catch (const LibraryError& error) {
             upload->cleanUp();
