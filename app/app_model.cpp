@@ -48,13 +48,10 @@ AppModel::AppModel(LibraryStore& store, TeskServer& server, Platform& platform, 
     copiedTimer_.setSingleShot(true);
     connect(&copiedTimer_, &QTimer::timeout, this, [this] { setLinkCopied(false); });
 
-    // The store and the server call from their own threads; both reach the model through the event
-    // loop, and not at all once it is gone.
+    // The store calls from any thread; changes reach the model through the event loop, and not at all
+    // once it is gone.
     const QPointer<AppModel> weak(this);
     store_.setOnChange([weak] { MainThread::post(weak, [](AppModel& model) { model.reload(); }); });
-    server_.setOnEvent([weak](const ServerEvent& event) {
-        MainThread::post(weak, [event](AppModel& model) { model.handle(event); });
-    });
     if (services_.watchNetwork) {
         networkWatcher_ = std::make_unique<NetworkWatcher>(this, [this] { refreshAddress(); });
     }
@@ -85,7 +82,6 @@ AppModel::AppModel(LibraryStore& store, TeskServer& server, Platform& platform, 
 
 AppModel::~AppModel() {
     store_.setOnChange({});
-    server_.setOnEvent({});
 }
 
 // ---- Published state ----
@@ -319,6 +315,12 @@ void AppModel::handle(const ServerEvent& event) {
                          Notifier::Target::phones());
     }
     // A download was already counted by the store and arrives as a reload.
+}
+
+std::function<void(const ServerEvent&)> AppModel::serverEventHandler() {
+    return [weak = QPointer<AppModel>(this)](const ServerEvent& event) {
+        MainThread::post(weak, [event](AppModel& model) { model.handle(event); });
+    };
 }
 
 void AppModel::refreshAddress() {

@@ -55,6 +55,7 @@ class AppModel : public QObject {
     Q_PROPERTY(int revealRequest READ revealRequest NOTIFY revealRequestChanged)
     Q_PROPERTY(Date lastSeenReceived READ lastSeenReceived NOTIFY lastSeenReceivedChanged)
     Q_PROPERTY(AppearanceSetting appearance READ appearance WRITE setAppearance NOTIFY appearanceChanged)
+    Q_PROPERTY(bool opensAtLogin READ opensAtLogin WRITE setOpensAtLogin NOTIFY opensAtLoginChanged)
     Q_PROPERTY(std::optional<std::filesystem::path> previewURL READ previewURL WRITE setPreviewURL NOTIFY
                    previewURLChanged)
 
@@ -80,6 +81,8 @@ public:
         std::function<std::optional<std::string>()> address = &LocalNetwork::address;
         /// Whether to follow the system's network changes (besides the periodic refresh).
         bool watchNetwork = true;
+        /// The running program, which the desktop starts at login when asked; none turns the offer off.
+        std::filesystem::path executable;
         Timing timing{};
     };
 
@@ -107,8 +110,8 @@ public:
     };
 
     /// Builds the model over a store and a started server, and starts what it owns: the relay, the
-    /// network watcher, the address timer and the missing shortcut files. Routes the store's changes and
-    /// the server's events to itself; undoes both when destroyed.
+    /// network watcher, the address timer and the missing shortcut files. Routes the store's changes to
+    /// itself until destroyed.
     AppModel(LibraryStore& store, TeskServer& server, Platform& platform, QSettings& settings,
              Services services, QObject* parent = nullptr);
     /// The same with the application's services.
@@ -150,6 +153,13 @@ public:
     const std::optional<std::filesystem::path>& previewURL() const { return previewURL_; }
     /// The preview window calls this with nothing when it closes.
     void setPreviewURL(const std::optional<std::filesystem::path>& file);
+
+    /// Whether the desktop starts Tesk at login.
+    bool opensAtLogin() const;
+    /// Registers or removes the login start; a failure is shown as a status message.
+    void setOpensAtLogin(bool opens);
+    /// The one offer, on the first run of an installed copy, to start at login.
+    void openAtLoginOnFirstRun();
 
     // Following the library and status messages.
     /// Takes a fresh snapshot, tells followers about new items, asks the relay to check in soon, and
@@ -258,6 +268,9 @@ public:
     // Events and presence.
     /// Reacts to what the server reports. Main thread only.
     void handle(const ServerEvent& event);
+    /// A server event callback for any thread: hands each event to `handle` on the main thread while
+    /// the model exists.
+    std::function<void(const ServerEvent&)> serverEventHandler();
     /// Reads the LAN address again; a change asks the relay to check in at once.
     void refreshAddress();
     /// What the relay is told at check-in: names, addresses, working shares and phones.
@@ -282,6 +295,7 @@ signals:
     void lastSeenReceivedChanged();
     void appearanceChanged();
     void previewURLChanged();
+    void opensAtLoginChanged();
     /// The relay's links or follower counts changed, so links and share status lines may read otherwise.
     void relayChanged();
 

@@ -2,6 +2,7 @@
 // and telling the relay: against a real store and server, with the relay scripted on loopback.
 #include "model_fixture.h"
 #include "support/raw_client.h"
+#include "support/scoped_env.h"
 
 #include <QElapsedTimer>
 #include <cstdlib>
@@ -315,40 +316,13 @@ TEST_F(ModelRelayTest, NewItemsPingOnlySharesWithFollowersAndOldItemsNever) {
               (Json{{"token", followed.token}, {"title", "New in Inner"}, {"body", "new.jpg"}}));
 }
 
-namespace {
-
-/// Sets an environment variable for one test.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string& value)
-        : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            saved_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedVariable() {
-        if (saved_) {
-            ::setenv(name_, saved_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> saved_;
-};
-
-} // namespace
+namespace {} // namespace
 
 TEST_F(ModelFollowingTest, ShortcutFilesAreMadeForPhonesWithoutOneOnlyWithAHostName) {
     const fs::path signer = dir.path() / "signer";
     std::ofstream(signer) << "#!/bin/sh\ncp \"$5\" \"$7\"\n";
     fs::permissions(signer, fs::perms::owner_all);
-    ScopedVariable variable("TESK_SHORTCUT_SIGNER", signer.string());
+    ScopedEnv variable("TESK_SHORTCUT_SIGNER", signer.string());
 
     const auto first = store.claimPairing(store.newPairingCode().code, "Ana's iPhone");
     ASSERT_TRUE(first);

@@ -33,6 +33,7 @@ void ModelFixture::makeModel(std::vector<QUrl> relayHosts) {
     services.timing.toast = std::chrono::milliseconds(toastMs);
     services.timing.linkCopied = std::chrono::milliseconds(copiedMs);
     model = std::make_unique<AppModel>(store, server, platform, settings, std::move(services));
+    server.setOnEvent(model->serverEventHandler());
 }
 
 void ModelFixture::settle() {

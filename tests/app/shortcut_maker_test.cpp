@@ -1,6 +1,7 @@
 #include "app/shortcut_maker.h"
 
 #include "support/file_contents.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -145,32 +146,6 @@ std::string groupOf(const json& workflow) {
     EXPECT_TRUE(uuid.match(QString::fromStdString(group)).hasMatch()) << group;
     return group;
 }
-
-/// Sets an environment variable for one test and puts back what was there.
-class ScopedEnv {
-public:
-    explicit ScopedEnv(const char* name)
-        : name_(name) {
-        if (const char* value = std::getenv(name)) {
-            saved_ = value;
-        }
-    }
-    ~ScopedEnv() {
-        if (saved_) {
-            ::setenv(name_, saved_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-    void set(const std::string& value) { ::setenv(name_, value.c_str(), 1); }
-    void unset() { ::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> saved_;
-};
 
 // A stand-in for `shortcuts sign`: insists on exactly its arguments, then "signs" by copying.
 constexpr const char* copyingSigner =

@@ -1,6 +1,6 @@
 #include "app/wifi_name.h"
 
-#include "support/temp_dir.h"
+#include "private_bus.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 #include <QDBusVirtualObject>
 #include <QMap>
 #include <QMutex>
-#include <QProcess>
 #include <QtConcurrent/QtConcurrentRun>
 #include <chrono>
 #include <cstdlib>
@@ -51,35 +50,6 @@ public:
 private:
     QMutex mutex_;
     QMap<QString, QVariant> properties_;
-};
-
-/// A private message bus standing in for the system bus.
-class PrivateBus {
-public:
-    PrivateBus() {
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-                       QStringLiteral("--print-address=1"),
-                       QStringLiteral("--address=unix:path=") +
-                           QString::fromStdString((dir_.path() / "bus").string())});
-        if (daemon_.waitForStarted() && daemon_.waitForReadyRead(5000)) {
-            address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-        }
-    }
-    ~PrivateBus() {
-        daemon_.kill();
-        daemon_.waitForFinished();
-    }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    /// Empty when the daemon did not start.
-    const QString& address() const { return address_; }
-
-private:
-    TempDir dir_;
-    QProcess daemon_;
-    QString address_;
 };
 
 /// Asks on another thread: the fake may answer on this one's event loop.
