@@ -1,13 +1,20 @@
 // The tesk executable as a user runs it: started in a fresh home, stopped by a signal.
+#include "core/library_store.h"
+#include "relay_service.h"
 #include "support/raw_client.h"
 #include "support/temp_dir.h"
 
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ip/v6_only.hpp>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <csignal>
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -22,7 +29,9 @@ namespace {
 /// A running tesk with its standard output and error captured.
 class TeskProcess {
 public:
-    TeskProcess(const fs::path& dataHome, std::vector<std::string> arguments) {
+    /// `environment` adds "NAME=value" entries to a bare environment without any display.
+    TeskProcess(const fs::path& dataHome, std::vector<std::string> arguments,
+                std::vector<std::string> environment = {}) {
         int out[2];
         int err[2];
         EXPECT_EQ(pipe(out), 0);
@@ -34,8 +43,9 @@ public:
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addclose(&actions, err[0]);
 
-        std::vector<std::string> environment{"XDG_DATA_HOME=" + dataHome.string(),
-                                             "HOME=" + dataHome.string()};
+        environment.push_back("XDG_DATA_HOME=" + dataHome.string());
+        environment.push_back("XDG_CONFIG_HOME=" + (dataHome / "config").string());
+        environment.push_back("HOME=" + dataHome.string());
         std::vector<char*> envp;
         for (auto& entry : environment) {
             envp.push_back(entry.data());
@@ -209,6 +219,99 @@ TEST(TeskProcessTest, HeadlessPairingPrintsALinkAndReportsThePhone) {
         line = tesk.firstLine(2s);
     }
     EXPECT_EQ(line, "Paired: Kitchen iPad");
+    tesk.signal(SIGTERM);
+    EXPECT_EQ(tesk.wait(), 0);
+}
+
+TEST(TeskProcessTest, WithoutADisplayItSaysHowToRunHeadless) {
+    TempDir home;
+    TeskProcess tesk(home.path(), {});
+    EXPECT_EQ(tesk.wait(), 2);
+    EXPECT_NE(tesk.standardError().find("tesk --headless"), std::string::npos);
+    EXPECT_FALSE(fs::exists(home.path() / "Tesk")) << "nothing was opened";
+}
+
+TEST(TeskProcessTest, ThePreferredPortsHeldMeansAPortTheSystemPicks) {
+    std::vector<asio::ip::tcp::acceptor> held;
+    asio::io_context io;
+    for (const std::uint16_t port : {47470, 47471, 47472}) {
+        asio::ip::tcp::acceptor acceptor(io);
+        asio::error_code error;
+        acceptor.open(asio::ip::tcp::v6(), error);
+        acceptor.set_option(asio::ip::v6_only(false), error);
+        acceptor.bind({asio::ip::tcp::v6(), port}, error);
+        acceptor.listen(asio::socket_base::max_listen_connections, error);
+        // A port some other program already holds is just as taken.
+        held.push_back(std::move(acceptor));
+    }
+    TempDir home;
+    TeskProcess tesk(home.path(), {"--headless"});
+    const std::string line = tesk.firstLine();
+    ASSERT_TRUE(line.starts_with("Tesk is sharing at http://")) << line;
+    const int port = std::stoi(line.substr(line.rfind(':') + 1));
+    EXPECT_TRUE(port < 47470 || port > 47472) << port;
+    EXPECT_TRUE(
+        request(static_cast<std::uint16_t>(port), "GET / HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 200"));
+    tesk.signal(SIGTERM);
+    EXPECT_EQ(tesk.wait(), 0);
+}
+
+TEST(TeskProcessTest, HeadlessChecksInWithTheRelayAndFolderSharesCanBeFollowed) {
+    TempDir home;
+    TempDir relayData;
+    RelayService relay(relayData.path() / "state.json");
+    ASSERT_FALSE(relay.base().empty());
+
+    // A folder shared before the start: the first check-in must report it.
+    std::string token;
+    {
+        LibraryStore store(home.path() / "Tesk");
+        const Folder folder = store.addFolder("Holiday", std::nullopt);
+        token = store.share(ShareTarget::folder(folder.id), ShareDuration::day, true).token;
+    }
+    TeskProcess tesk(home.path(), {"--headless", "--port", "0"}, {"TESK_RELAY_HOSTS=" + relay.base()});
+    const std::string line = tesk.firstLine();
+    ASSERT_TRUE(line.starts_with("Tesk is sharing at http://")) << line;
+    const std::string port = line.substr(line.rfind(':') + 1);
+
+    std::string macId;
+    ASSERT_TRUE(spinUntil([&] {
+        std::ifstream identity(home.path() / "Tesk" / "relay.json");
+        std::stringstream text;
+        text << identity.rdbuf();
+        const auto json = nlohmann::json::parse(text.str(), nullptr, false);
+        if (json.is_object() && json.contains("macId")) {
+            macId = json["macId"].get<std::string>();
+        }
+        return !macId.empty();
+    })) << "signed up";
+
+    // The relay sends followers on to the share on this computer once the check-in told it where that is.
+    std::string location;
+    ASSERT_TRUE(spinUntil([&] {
+        const std::string reply =
+            request(static_cast<std::uint16_t>(std::stoi(relay.base().substr(17))),
+                    "GET /k/" + macId + "/" + token + " HTTP/1.1\r\nHost: relay\r\n\r\n");
+        const auto at = reply.find("Location: ");
+        if (!reply.starts_with("HTTP/1.1 30") || at == std::string::npos) {
+            return false;
+        }
+        location = reply.substr(at + 10, reply.find("\r\n", at) - at - 10);
+        return true;
+    })) << "the relay knows the share";
+    EXPECT_TRUE(location.starts_with("http://")) << location;
+    EXPECT_TRUE(location.ends_with(":" + port + "/s/" + token + "/")) << location;
+
+    // The computer learned its relay addresses and offers following on the share's document.
+    std::string api;
+    ASSERT_TRUE(spinUntil([&] {
+        api = request(static_cast<std::uint16_t>(std::stoi(port)),
+                      "GET /s/" + token + "/api HTTP/1.1\r\nHost: test\r\n\r\n");
+        return api.find("followURL") != std::string::npos;
+    })) << api;
+    const auto json = nlohmann::json::parse(api.substr(api.find("\r\n\r\n") + 4));
+    EXPECT_EQ(json["followURL"], relay.base() + "/k/" + macId + "/" + token + "/follow");
+
     tesk.signal(SIGTERM);
     EXPECT_EQ(tesk.wait(), 0);
 }

@@ -1,0 +1,21 @@
+# Installs the build into a scratch prefix and checks that a desktop finds Tesk there: both programs,
+# the menu entry that starts `tesk`, and the icon it names.
+set(prefix "${BUILD_DIR}/install-check")
+file(REMOVE_RECURSE "${prefix}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+foreach(file bin/tesk bin/tesk-relay share/applications/tesk.desktop share/icons/hicolor/scalable/apps/tesk.svg)
+    if(NOT EXISTS "${prefix}/${file}")
+        message(FATAL_ERROR "not installed: ${file}")
+    endif()
+endforeach()
+file(STRINGS "${prefix}/share/applications/tesk.desktop" entry)
+foreach(line "Type=Application" "Exec=tesk" "Icon=tesk")
+    if(NOT line IN_LIST entry)
+        message(FATAL_ERROR "the desktop entry lacks ${line}")
+    endif()
+endforeach()
+file(REMOVE_RECURSE "${prefix}")

@@ -1,0 +1,100 @@
+// tesk: keeps a library of copies and shares it with the phones on the same network. A tray application
+// on a desktop; with "--headless", the same program without any window.
+#include "app/application.h"
+#include "app/command_line.h"
+#include "app/headless_shell.h"
+#include "app/local_network.h"
+#include "app/stop_signals.h"
+#include "app/system_names.h"
+#include "app/terminal_qr.h"
+#include "server/tesk_server.h"
+#include "ui/home_screen_icon.h"
+#include "ui/widgets_shell.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QSettings>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+bool hasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Application::Options applicationOptions(const CommandLine& line) {
+    Application::Options options;
+    options.root = SystemNames::libraryRoot();
+    if (line.ports) {
+        options.ports = *line.ports;
+    }
+    options.openPanel = line.openPanel;
+    options.previewFirst = line.previewFirst;
+    options.services.executable = QCoreApplication::applicationFilePath().toStdString();
+    return options;
+}
+
+/// Headless: where the library is shared, and a pairing code when asked.
+void announce(Application& application, bool pair) {
+    TeskServer& server = *application.server();
+    const std::string host = LocalNetwork::address().value_or("127.0.0.1");
+    const std::string base = "http://" + host + ":" + std::to_string(server.port());
+    std::cout << "Tesk is sharing at " << base << std::endl;
+    if (pair) {
+        const auto code = application.store()->newPairingCode();
+        const std::string link = base + "/p/" + code.code + "/";
+        std::cout << "Pair a phone within 10 minutes: open " << link << "\n"
+                  << TerminalQR::render(link).value_or("") << std::flush;
+    }
+}
+
+int run(QCoreApplication& app, Shell& shell, const CommandLine& line) {
+    StopSignals stopSignals;
+    QSettings settings(QStringLiteral("Tesk"), QStringLiteral("Tesk"));
+    Application application(shell, settings, applicationOptions(line));
+    if (const auto failed = application.launch()) {
+        return *failed;
+    }
+    if (line.headless) {
+        announce(application, line.pair);
+    }
+    const int status = app.exec();
+    application.shutdown();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Before the application object starts any thread.
+    StopSignals::block();
+
+    const auto line = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    if (!line) {
+        std::cerr << CommandLine::usage;
+        return 2;
+    }
+    if (!line->headless && !hasDisplay()) {
+        std::cerr << "Tesk needs a desktop session to show its tray icon.\n"
+                     "To share without one, run: tesk --headless\n";
+        return 2;
+    }
+    if (line->headless) {
+        QCoreApplication app(argc, argv);
+        HeadlessShell shell(HomeScreenIcon::png(), line->pair);
+        return run(app, shell, *line);
+    }
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    WidgetsShell shell;
+    return run(app, shell, *line);
+}
