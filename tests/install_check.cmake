@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Installs the build into a scratch prefix and checks that a desktop finds Tesk there: both programs,
 # the menu entry that starts `tesk`, and the icon it names.
 set(prefix "${BUILD_DIR}/install-check")

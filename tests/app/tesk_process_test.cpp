@@ -232,8 +232,8 @@ TEST(TeskProcessTest, WithoutADisplayItSaysHowToRunHeadless) {
 }
 
 TEST(TeskProcessTest, ThePreferredPortsHeldMeansAPortTheSystemPicks) {
-    std::vector<asio::ip::tcp::acceptor> held;
     asio::io_context io;
+    std::vector<asio::ip::tcp::acceptor> held;
     for (const std::uint16_t port : {47470, 47471, 47472}) {
         asio::ip::tcp::acceptor acceptor(io);
         asio::error_code error;
