@@ -20,7 +20,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-XDG_DATA_HOME="$work/data" ./build-release/app/tesk --headless --port 0 >"$work/tesk.out" &
+XDG_DATA_HOME="$work/data" ./build-release/ui/tesk --headless --port 0 >"$work/tesk.out" &
 tesk_pid=$!
 for _ in $(seq 50); do grep -q sharing "$work/tesk.out" 2>/dev/null && break; sleep 0.1; done
 tesk_port=$(sed -n 's/.*:\([0-9]*\)$/\1/p' "$work/tesk.out" | head -1)

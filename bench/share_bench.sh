@@ -54,7 +54,7 @@ with open(os.path.join(work, "ids"), "w") as f:
 PY
 read -r big_id mid_id folder_id <"$work/ids"
 
-XDG_DATA_HOME="$work/data" ./build-release/app/tesk --headless --port 0 >"$work/tesk.out" &
+XDG_DATA_HOME="$work/data" ./build-release/ui/tesk --headless --port 0 >"$work/tesk.out" &
 tesk_pid=$!
 pids+=("$tesk_pid")
 for _ in $(seq 50); do grep -q sharing "$work/tesk.out" 2>/dev/null && break; sleep 0.1; done

@@ -9,7 +9,7 @@ import readline from "node:readline";
 import { test } from "node:test";
 import { launchBrowser, repo } from "./harness.mjs";
 
-const tesk = path.resolve(process.env.TESK_EXECUTABLE || path.join(repo, "build/app/tesk"));
+const tesk = path.resolve(process.env.TESK_EXECUTABLE || path.join(repo, "build/ui/tesk"));
 
 /// A library directory holding one stored file, one note and a share of the whole library.
 function writeLibrary(dataHome) {

@@ -36,6 +36,6 @@ fi
 cmake --build "$build" -j2 --target e2e_server tesk
 
 export TESK_E2E_SERVER="$build/tests/e2e/e2e_server"
-export TESK_EXECUTABLE="$build/app/tesk"
+export TESK_EXECUTABLE="$build/ui/tesk"
 export TESK_E2E_ARTIFACTS="${TESK_E2E_ARTIFACTS:-$build/e2e-artifacts}"
 node --test --test-reporter=spec tests/e2e/*.e2e.test.mjs
