@@ -1,0 +1,14 @@
+// The interface tests run on a QApplication over the offscreen platform, so widgets are made, laid out,
+// painted and sent input without a display.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,66 @@
+#include "ui/format.h"
+
+#include <QDateTime>
+#include <unicode/dtptngen.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/unistr.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+namespace {
+
+QDateTime local(Date date) {
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(date.unixSeconds() * 1000.0)));
+}
+
+/// The day and abbreviated month, ordered and punctuated as the user's locale writes them.
+QString dayAndMonth(Date date) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Locale locale = icu::Locale::getDefault();
+    std::unique_ptr<icu::DateTimePatternGenerator> generator(
+        icu::DateTimePatternGenerator::createInstance(locale, status));
+    if (U_SUCCESS(status)) {
+        const icu::UnicodeString pattern = generator->getBestPattern(icu::UnicodeString("dMMM"), status);
+        icu::SimpleDateFormat format(pattern, locale, status);
+        if (U_SUCCESS(status)) {
+            icu::UnicodeString text;
+            format.format(date.unixSeconds() * 1000.0, text);
+            std::string utf8;
+            text.toUTF8String(utf8);
+            return QString::fromStdString(utf8);
+        }
+    }
+    return QLocale().toString(local(date).date(), QStringLiteral("d MMM"));
+}
+
+} // namespace
+
+namespace Format {
+
+QString added(Date date, Date now) {
+    const double seconds = now.sinceReferenceDate - date.sinceReferenceDate;
+    if (seconds < 60) {
+        return QStringLiteral("Just now");
+    }
+    if (seconds < 3600) {
+        return QString::number(static_cast<long long>(seconds / 60)) + QStringLiteral(" min ago");
+    }
+    const QDate day = local(date).date();
+    const QDate today = local(now).date();
+    if (day == today) {
+        return QString::number(static_cast<long long>(seconds / 3600)) + QStringLiteral(" h ago");
+    }
+    const qint64 days = day.daysTo(today);
+    if (days == 1) {
+        return QStringLiteral("Yesterday");
+    }
+    if (days < 7) {
+        return QString::number(days) + QStringLiteral(" days ago");
+    }
+    return dayAndMonth(date);
+}
+
+} // namespace Format

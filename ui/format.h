@@ -1,0 +1,14 @@
+#pragma once
+
+#include "core/date.h"
+
+#include <QString>
+
+/// Dates as the explorer words them.
+namespace Format {
+
+/// How long ago `date` was, against `now`, in the local time zone: "Just now", "12 min ago", "3 h ago",
+/// "Yesterday", "4 days ago", else the day and abbreviated month in the user's locale ("6 Dec").
+QString added(Date date, Date now);
+
+} // namespace Format
