@@ -273,8 +273,9 @@ void AppModel::flashLinkCopied() {
 
 void AppModel::show(const std::string& message, std::function<void()> onTap) {
     toastTimer_.stop();
-    setToast(message);
+    // The action first: whoever follows the message also asks whether it can be tapped.
     toastAction_ = std::move(onTap);
+    setToast(message);
     toastTimer_.start(services_.timing.toast);
 }
 
@@ -334,12 +335,12 @@ void AppModel::refreshAddress() {
 Relay::CheckIn AppModel::relayCheckIn() const {
     Relay::CheckIn checkIn;
     checkIn.name = server_.macName();
-    const std::string port = std::to_string(server_.port());
+    const std::string portText = std::to_string(port());
     if (address_) {
-        checkIn.lan.push_back("http://" + *address_ + ":" + port);
+        checkIn.lan.push_back("http://" + *address_ + ":" + portText);
     }
     if (const auto host = server_.localHostName()) {
-        checkIn.lan.push_back("http://" + *host + ":" + port);
+        checkIn.lan.push_back("http://" + *host + ":" + portText);
     }
     const Date at = now();
     for (const auto& share : library_.shares) {
@@ -383,5 +384,9 @@ void AppModel::ensureShortcuts(std::vector<PairedDevice> devices) {
         return;
     }
     background_.addFuture(
-        ShortcutMaker::ensure(std::move(devices), store_.root, server_.macName(), host, server_.port()));
+        ShortcutMaker::ensure(std::move(devices), store_.root, server_.macName(), host, port()));
+}
+
+std::uint16_t AppModel::port() const {
+    return services_.port.value_or(server_.port());
 }

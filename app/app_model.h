@@ -81,6 +81,8 @@ public:
         std::function<std::optional<std::string>()> address = &LocalNetwork::address;
         /// Whether to follow the system's network changes (besides the periodic refresh).
         bool watchNetwork = true;
+        /// The port links and pairing codes name; unset takes the server's.
+        std::optional<std::uint16_t> port;
         /// The running program, which the desktop starts at login when asked; none turns the offer off.
         std::filesystem::path executable;
         Timing timing{};
@@ -301,6 +303,8 @@ signals:
 
 private:
     // Shared by the model's parts.
+    /// The port phones reach the server on.
+    std::uint16_t port() const;
     /// Now, by the store's clock.
     Date now() const { return store_.currentDate(); }
     /// Whether what a target names is still in the library.

@@ -81,14 +81,14 @@ std::optional<std::string> AppModel::link(const Share& share) const {
     if (auto relayed = relay_->link(share.token)) {
         return relayed;
     }
-    return "http://" + *address_ + ":" + std::to_string(server_.port()) + "/s/" + share.token + "/";
+    return "http://" + *address_ + ":" + std::to_string(port()) + "/s/" + share.token + "/";
 }
 
 std::optional<std::string> AppModel::pairingURL() const {
     if (!pairing_ || !address_) {
         return std::nullopt;
     }
-    return "http://" + *address_ + ":" + std::to_string(server_.port()) + "/p/" + pairing_->code + "/";
+    return "http://" + *address_ + ":" + std::to_string(port()) + "/p/" + pairing_->code + "/";
 }
 
 int AppModel::followerCount(const Share& share) const {

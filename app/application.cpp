@@ -26,6 +26,8 @@ Application::~Application() {
     shutdown();
     Notifier::setOnOpen({});
     Notifier::stop();
+    // The views go before the model they show.
+    shell_.destroyStatusItem();
     model_.reset();
     server_.reset();
 }

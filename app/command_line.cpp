@@ -14,6 +14,10 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
             line.openPanel = true;
         } else if (argument == "--preview-first") {
             line.previewFirst = true;
+        } else if (argument == "--snapshot" && i + 1 < arguments.size() && !arguments[i + 1].empty()) {
+            line.snapshotDir = arguments[++i];
+        } else if (argument == "--demo-server") {
+            line.demoServer = true;
         } else if (argument == "--port" && i + 1 < arguments.size()) {
             const std::string& text = arguments[++i];
             char* end = nullptr;

@@ -15,9 +15,15 @@ struct CommandLine {
     std::optional<std::vector<std::uint16_t>> ports;
     bool openPanel = false;
     bool previewFirst = false;
+    /// Draw the panel's states with made-up data into this folder as PNG files, then quit.
+    std::optional<std::string> snapshotDir;
+    /// Serve made-up data headless on a free port.
+    bool demoServer = false;
 
     /// Nothing for arguments it does not know.
     static std::optional<CommandLine> parse(const std::vector<std::string>& arguments);
     static constexpr const char* usage = "usage: tesk [--open-panel] [--preview-first]\n"
-                                         "       tesk --headless [--port N] [--pair]\n";
+                                         "       tesk --headless [--port N] [--pair]\n"
+                                         "       tesk --snapshot DIR\n"
+                                         "       tesk --demo-server\n";
 };

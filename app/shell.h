@@ -21,6 +21,8 @@ public:
     virtual std::optional<std::string> homeScreenIcon() = 0;
     /// Makes the tray item over the model.
     virtual void createStatusItem(AppModel& model) = 0;
+    /// Takes the tray item down; called before the model goes.
+    virtual void destroyStatusItem() {}
     virtual bool isPanelVisible() const = 0;
     /// Opens the panel under the tray icon.
     virtual void showPanel() = 0;

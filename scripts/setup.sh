@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     libasio-dev libqrencode-dev libplist-dev qt6-base-dev qt6-svg-dev iproute2 dbus-daemon
-    zbar-tools fonts-dejavu-core
+    libxcb1-dev zbar-tools fonts-dejavu-core
     libssl-dev zlib1g-dev
     nlohmann-json3-dev libicu-dev
     libgtest-dev libgmock-dev libbenchmark-dev

@@ -8,12 +8,16 @@
 #include "app/system_names.h"
 #include "app/terminal_qr.h"
 #include "server/tesk_server.h"
+#include "core/library_store.h"
+#include "ui/demo_library.h"
 #include "ui/home_screen_icon.h"
+#include "ui/snapshot.h"
 #include "ui/widgets_shell.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <iostream>
@@ -57,19 +61,51 @@ void announce(Application& application, bool pair) {
     }
 }
 
-int run(QCoreApplication& app, Shell& shell, const CommandLine& line) {
+int run(QCoreApplication& app, Shell& shell, const CommandLine& line, QSettings& settings,
+        Application::Options options) {
     StopSignals stopSignals;
-    QSettings settings(QStringLiteral("Tesk"), QStringLiteral("Tesk"));
-    Application application(shell, settings, applicationOptions(line));
+    Application application(shell, settings, std::move(options));
     if (const auto failed = application.launch()) {
         return *failed;
     }
-    if (line.headless) {
+    if (line.headless || line.demoServer) {
         announce(application, line.pair);
     }
     const int status = app.exec();
     application.shutdown();
     return status;
+}
+
+int run(QCoreApplication& app, Shell& shell, const CommandLine& line) {
+    QSettings settings(QStringLiteral("Tesk"), QStringLiteral("Tesk"));
+    return run(app, shell, line, settings, applicationOptions(line));
+}
+
+/// The sample library served from a temporary folder, with settings of its own, removed at the end.
+int runDemoServer(QCoreApplication& app, const CommandLine& line) {
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        std::cerr << "Tesk couldn't make a temporary folder.\n";
+        return 1;
+    }
+    const std::filesystem::path root = scratch.path().toStdString();
+    Application::Options options = applicationOptions(line);
+    options.root = root / "library";
+    if (!line.ports) {
+        options.ports = {};
+    }
+    options.services.executable.clear();
+    try {
+        Date now = Date::now();
+        LibraryStore store(options.root, [&now] { return now; });
+        DemoLibrary::fill(store, Date::now(), [&now](Date at) { now = at; }, root / "sources");
+    } catch (const std::exception& error) {
+        std::cerr << "Tesk couldn't make the sample library: " << error.what() << "\n";
+        return 1;
+    }
+    QSettings settings(QString::fromStdString((root / "settings.ini").string()), QSettings::IniFormat);
+    HeadlessShell shell(HomeScreenIcon::png(), line.pair);
+    return run(app, shell, line, settings, std::move(options));
 }
 
 } // namespace
@@ -82,6 +118,16 @@ int main(int argc, char** argv) {
     if (!line) {
         std::cerr << CommandLine::usage;
         return 2;
+    }
+    if (line->snapshotDir) {
+        // Pictures need no display: they are drawn offscreen.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return Snapshot::write(*line->snapshotDir);
+    }
+    if (line->demoServer) {
+        QCoreApplication app(argc, argv);
+        return runDemoServer(app, *line);
     }
     if (!line->headless && !hasDisplay()) {
         std::cerr << "Tesk needs a desktop session to show its tray icon.\n"

@@ -1,8 +1,13 @@
 #include "ui/widgets_shell.h"
 
 #include "ui/home_screen_icon.h"
+#include "ui/status_item_controller.h"
 
 #include <QMessageBox>
+
+WidgetsShell::WidgetsShell() = default;
+
+WidgetsShell::~WidgetsShell() = default;
 
 void WidgetsShell::showFatal(const std::string& message, const std::string& detail) {
     QMessageBox box;
@@ -17,10 +22,20 @@ std::optional<std::string> WidgetsShell::homeScreenIcon() {
 }
 
 // The tray item and its panel come with the explorer; until then the application runs without them.
-void WidgetsShell::createStatusItem(AppModel&) {}
-
-bool WidgetsShell::isPanelVisible() const {
-    return false;
+void WidgetsShell::createStatusItem(AppModel& model) {
+    statusItem_ = std::make_unique<StatusItemController>(model, platform_);
 }
 
-void WidgetsShell::showPanel() {}
+bool WidgetsShell::isPanelVisible() const {
+    return statusItem_ && statusItem_->isPanelVisible();
+}
+
+void WidgetsShell::showPanel() {
+    if (statusItem_) {
+        statusItem_->showPanel();
+    }
+}
+
+void WidgetsShell::destroyStatusItem() {
+    statusItem_.reset();
+}

@@ -3,9 +3,16 @@
 #include "app/shell.h"
 #include "ui/widgets_platform.h"
 
+#include <memory>
+
+class StatusItemController;
+
 /// The windowed application's surroundings: message boxes, the drawn Home Screen icon and the tray.
 class WidgetsShell : public Shell {
 public:
+    WidgetsShell();
+    ~WidgetsShell() override;
+
     Platform& platform() override { return platform_; }
     void showFatal(const std::string& message, const std::string& detail) override;
     std::optional<std::string> homeScreenIcon() override;
@@ -13,6 +20,9 @@ public:
     bool isPanelVisible() const override;
     void showPanel() override;
 
+    void destroyStatusItem() override;
+
 private:
     WidgetsPlatform platform_;
+    std::unique_ptr<StatusItemController> statusItem_;
 };

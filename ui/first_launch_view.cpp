@@ -1,0 +1,49 @@
+#include "ui/first_launch_view.h"
+
+#include "ui/step_card.h"
+#include "ui/symbol_label.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+FirstLaunchView::FirstLaunchView(QWidget* parent)
+    : QWidget(parent) {
+    setObjectName("firstLaunchView");
+    auto* title = new QLabel("Drop files here", this);
+    title->setObjectName("welcomeTitle");
+    QFont big = title->font();
+    big.setBold(true);
+    big.setPointSizeF(big.pointSizeF() * 1.5);
+    title->setFont(big);
+    auto* line =
+        new QLabel("Or drop them on the Tesk icon in the menu bar. Paste links and notes with ⌘V.", this);
+    line->setObjectName("welcomeLine");
+    line->setForegroundRole(QPalette::PlaceholderText);
+    line->setWordWrap(true);
+    line->setAlignment(Qt::AlignCenter);
+
+    auto* steps = new QHBoxLayout;
+    steps->setSpacing(12);
+    steps->addStretch(1);
+    const std::pair<const char*, const char*> cards[] = {
+        {"1 · Add", "Files, folders, links and notes. Make folders for each project."},
+        {"2 · Share", "Every item and folder gets a QR code and a link."},
+        {"3 · Open anywhere", "iPhone, Android, Windows. Just a browser on the same Wi‑Fi."},
+    };
+    for (const auto& [cardTitle, cardText] : cards) {
+        steps->addWidget(new StepCard(cardTitle, cardText, this));
+    }
+    steps->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addStretch(1);
+    layout->addWidget(new SymbolLabel("arrow.down.to.line.compact", 44, SymbolLabel::Tone::accent, this), 0,
+                      Qt::AlignHCenter);
+    layout->addSpacing(10);
+    layout->addWidget(title, 0, Qt::AlignHCenter);
+    layout->addWidget(line, 0, Qt::AlignHCenter);
+    layout->addSpacing(22);
+    layout->addLayout(steps);
+    layout->addStretch(1);
+}

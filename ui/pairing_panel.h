@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+class AppModel;
+class QLabel;
+class QPushButton;
+class QRCodeView;
+class QStackedWidget;
+class QToolButton;
+struct Date;
+
+/// The right-hand column while a phone is being paired: the code to scan with its countdown and the
+/// steps, a hint when there is no network, and the confirmation once a phone has paired.
+class PairingPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    /// The countdown under the code.
+    struct Countdown {
+        QString text;
+        /// Drawn in the warning colour: the code no longer works.
+        bool ranOut = false;
+    };
+
+    PairingPanel(AppModel& model, QWidget* parent = nullptr);
+
+    /// "Code works once, for 3 more min", counting a started minute as a whole one only once it is
+    /// nearly full; "Code ran out" when less than a minute's worth is left.
+    static Countdown countdown(Date expiry, Date now);
+
+    /// Shows what the model holds now.
+    void refresh();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    QWidget* makeJustPaired();
+    QWidget* makeCode();
+    QWidget* makeNoAddress();
+    void updateCountdown();
+    void applyTheme();
+
+    AppModel& model_;
+    QLabel* caption_;
+    QLabel* title_;
+    QToolButton* close_;
+    QStackedWidget* body_;
+    QWidget* nothing_;
+    QWidget* justPaired_;
+    QLabel* pairedName_;
+    QWidget* code_;
+    QRCodeView* qr_;
+    QLabel* countdown_;
+    QWidget* noAddress_;
+    /// Redraws the countdown; a minute is the smallest unit it shows.
+    QTimer tick_;
+};
