@@ -51,7 +51,7 @@ constexpr int dragDistance = 8;
 PanelController::PanelController(TeskPanel& panel, QObject* parent)
     : QObject(parent)
     , panel_(panel) {
-    pointerTimer_.setInterval(40);
+    pointerTimer_.setInterval(20);
     connect(&pointerTimer_, &QTimer::timeout, this, &PanelController::followPointer);
     connect(&panel_, &TeskPanel::hidden, this, &PanelController::stopMonitoring);
 }

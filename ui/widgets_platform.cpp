@@ -1,6 +1,7 @@
 #include "ui/widgets_platform.h"
 
 #include "app/notifier.h"
+#include "ui/file_chooser.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -78,13 +79,10 @@ void WidgetsPlatform::setClipboardText(const std::string& text) {
 }
 
 std::vector<std::filesystem::path> WidgetsPlatform::chooseFiles(const std::string& prompt) {
-    QFileDialog dialog;
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setLabelText(QFileDialog::Accept, qt(prompt));
-    dialog.setWindowTitle(qt(prompt));
+    FileChooser dialog(qt(prompt), QApplication::activeWindow());
     std::vector<std::filesystem::path> chosen;
     if (dialog.exec() == QDialog::Accepted) {
-        for (const QString& file : dialog.selectedFiles()) {
+        for (const QString& file : dialog.chosen()) {
             chosen.emplace_back(file.toStdString());
         }
     }
@@ -92,7 +90,7 @@ std::vector<std::filesystem::path> WidgetsPlatform::chooseFiles(const std::strin
 }
 
 bool WidgetsPlatform::confirm(const Alert& alert) {
-    QMessageBox box;
+    QMessageBox box(QApplication::activeWindow());
     box.setIcon(QMessageBox::Warning);
     box.setText(qt(alert.message));
     box.setInformativeText(qt(alert.informativeText));

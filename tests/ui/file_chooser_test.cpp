@@ -1,0 +1,61 @@
+// The add dialog takes files and folders in one choice.
+#include "support/temp_dir.h"
+#include "ui/file_chooser.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QFileSystemModel>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+TEST(FileChooserTest, AFileAndAFolderPickedTogetherAreBothChosen) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "Photos");
+    std::ofstream(dir.path() / "notes.txt") << "x";
+    std::ofstream(dir.path() / "left out.txt") << "y";
+
+    FileChooser chooser(QStringLiteral("Add to Tesk"));
+    auto* model = chooser.findChild<QFileSystemModel*>();
+    ASSERT_TRUE(model);
+    QSignalSpy loaded(model, &QFileSystemModel::directoryLoaded);
+    const QString root = QString::fromStdString(dir.path().string());
+    chooser.setDirectory(root);
+    chooser.show();
+    ASSERT_TRUE(loaded.count() > 0 || loaded.wait(5000));
+
+    QAbstractItemView* view = nullptr;
+    for (QAbstractItemView* candidate : chooser.findChildren<QAbstractItemView*>()) {
+        if ((candidate->objectName() == "listView" || candidate->objectName() == "treeView") &&
+            candidate->isVisible()) {
+            view = candidate;
+        }
+    }
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QItemSelectionModel* selection = view->selectionModel();
+    const QModelIndex parent = view->rootIndex();
+    int picked = 0;
+    for (int row = 0; row < view->model()->rowCount(parent); ++row) {
+        const QModelIndex index = view->model()->index(row, 0, parent);
+        const QString name = index.data().toString();
+        if (name == "Photos" || name == "notes.txt") {
+            selection->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            ++picked;
+        }
+    }
+    ASSERT_EQ(picked, 2);
+    chooser.accept();
+    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    QStringList chosen = chooser.chosen();
+    chosen.sort();
+    EXPECT_EQ(chosen, QStringList({root + "/Photos", root + "/notes.txt"}));
+}
+
+} // namespace
