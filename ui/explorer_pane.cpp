@@ -100,6 +100,7 @@ ExplorerPane::ExplorerPane(AppModel& model, QWidget* parent)
     listLayout->setSpacing(0);
     listLayout->addWidget(header_);
     listLayout->addWidget(list_, 1);
+    header_->alignWith(list_);
     listOrEmpty_->addWidget(empty_);
     listOrEmpty_->addWidget(listArea_);
     selectionBar_ = new SelectionBar(model, listColumn_);

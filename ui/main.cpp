@@ -48,11 +48,20 @@ Application::Options applicationOptions(const CommandLine& line) {
 }
 
 /// Headless: where the library is shared, and a pairing code when asked.
-void announce(Application& application, bool pair) {
+void announce(Application& application, bool pair, bool listShares) {
     TeskServer& server = *application.server();
     const std::string host = LocalNetwork::address().value_or("127.0.0.1");
     const std::string base = "http://" + host + ":" + std::to_string(server.port());
     std::cout << "Tesk is sharing at " << base << std::endl;
+    if (listShares) {
+        const Library library = application.store()->snapshot();
+        for (const Share& share : library.shares) {
+            if (share.isActive(Date::now())) {
+                std::cout << "Shared: " << library.displayName(share.target) << " at " << base << "/s/"
+                          << share.token << "/" << std::endl;
+            }
+        }
+    }
     if (pair) {
         const auto code = application.store()->newPairingCode();
         const std::string link = base + "/p/" + code.code + "/";
@@ -69,7 +78,7 @@ int run(QCoreApplication& app, Shell& shell, const CommandLine& line, QSettings&
         return *failed;
     }
     if (line.headless || line.demoServer) {
-        announce(application, line.pair);
+        announce(application, line.pair, line.demoServer);
     }
     const int status = app.exec();
     application.shutdown();
