@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "core/library_store.h"
+#include "server/server_event.h"
 #include "server/tesk_server.h"
 #include "ui/demo_library.h"
 #include "ui/explorer_pane.h"
@@ -81,7 +82,8 @@ int write(const fs::path& dir) {
     AppModel::Services services;
     services.relayHosts = {};
     services.ssid = [] { return std::string(); };
-    services.address = [] { return std::optional<std::string>("192.168.1.20"); };
+    auto address = std::make_shared<std::optional<std::string>>("192.168.1.20");
+    services.address = [address] { return *address; };
     services.watchNetwork = false;
     services.port = 47470;
     AppModel model(store, server, platform, settings, services);
@@ -140,6 +142,77 @@ int write(const fs::path& dir) {
     platform.applyAppearance(AppearanceSetting::dark);
     take("dark-all-files");
     platform.applyAppearance(AppearanceSetting::light);
+
+    // The sharing side: the inspector for each kind of target, the shares list, phones and pairing.
+    auto folderNamed = [&](const std::string& name) -> std::optional<std::string> {
+        for (const Folder& folder : model.library().folders) {
+            if (folder.name == name) {
+                return folder.id;
+            }
+        }
+        return std::nullopt;
+    };
+    const auto lisbonID = folderNamed("Lisbon trip");
+    if (lisbonID) {
+        model.setSelection(SidebarSelection::folder(*lisbonID));
+        model.inspect(ShareTarget::folder(*lisbonID));
+        take("inspector-folder");
+    }
+    model.setSelection(SidebarSelection::all());
+    const auto rows = model.rows();
+    std::vector<ShareTarget> several;
+    for (const ListRow& row : rows) {
+        if (several.size() < 6) {
+            several.push_back(row.target());
+        }
+    }
+    model.setPicked(several);
+    model.sharePicked();
+    model.setPicked({});
+    take("inspector-bundle");
+
+    model.setSelection(SidebarSelection::received());
+    model.inspect(ShareTarget::inbox());
+    take("inspector-inbox");
+
+    model.setSelection(SidebarSelection::all());
+    if (!rows.empty()) {
+        const ShareTarget target = rows.front().target();
+        model.inspect(target);
+        const Library current = store.snapshot();
+        if (const auto share = current.activeShare(target, *clock)) {
+            store.stopSharing(share->token);
+        }
+        model.reload();
+        take("inspector-expired");
+        model.setInspecting(std::nullopt);
+
+        *address = std::nullopt;
+        model.refreshAddress();
+        model.inspect(target);
+        take("inspector-no-wifi");
+        model.setInspecting(std::nullopt);
+        *address = "192.168.1.20";
+        model.refreshAddress();
+    }
+    model.setInspecting(std::nullopt);
+
+    model.setSelection(SidebarSelection::shared());
+    take("shares");
+
+    model.setSelection(SidebarSelection::phones());
+    take("phones");
+    model.startPairing();
+    take("pairing-code");
+    const auto code = model.pairing();
+    if (code) {
+        if (const auto device = store.claimPairing(code->code, "Carla's iPhone")) {
+            model.reload();
+            model.handle(ServerEvent{ServerEvent::Paired{*device}});
+        }
+    }
+    take("pairing-done");
+    model.closePairing();
 
     return failures == 0 ? 0 : 1;
 }

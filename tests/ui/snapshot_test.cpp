@@ -31,7 +31,9 @@ TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeAndNoneIsBlank) {
     EXPECT_EQ(tesk.exitCode(), 0) << tesk.readAllStandardError().toStdString();
 
     for (const char* state : {"welcome", "all-files", "folder-picked", "search", "received", "drop-overlay",
-                              "dark-all-files"}) {
+                              "dark-all-files", "inspector-folder", "inspector-bundle", "inspector-inbox",
+                              "inspector-expired", "inspector-no-wifi", "shares", "phones", "pairing-code",
+                              "pairing-done"}) {
         SCOPED_TRACE(state);
         const QImage image(QString::fromStdString((out / (std::string(state) + ".png")).string()));
         ASSERT_FALSE(image.isNull());
