@@ -46,7 +46,7 @@ DropTarget::DropTarget(QWidget& widget, AppModel& model, FolderID folderID)
     , widget_(widget)
     , model_(model)
     , folderID_(std::move(folderID))
-    , sourceCheck_([](const QDropEvent& event) { return true || event.source() != nullptr; })
+    , sourceCheck_([](const QDropEvent& event) { return event.source() != nullptr; })
     , highlight_(new DropHighlight(&widget)) {
     widget.setAcceptDrops(true);
     widget.installEventFilter(this);

@@ -116,7 +116,8 @@ void fill(QMenu& menu, AppModel& model, const LibraryEntry& entry) {
     moveMenu->setObjectName("moveToMenu");
     for (const AppModel::MoveDestination& destination : destinations(model, entry, current)) {
         const std::optional<std::string> folderID = destination.folderID;
-        moveMenu->addAction(text(destination.label), [owner, entry, folderID] { owner->move(entry, folderID); });
+        moveMenu->addAction(text(destination.label),
+                            [owner, entry, folderID] { owner->move(entry, folderID); });
     }
 
     menu.addSeparator();

@@ -12,6 +12,7 @@
 #include <QWindow>
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -42,6 +43,35 @@ std::optional<PointerState> readPointer() {
     return PointerState{{reply->root_x, reply->root_y},
                         (reply->mask & (XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_3)) != 0};
 }
+
+/// The desktop (workspace) on show, from the window manager's root property; nothing without one.
+std::optional<std::uint32_t> currentDesktop() {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) {
+        return std::nullopt;
+    }
+    xcb_connection_t* connection = x11->connection();
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    static const char name[] = "_NET_CURRENT_DESKTOP";
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr),
+        &std::free);
+    if (!screen || !atom || atom->atom == XCB_ATOM_NONE) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> property(
+        xcb_get_property_reply(connection,
+                               xcb_get_property(connection, 0, screen->root, atom->atom, XCB_ATOM_CARDINAL, 0, 1),
+                               nullptr),
+        &std::free);
+    if (!property || xcb_get_property_value_length(property.get()) < 4) {
+        return std::nullopt;
+    }
+    return *static_cast<const std::uint32_t*>(xcb_get_property_value(property.get()));
+}
+
+/// How many pointer readings pass between two looks at the desktop number.
+constexpr int desktopCheckEvery = 10;
 
 /// A press that moves this far is a drag, not a click.
 constexpr int dragDistance = 8;
@@ -118,6 +148,8 @@ void PanelController::startMonitoring() {
     if (const auto pointer = readPointer()) {
         // The click that opened the panel is not a click elsewhere.
         waitForRelease_ = pointer->pressed;
+        desktop_ = currentDesktop();
+        pointerTicks_ = 0;
         pointerTimer_.start();
     } else {
         focusConnection_ = connect(qApp, &QGuiApplication::focusWindowChanged, this,
@@ -154,6 +186,11 @@ void PanelController::followPointer() {
     const auto pointer = readPointer();
     if (!pointer) {
         pointerTimer_.stop();
+        return;
+    }
+    // Switching to another desktop closes the panel, as it leaves the desktop it was opened on.
+    if (desktop_ && ++pointerTicks_ % desktopCheckEvery == 0 && currentDesktop() != desktop_) {
+        close();
         return;
     }
     if (waitForRelease_) {

@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -62,6 +63,8 @@ private:
     bool closeOnMouseUp_ = false;
     bool dragInside_ = false;
     bool waitForRelease_ = false;
+    std::optional<std::uint32_t> desktop_;
+    int pointerTicks_ = 0;
     std::optional<QPoint> pressedAt_;
     QTimer pointerTimer_;
     QMetaObject::Connection focusConnection_;

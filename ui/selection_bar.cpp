@@ -18,7 +18,8 @@ SelectionBar::SelectionBar(AppModel& model, QWidget* parent)
     , copyLink_(new BarButton("link", "Copy link", SymbolLabel::Tone::accent, this))
     , moveTo_(new BarButton("folder", "Move to", SymbolLabel::Tone::accent, this))
     , moveMenu_(new QMenu(this))
-    , sendTo_(new SendToPhoneMenu(model, [&model] { return model.picked(); }, this))
+    , sendTo_(new SendToPhoneMenu(
+          model, [&model] { return model.picked(); }, this))
     , delete_(new BarButton("trash", "Delete", SymbolLabel::Tone::danger, this))
     , clear_(new BarButton("xmark", "Clear selection (Esc)", SymbolLabel::Tone::dimmed, this)) {
     setObjectName("selectionBar");
@@ -46,9 +47,9 @@ SelectionBar::SelectionBar(AppModel& model, QWidget* parent)
     layout->setSpacing(4);
     layout->addWidget(count_);
     layout->addStretch(1);
-    for (QWidget* button : {static_cast<QWidget*>(shareLink_), static_cast<QWidget*>(copyLink_),
-                            static_cast<QWidget*>(moveTo_), static_cast<QWidget*>(sendTo_),
-                            static_cast<QWidget*>(delete_), static_cast<QWidget*>(clear_)}) {
+    for (QWidget* button :
+         {static_cast<QWidget*>(shareLink_), static_cast<QWidget*>(copyLink_), static_cast<QWidget*>(moveTo_),
+          static_cast<QWidget*>(sendTo_), static_cast<QWidget*>(delete_), static_cast<QWidget*>(clear_)}) {
         layout->addWidget(button);
     }
 

@@ -49,7 +49,8 @@ QColor SymbolLabel::color(const Theme& theme, Tone tone) {
 }
 
 void SymbolLabel::paintEvent(QPaintEvent*) {
-    const QPixmap pixmap = Symbols::pixmap(symbol_, size_, color(Theme::current(), tone_), devicePixelRatioF());
+    const QPixmap pixmap =
+        Symbols::pixmap(symbol_, size_, color(Theme::current(), tone_), devicePixelRatioF());
     if (pixmap.isNull()) {
         return;
     }

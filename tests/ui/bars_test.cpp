@@ -85,8 +85,9 @@ TEST_F(SelectionBarTest, ButtonsCarryTheirTitlesSymbolsAndTooltips) {
     }
     EXPECT_EQ(texts, QStringList({"Share link", "Copy link", "Move to", "Send to", "Delete",
                                   "Clear selection (Esc)"}));
-    EXPECT_EQ(tips, QStringList({"One link and QR code for everything selected", "Copy link", "Move to a folder",
-                                 "Send to a paired phone", "Delete", "Clear selection (Esc)"}));
+    EXPECT_EQ(tips,
+              QStringList({"One link and QR code for everything selected", "Copy link", "Move to a folder",
+                           "Send to a paired phone", "Delete", "Clear selection (Esc)"}));
 }
 
 TEST_F(SelectionBarTest, CompactShowsSymbolsOnly) {
@@ -156,7 +157,8 @@ TEST_F(SelectionBarTest, SendToOffersEachPhoneAndHidesWithoutOne) {
     settle();
     EXPECT_TRUE(model->isShared(ShareTarget::item(a.id)));
     // No relay in these tests, so the send ends at once, naming the phone it was for.
-    EXPECT_TRUE(model->toast().value_or("").find("Pixel 8") != std::string::npos) << model->toast().value_or("");
+    EXPECT_TRUE(model->toast().value_or("").find("Pixel 8") != std::string::npos)
+        << model->toast().value_or("");
 }
 
 TEST_F(SelectionBarTest, DeleteAsksFirstThenDeletes) {

@@ -62,8 +62,8 @@ protected:
 TEST_F(EntryMenuTest, FileItemOffersPreviewAndRevealBetweenOpenAndShare) {
     const Item file = addItem("photo.jpg");
     EntryMenu::fill(menu, *model, LibraryEntry::item(file.id));
-    EXPECT_EQ(titles(menu), QStringList({"Open", "Quick Look", "Show in Finder", "Share…", "Copy link", "Move to",
-                                         "---", "Rename", "Delete"}));
+    EXPECT_EQ(titles(menu), QStringList({"Open", "Quick Look", "Show in Finder", "Share…", "Copy link",
+                                         "Move to", "---", "Rename", "Delete"}));
 }
 
 TEST_F(EntryMenuTest, NoteOffersCopyNoteAndNoFileEntries) {
@@ -102,12 +102,14 @@ TEST_F(EntryMenuTest, OnePhoneEntryPerPairedPhoneAfterCopyLink) {
     EntryMenu::fill(menu, *model, LibraryEntry::item(file.id));
     const QStringList entries = titles(menu);
     const auto copyLink = entries.indexOf("Copy link");
-    EXPECT_EQ(entries.mid(copyLink + 1, 3), QStringList({"Send to Ana's iPhone", "Send to Pixel 8", "Move to"}));
+    EXPECT_EQ(entries.mid(copyLink + 1, 3),
+              QStringList({"Send to Ana's iPhone", "Send to Pixel 8", "Move to"}));
     choose(menu, "Send to Pixel 8");
     settle();
     EXPECT_TRUE(model->isShared(ShareTarget::item(file.id)));
     // No relay in these tests, so the send ends at once, naming the phone it was for.
-    EXPECT_TRUE(model->toast().value_or("").find("Pixel 8") != std::string::npos) << model->toast().value_or("");
+    EXPECT_TRUE(model->toast().value_or("").find("Pixel 8") != std::string::npos)
+        << model->toast().value_or("");
 }
 
 TEST_F(EntryMenuTest, UnknownEntryGivesAnEmptyMenu) {

@@ -324,6 +324,17 @@ TEST_F(SidebarTest, EntryTypeOfferedByAnotherProgramIsRefused) {
     EXPECT_EQ(model->library().items.size(), 1u);
 }
 
+TEST_F(SidebarTest, OutsideFilesDroppedOnAFolderRowAreCopiedIntoIt) {
+    const Folder work = folder("Work");
+    const auto original = makeFile("scan.pdf", "pdf bytes");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(original.string()))});
+    EXPECT_TRUE(dragOnto(row(work.id), data, true));
+    ASSERT_TRUE(spinUntil([&] { return model->library().itemsIn(work.id).size() == 1; }));
+    EXPECT_EQ(model->library().itemsIn(work.id).at(0).name, "scan.pdf");
+    EXPECT_TRUE(std::filesystem::exists(original)) << "the original stays";
+}
+
 TEST_F(SidebarTest, DragLeavingTheRowTakesTheHighlightAway) {
     const Folder work = folder("Work");
     SidebarFolderRow& workRow = row(work.id);
@@ -355,9 +366,8 @@ TEST_F(SidebarTest, AllFilesTakesDropsIntoTheTopLevelWhateverIsSelected) {
     EXPECT_EQ(model->library().item(file.id)->folderID, std::nullopt);
     const auto top = model->library().itemsIn(std::nullopt);
     ASSERT_EQ(top.size(), 2u);
-    EXPECT_TRUE(std::any_of(top.begin(), top.end(), [](const Item& item) {
-        return item.content == "Call the plumber on Monday";
-    }));
+    EXPECT_TRUE(std::any_of(top.begin(), top.end(),
+                            [](const Item& item) { return item.content == "Call the plumber on Monday"; }));
 }
 
 TEST_F(SidebarTest, OtherLibraryRowsTakeNoDrops) {
