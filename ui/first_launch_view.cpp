@@ -22,6 +22,9 @@ FirstLaunchView::FirstLaunchView(QWidget* parent)
     line->setForegroundRole(QPalette::PlaceholderText);
     line->setWordWrap(true);
     line->setAlignment(Qt::AlignCenter);
+    // A wrapped label centred in a layout gets no room for its second line unless its width is fixed.
+    line->setFixedWidth(440);
+    line->setMinimumHeight(line->heightForWidth(440));
 
     auto* steps = new QHBoxLayout;
     steps->setSpacing(12);

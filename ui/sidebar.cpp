@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QEvent>
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -99,6 +100,8 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent)
     folderLayout_->addWidget(noFolders_);
     folderLayout_->addStretch(1);
     scroll->setWidget(folderList_);
+    // setWidget turns the fill back on; the sidebar paints its own background.
+    folderList_->setAutoFillBackground(false);
     layout->addWidget(scroll, 1);
 
     statusCard_ = new StatusCard(model_, this);
@@ -227,6 +230,15 @@ void Sidebar::refreshFolders() {
         folderRows_.push_back(row);
     }
     noFolders_->setVisible(ids.empty());
+}
+
+void Sidebar::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The settings symbol is a picture in the text colour; a new appearance needs a new picture.
+    if (settingsButton_ &&
+        (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)) {
+        settingsButton_->setIcon(Symbols::icon("ellipsis.circle", 16));
+    }
 }
 
 void Sidebar::paintEvent(QPaintEvent*) {
