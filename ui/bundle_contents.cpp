@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 BundleContents::BundleContents(AppModel& model, QWidget* parent)
@@ -27,7 +26,8 @@ BundleContents::BundleContents(AppModel& model, QWidget* parent)
     layout->addLayout(rows_);
 }
 
-std::vector<BundleContents::Entry> BundleContents::entries(const Library& library, const ShareBundle& bundle) {
+std::vector<BundleContents::Entry> BundleContents::entries(const Library& library,
+                                                           const ShareBundle& bundle) {
     std::vector<Entry> result;
     for (const std::string& id : bundle.folderIDs) {
         if (const auto folder = library.folder(id)) {
@@ -68,9 +68,9 @@ void BundleContents::setBundle(const ShareBundle& bundle) {
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(6);
         auto* symbol = new QLabel(row);
-        symbol->setPixmap(Symbols::pixmap(all[i].isFolder ? QStringLiteral("folder.fill") : QStringLiteral("doc"),
-                                          14, all[i].isFolder ? theme.accent : theme.dimmed,
-                                          devicePixelRatioF()));
+        symbol->setPixmap(
+            Symbols::pixmap(all[i].isFolder ? QStringLiteral("folder.fill") : QStringLiteral("doc"), 14,
+                            all[i].isFolder ? theme.accent : theme.dimmed, devicePixelRatioF()));
         symbol->setFixedSize(16, 16);
         layout->addWidget(symbol);
         auto* name = new QLabel(all[i].name, row);

@@ -6,6 +6,7 @@
 #include "ui/theme.h"
 
 #include <QContextMenuEvent>
+#include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -31,8 +32,8 @@ DeviceRow::DeviceRow(AppModel& model, PairedDevice device, QWidget* parent)
     layout->setContentsMargins(12, 8, 12, 8);
     layout->setSpacing(10);
 
-    symbol_ = new SymbolLabel(symbolName(QString::fromStdString(device_.name)), 24, SymbolLabel::Tone::text,
-                              this);
+    symbol_ =
+        new SymbolLabel(symbolName(QString::fromStdString(device_.name)), 24, SymbolLabel::Tone::text, this);
     symbol_->setObjectName(QStringLiteral("symbol"));
     layout->addWidget(symbol_, 0, Qt::AlignVCenter);
 
@@ -52,18 +53,12 @@ DeviceRow::DeviceRow(AppModel& model, PairedDevice device, QWidget* parent)
     texts->addWidget(field_);
     subtitle_ = new QLabel(this);
     subtitle_->setObjectName(QStringLiteral("subtitle"));
-    QPalette palette = subtitle_->palette();
-    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-    subtitle_->setPalette(palette);
     texts->addWidget(subtitle_);
     layout->addLayout(texts, 1);
 
     remove_ = new QPushButton(QStringLiteral("Remove"), this);
     remove_->setObjectName(QStringLiteral("remove"));
     remove_->setFlat(true);
-    QPalette danger = remove_->palette();
-    danger.setColor(QPalette::ButtonText, Theme::current().danger);
-    remove_->setPalette(danger);
     removeOpacity_ = new QGraphicsOpacityEffect(remove_);
     removeOpacity_->setOpacity(restingOpacity);
     remove_->setGraphicsEffect(removeOpacity_);
@@ -71,13 +66,14 @@ DeviceRow::DeviceRow(AppModel& model, PairedDevice device, QWidget* parent)
     layout->addWidget(remove_, 0, Qt::AlignVCenter);
 
     connect(&model_, &AppModel::renamingIDChanged, this, &DeviceRow::updateRenaming);
+    applyTheme();
     setDevice(device_);
     updateRenaming();
 }
 
 QString DeviceRow::symbolName(const QString& deviceName) {
     return deviceName.contains(QStringLiteral("ipad"), Qt::CaseInsensitive) ? QStringLiteral("ipad")
-                                                                             : QStringLiteral("iphone");
+                                                                            : QStringLiteral("iphone");
 }
 
 QString DeviceRow::subtitle(const PairedDevice& device, Date now) {
@@ -150,6 +146,23 @@ void DeviceRow::enterEvent(QEnterEvent* event) {
 void DeviceRow::leaveEvent(QEvent* event) {
     setHovering(false);
     QWidget::leaveEvent(event);
+}
+
+void DeviceRow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        applyTheme();
+    }
+}
+
+void DeviceRow::applyTheme() {
+    const Theme theme = Theme::current();
+    QPalette palette = subtitle_->palette();
+    palette.setColor(QPalette::WindowText, theme.dimmed);
+    subtitle_->setPalette(palette);
+    QPalette danger = remove_->palette();
+    danger.setColor(QPalette::ButtonText, theme.danger);
+    remove_->setPalette(danger);
 }
 
 void DeviceRow::contextMenuEvent(QContextMenuEvent* event) {

@@ -36,12 +36,14 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     /// Shows the name or the rename field, as `renamingID` says.
     void updateRenaming();
     void submitRename();
     void setHovering(bool hovering);
+    void applyTheme();
 
     AppModel& model_;
     PairedDevice device_;

@@ -15,7 +15,6 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-
 #include <cmath>
 
 namespace {
@@ -29,6 +28,13 @@ QLabel* wrappedLabel(const QString& text, QWidget* parent, const QString& object
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
     return label;
+}
+
+/// The filled look of the button that ends the pairing.
+QString accentStyle(const Theme& theme) {
+    return QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px; "
+                          "padding: 5px 14px; }")
+        .arg(theme.accent.name(), theme.onAccent.name());
 }
 
 void tint(QWidget* widget, const QColor& color) {
@@ -51,7 +57,8 @@ public:
         number->setObjectName(QStringLiteral("stepNumber"));
         number->setAlignment(Qt::AlignCenter);
         number->setFixedSize(20, 20);
-        number->setStyleSheet(QStringLiteral("QLabel { border-radius: 10px; background: rgba(128, 128, 128, 0.2); }"));
+        number->setStyleSheet(
+            QStringLiteral("QLabel { border-radius: 10px; background: rgba(128, 128, 128, 0.2); }"));
         layout->addWidget(number, 0, Qt::AlignTop);
         layout->addWidget(wrappedLabel(text, this, QStringLiteral("stepText")), 1);
     }
@@ -127,14 +134,15 @@ QWidget* PairingPanel::makeJustPaired() {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 8, 0, 0);
     layout->setSpacing(10);
-    auto* symbol = new SymbolLabel(QStringLiteral("checkmark.circle.fill"), 40, SymbolLabel::Tone::accent, page);
+    auto* symbol = new SymbolLabel(QStringLiteral("checkmark"), 40, SymbolLabel::Tone::accent, page);
     layout->addWidget(symbol, 0, Qt::AlignHCenter);
     pairedName_ = boldLabel({}, page, QStringLiteral("pairedName"));
     pairedName_->setAlignment(Qt::AlignHCenter);
     layout->addWidget(pairedName_);
-    auto* text = wrappedLabel(QStringLiteral("On the phone, add Tesk to the Home Screen when it asks. After that, tap "
-                                             "the icon to send."),
-                              page, QStringLiteral("pairedText"));
+    auto* text =
+        wrappedLabel(QStringLiteral("On the phone, add Tesk to the Home Screen when it asks. After that, tap "
+                                    "the icon to send."),
+                     page, QStringLiteral("pairedText"));
     text->setAlignment(Qt::AlignHCenter);
     layout->addWidget(text);
     auto* done = new QPushButton(QStringLiteral("Done"), page);
@@ -190,10 +198,11 @@ QWidget* PairingPanel::makeCode() {
     for (int n = 1; n <= 3; ++n) {
         layout->addWidget(new Step(n, steps[n - 1], content));
     }
-    layout->addWidget(wrappedLabel(QStringLiteral("Page won't open? The phone has to be on the same Wi‑Fi. If that "
-                                                  "Wi‑Fi blocks devices from seeing each other, turn on the phone's "
-                                                  "Personal Hotspot and join it from this Mac's Wi‑Fi menu."),
-                                   content, QStringLiteral("note")));
+    layout->addWidget(
+        wrappedLabel(QStringLiteral("Page won't open? The phone has to be on the same Wi‑Fi. If that "
+                                    "Wi‑Fi blocks devices from seeing each other, turn on the phone's "
+                                    "Personal Hotspot and join it from this Mac's Wi‑Fi menu."),
+                     content, QStringLiteral("note")));
     layout->addStretch(1);
     page->setWidget(content);
     return page;
@@ -215,8 +224,9 @@ QWidget* PairingPanel::makeNoAddress() {
     text->setAlignment(Qt::AlignHCenter);
     layout->addWidget(text);
     auto* hotspot = wrappedLabel(
-        QStringLiteral("No Wi‑Fi here? Turn on Personal Hotspot on the phone and join it from the Wi‑Fi menu."), page,
-        QStringLiteral("hotspotText"));
+        QStringLiteral(
+            "No Wi‑Fi here? Turn on Personal Hotspot on the phone and join it from the Wi‑Fi menu."),
+        page, QStringLiteral("hotspotText"));
     hotspot->setAlignment(Qt::AlignHCenter);
     layout->addWidget(hotspot);
     layout->addStretch(2);
@@ -272,6 +282,9 @@ void PairingPanel::applyTheme() {
     const Theme theme = Theme::current();
     close_->setIcon(QIcon(Symbols::pixmap(QStringLiteral("xmark"), 14, theme.dimmed, devicePixelRatioF())));
     tint(caption_, theme.dimmed);
+    if (auto* done = findChild<QPushButton*>(QStringLiteral("done"))) {
+        done->setStyleSheet(accentStyle(theme));
+    }
     for (QLabel* label : findChildren<QLabel*>()) {
         const QString name = label->objectName();
         if (name == QStringLiteral("note") || name == QStringLiteral("noticeText") ||

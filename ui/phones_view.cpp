@@ -5,11 +5,11 @@
 #include "ui/symbol_label.h"
 #include "ui/theme.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <set>
 
@@ -24,8 +24,8 @@ PhonesView::PhonesView(AppModel& model, QWidget* parent)
     auto* emptyLayout = new QVBoxLayout(empty_);
     emptyLayout->setSpacing(8);
     emptyLayout->addStretch(1);
-    emptyLayout->addWidget(new SymbolLabel(QStringLiteral("iphone"), 40, SymbolLabel::Tone::dimmed, empty_), 0,
-                           Qt::AlignHCenter);
+    emptyLayout->addWidget(new SymbolLabel(QStringLiteral("iphone"), 40, SymbolLabel::Tone::dimmed, empty_),
+                           0, Qt::AlignHCenter);
     auto* title = new QLabel(QStringLiteral("No phones paired"), empty_);
     title->setObjectName(QStringLiteral("emptyTitle"));
     QFont bold = title->font();
@@ -33,16 +33,14 @@ PhonesView::PhonesView(AppModel& model, QWidget* parent)
     title->setFont(bold);
     title->setAlignment(Qt::AlignHCenter);
     emptyLayout->addWidget(title);
-    auto* text = new QLabel(QStringLiteral("Pair your phone once. After that you send to this Mac from a Tesk icon "
-                                           "on its Home Screen, with no scanning."),
-                            empty_);
+    auto* text =
+        new QLabel(QStringLiteral("Pair your phone once. After that you send to this Mac from a Tesk icon "
+                                  "on its Home Screen, with no scanning."),
+                   empty_);
     text->setObjectName(QStringLiteral("emptyText"));
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignHCenter);
     text->setMaximumWidth(360);
-    QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-    text->setPalette(palette);
     emptyLayout->addWidget(text, 0, Qt::AlignHCenter);
     auto* pair = new QPushButton(QStringLiteral("Pair a phone"), empty_);
     pair->setObjectName(QStringLiteral("pairPhone"));
@@ -67,6 +65,7 @@ PhonesView::PhonesView(AppModel& model, QWidget* parent)
     scroll_->setWidget(list);
     layout->addWidget(scroll_);
 
+    tintEmptyText();
     connect(&model_, &AppModel::libraryChanged, this, &PhonesView::refresh);
     tick_.setInterval(60'000);
     connect(&tick_, &QTimer::timeout, this, &PhonesView::refresh);
@@ -113,4 +112,18 @@ void PhonesView::refresh() {
         }
         rows_->insertWidget(index, row);
     }
+}
+
+void PhonesView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        tintEmptyText();
+    }
+}
+
+void PhonesView::tintEmptyText() {
+    auto* text = empty_->findChild<QLabel*>(QStringLiteral("emptyText"));
+    QPalette palette = text->palette();
+    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
+    text->setPalette(palette);
 }

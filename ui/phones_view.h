@@ -4,7 +4,6 @@
 
 #include <QTimer>
 #include <QWidget>
-
 #include <map>
 #include <string>
 #include <vector>
@@ -29,7 +28,11 @@ public:
     /// survives changes to other phones.
     void refresh();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void tintEmptyText();
     AppModel& model_;
     QWidget* empty_;
     QScrollArea* scroll_;

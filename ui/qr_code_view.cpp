@@ -1,10 +1,9 @@
 #include "ui/qr_code_view.h"
 
 #include <QPainter>
-#include <qrencode.h>
-
 #include <algorithm>
 #include <memory>
+#include <qrencode.h>
 
 QRCodeView::QRCodeView(QWidget* parent)
     : QWidget(parent) {}

@@ -6,6 +6,10 @@
 #include "ui/symbols.h"
 #include "ui/theme.h"
 
+#include <unicode/locid.h>
+#include <unicode/reldatefmt.h>
+#include <unicode/unistr.h>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDateTime>
@@ -18,10 +22,6 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <unicode/locid.h>
-#include <unicode/reldatefmt.h>
-#include <unicode/unistr.h>
-
 #include <cmath>
 #include <optional>
 
@@ -50,6 +50,13 @@ QString relativeDay(qint64 days) {
         }
     }
     return days == 1 ? QStringLiteral("tomorrow") : QStringLiteral("in %1 days").arg(days);
+}
+
+/// The filled look of the one button a notice leads to.
+QString accentStyle(const Theme& theme) {
+    return QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px; "
+                          "padding: 5px 14px; }")
+        .arg(theme.accent.name(), theme.onAccent.name());
 }
 
 void tint(QWidget* widget, const QColor& color) {
@@ -111,8 +118,9 @@ ShareInspector::ShareInspector(AppModel& model, QWidget* parent)
                              QStringLiteral("Phones reach this Mac over the local network. The code appears "
                                             "as soon as you're connected."),
                              QStringLiteral("wifiNotice"));
-    expiredNotice_ = makeNotice(QStringLiteral("clock"), QStringLiteral("This link has expired"),
-                                QStringLiteral("Make a new one to share again."), QStringLiteral("expiredNotice"));
+    expiredNotice_ =
+        makeNotice(QStringLiteral("clock"), QStringLiteral("This link has expired"),
+                   QStringLiteral("Make a new one to share again."), QStringLiteral("expiredNotice"));
     makeNewLink_ = new QPushButton(QStringLiteral("Make a new link"), expiredNotice_);
     makeNewLink_->setObjectName(QStringLiteral("makeNewLink"));
     makeNewLink_->setDefault(true);
@@ -202,15 +210,19 @@ QWidget* ShareInspector::makeDetails() {
     durations_->setExclusive(true);
     for (std::size_t i = 0; i < ShareDuration::allCases.size(); ++i) {
         const ShareDuration duration = ShareDuration::allCases[i];
-        auto* button = new QPushButton(QString::fromUtf8(duration.label().data(),
-                                                         static_cast<qsizetype>(duration.label().size())),
-                                       content);
-        button->setObjectName(QStringLiteral("duration.") +
-                              QString::fromUtf8(duration.id().data(), static_cast<qsizetype>(duration.id().size())));
+        // Tool buttons: their slimmer padding lets the three fit side by side in the narrow column.
+        auto* button = new QToolButton(content);
+        button->setText(
+            QString::fromUtf8(duration.label().data(), static_cast<qsizetype>(duration.label().size())));
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        button->setObjectName(
+            QStringLiteral("duration.") +
+            QString::fromUtf8(duration.id().data(), static_cast<qsizetype>(duration.id().size())));
         button->setCheckable(true);
         durations_->addButton(button);
         durationButtons_[i] = button;
-        connect(button, &QPushButton::clicked, this, [this, duration] {
+        connect(button, &QToolButton::clicked, this, [this, duration] {
             // A renewal keeps the link and its uploads setting; only the clock restarts.
             if (const auto target = model_.inspecting()) {
                 model_.store().share(*target, duration, true);
@@ -230,9 +242,10 @@ QWidget* ShareInspector::makeDetails() {
         }
     });
     layout->addWidget(uploads_);
-    inboxNote_ = wrappedLabel(QStringLiteral("The phone sees only a Choose files button, nothing from this Mac. "
-                                             "Files land in Received."),
-                              content, QStringLiteral("inboxNote"));
+    inboxNote_ =
+        wrappedLabel(QStringLiteral("The phone sees only a Choose files button, nothing from this Mac. "
+                                    "Files land in Received."),
+                     content, QStringLiteral("inboxNote"));
     layout->addWidget(inboxNote_);
     layout->addStretch(1);
     scroll->setWidget(content);
@@ -321,7 +334,8 @@ void ShareInspector::refresh() {
     const bool inbox = target->kind() == ShareTarget::Kind::inbox;
     const Library& library = model_.library();
     caption_->setText(inbox ? QStringLiteral("Receiving") : QStringLiteral("Sharing"));
-    title_->setText(inbox ? QStringLiteral("Send from a phone") : QString::fromStdString(library.displayName(*target)));
+    title_->setText(inbox ? QStringLiteral("Send from a phone")
+                          : QString::fromStdString(library.displayName(*target)));
 
     const Date now = model_.store().currentDate();
     const auto share = library.activeShare(*target, now);
@@ -331,7 +345,8 @@ void ShareInspector::refresh() {
         return;
     }
 
-    const auto bundle = target->kind() == ShareTarget::Kind::bundle ? library.bundle(*target->id()) : std::nullopt;
+    const auto bundle =
+        target->kind() == ShareTarget::Kind::bundle ? library.bundle(*target->id()) : std::nullopt;
     bundle_->setVisible(bundle.has_value());
     if (bundle) {
         bundle_->setBundle(*bundle);
@@ -356,6 +371,8 @@ void ShareInspector::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ApplicationPaletteChange) {
         applyTheme();
+        // The bundle's rows take their colours when made.
+        refresh();
     }
 }
 
@@ -367,9 +384,11 @@ void ShareInspector::applyTheme() {
         tint(label, theme.dimmed);
     }
     tint(stop_, theme.danger);
+    makeNewLink_->setStyleSheet(accentStyle(theme));
     for (QWidget* notice : {wifiNotice_, expiredNotice_}) {
         if (auto* symbol = notice->findChild<QLabel*>(QStringLiteral("symbol"))) {
-            symbol->setPixmap(Symbols::pixmap(symbol->property("symbol").toString(), 40, theme.dimmed, scale));
+            symbol->setPixmap(
+                Symbols::pixmap(symbol->property("symbol").toString(), 40, theme.dimmed, scale));
         }
         if (auto* text = notice->findChild<QLabel*>(QStringLiteral("noticeText"))) {
             tint(text, theme.dimmed);

@@ -3,7 +3,6 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-
 #include <array>
 #include <string>
 
@@ -65,7 +64,7 @@ private:
     QPushButton* copy_;
     QLabel* durationTitle_;
     QButtonGroup* durations_;
-    std::array<QPushButton*, 3> durationButtons_{};
+    std::array<QToolButton*, 3> durationButtons_{};
     QLabel* status_;
     QCheckBox* uploads_;
     QLabel* inboxNote_;

@@ -154,7 +154,8 @@ QString ShareRow::earlierStatus(const Share& share, Date now) {
     } else if (share.expires) {
         when = QStringLiteral("Expired ") + Format::added(*share.expires, now).toLower();
     }
-    return when.isEmpty() ? downloads(share.downloads) : when + QStringLiteral(" · ") + downloads(share.downloads);
+    return when.isEmpty() ? downloads(share.downloads)
+                          : when + QStringLiteral(" · ") + downloads(share.downloads);
 }
 
 void ShareRow::fillMenu(QMenu& menu) {

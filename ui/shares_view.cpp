@@ -5,6 +5,7 @@
 #include "ui/symbol_label.h"
 #include "ui/theme.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
@@ -59,16 +60,14 @@ SharesView::SharesView(AppModel& model, QWidget* parent)
     title->setFont(bold);
     title->setAlignment(Qt::AlignHCenter);
     emptyLayout->addWidget(title);
-    auto* text = new QLabel(QStringLiteral("Select files anywhere and click Share link, or use the QR button on a "
-                                           "row. Everything you share is listed here."),
-                            empty_);
+    auto* text =
+        new QLabel(QStringLiteral("Select files anywhere and click Share link, or use the QR button on a "
+                                  "row. Everything you share is listed here."),
+                   empty_);
     text->setObjectName(QStringLiteral("emptyText"));
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignHCenter);
     text->setMaximumWidth(360);
-    QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-    text->setPalette(palette);
     emptyLayout->addWidget(text, 0, Qt::AlignHCenter);
     emptyLayout->addStretch(2);
     layout->addWidget(empty_);
@@ -90,6 +89,7 @@ SharesView::SharesView(AppModel& model, QWidget* parent)
     scroll_->setWidget(list);
     layout->addWidget(scroll_);
 
+    tintEmptyText();
     connect(&model_, &AppModel::libraryChanged, this, &SharesView::scheduleRefresh);
     connect(&model_, &AppModel::relayChanged, this, &SharesView::scheduleRefresh);
     tick_.setInterval(30'000);
@@ -132,4 +132,20 @@ void SharesView::refresh() {
     };
     addSection(QStringLiteral("Active"), history.active, true);
     addSection(QStringLiteral("Earlier"), history.earlier, false);
+}
+
+void SharesView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        tintEmptyText();
+        // Rows take their colours when made.
+        scheduleRefresh();
+    }
+}
+
+void SharesView::tintEmptyText() {
+    auto* text = empty_->findChild<QLabel*>(QStringLiteral("emptyText"));
+    QPalette palette = text->palette();
+    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
+    text->setPalette(palette);
 }

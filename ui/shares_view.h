@@ -18,7 +18,11 @@ public:
     /// Rebuilds the list from the model now.
     void refresh();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void tintEmptyText();
     /// Rebuilds once the current event is done: a row's own button may have started the change.
     void scheduleRefresh();
 

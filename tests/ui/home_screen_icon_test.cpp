@@ -12,7 +12,8 @@ QImage decodedIcon() {
     if (!png) {
         return {};
     }
-    return QImage::fromData(reinterpret_cast<const uchar*>(png->data()), static_cast<int>(png->size()), "PNG");
+    return QImage::fromData(reinterpret_cast<const uchar*>(png->data()), static_cast<int>(png->size()),
+                            "PNG");
 }
 
 constexpr QRgb blue = qRgb(0, 122, 255);

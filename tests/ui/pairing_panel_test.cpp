@@ -84,7 +84,8 @@ TEST_F(PairingPanelTest, CountdownRunsOutInTheWarningColour) {
     clock.advance(LibraryStore::pairingCodeLifetime - 30);
     panel->refresh();
     EXPECT_EQ(text("countdown"), "Code works once, for 1 more min");
-    EXPECT_EQ(panel->findChild<QLabel*>("countdown")->palette().color(QPalette::WindowText), Theme::current().dimmed);
+    EXPECT_EQ(panel->findChild<QLabel*>("countdown")->palette().color(QPalette::WindowText),
+              Theme::current().dimmed);
     clock.advance(31);
     panel->refresh();
     EXPECT_EQ(text("countdown"), "Code ran out");

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <string>
 
 namespace {
@@ -38,7 +37,8 @@ TEST(QRCodeViewTest, EveryRenderedCodeDecodesBackToItsText) {
         "http://192.168.1.20:52731/s/a2b3c4d5e6/",
         "https://relay.example.org/l/0f3c9a7e5b1d4c2a8e6f/s/a2b3c4d5e6/",
         // Long text well into the larger versions, with letters from several scripts.
-        "Grüße aus Köln – Ünïcödé “quotes” · 東京の写真 · Ελληνικά · emoji 📷 " + std::string(300, 'x') + " end",
+        "Grüße aus Köln – Ünïcödé “quotes” · 東京の写真 · Ελληνικά · emoji 📷 " + std::string(300, 'x') +
+            " end",
     };
     int index = 0;
     for (const std::string& text : texts) {
@@ -52,23 +52,30 @@ TEST(QRCodeViewTest, EveryRenderedCodeDecodesBackToItsText) {
 TEST(QRCodeViewTest, ModulesAreEightPixelsInsideAWhiteQuietZone) {
     const auto image = QRCodeView::render("http://192.168.1.20:52731/s/a2b3c4d5e6/");
     ASSERT_TRUE(image.has_value());
-    constexpr int module = QRCodeView::moduleSize;
-    constexpr int margin = QRCodeView::quietZone * module;
+    constexpr int module = 8;
     ASSERT_EQ(image->width(), image->height());
     ASSERT_EQ(image->width() % module, 0);
-    // A version 1 to 40 code is 21 to 177 modules wide, 4 more per version.
-    const int modules = image->width() / module - 2 * QRCodeView::quietZone;
-    EXPECT_EQ((modules - 21) % 4, 0);
+    // The finder pattern's outer corner is the first black pixel on the diagonal; everything before it
+    // is the quiet zone, which must be whole modules and at least two of them.
+    int margin = 0;
+    while (margin < image->width() && qGray(image->pixel(margin, margin)) == 255) {
+        ++margin;
+    }
+    EXPECT_EQ(margin % module, 0);
+    EXPECT_GE(margin, 2 * module);
     for (int i = 0; i < margin; ++i) {
         EXPECT_EQ(qGray(image->pixel(i, image->height() / 2)), 255);
         EXPECT_EQ(qGray(image->pixel(image->width() / 2, i)), 255);
+        EXPECT_EQ(qGray(image->pixel(image->width() - 1 - i, image->height() / 2)), 255);
     }
-    // The finder pattern's corner: a full black module right at the quiet zone's edge.
-    for (int y = margin; y < margin + module; ++y) {
-        for (int x = margin; x < margin + module; ++x) {
-            EXPECT_EQ(qGray(image->pixel(x, y)), 0);
-        }
+    // A version 1 to 40 code is 21 to 177 modules wide, 4 more per version.
+    const int modules = (image->width() - 2 * margin) / module;
+    EXPECT_EQ((modules - 21) % 4, 0);
+    // The finder pattern's dark ring is one module thick, then a light module follows.
+    for (int x = margin; x < margin + module; ++x) {
+        EXPECT_EQ(qGray(image->pixel(x, margin + module + module / 2)), 0);
     }
+    EXPECT_EQ(qGray(image->pixel(margin + module + module / 2, margin + module + module / 2)), 255);
 }
 
 TEST(QRCodeViewTest, TextThatCannotBeEncodedShowsNothing) {

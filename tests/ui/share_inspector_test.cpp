@@ -33,25 +33,29 @@ Share shareOf(ShareTarget target, std::optional<Date> expires, std::int64_t down
 TEST(ShareInspectorStatusTest, LinkEndingTodayGivesTheTimeItStops) {
     const Share share = shareOf(ShareTarget::item("i1"), morning.adding(2.5 * 3600));
     const QString time = QLocale().toString(QTime(12, 30), QLocale::ShortFormat);
-    EXPECT_EQ(ShareInspector::statusLine(share, 0, morning), QStringLiteral("Stops at ") + time +
-                                                                   QStringLiteral(" · 0 downloads"));
+    EXPECT_EQ(ShareInspector::statusLine(share, 0, morning),
+              QStringLiteral("Stops at ") + time + QStringLiteral(" · 0 downloads"));
 }
 
 TEST(ShareInspectorStatusTest, LinkEndingAnotherDayGivesTheRelativeDay) {
     // 20 hours from 10:00 is 06:00 the next day.
     const Share share = shareOf(ShareTarget::folder("f1"), morning.adding(20 * 3600), 1);
     EXPECT_EQ(ShareInspector::statusLine(share, 0, morning), QStringLiteral("Stops tomorrow · 1 download"));
-    // Just before midnight still counts as today, just after as tomorrow.
+    // Half past eleven at night: midnight is already tomorrow, a minute before it is still today.
     const Date lateEvening = morning.adding(13.5 * 3600);
-    const Share ending = shareOf(ShareTarget::folder("f1"), lateEvening.adding(1800), 2);
-    EXPECT_EQ(ShareInspector::statusLine(ending, 0, lateEvening),
+    const Share atMidnight = shareOf(ShareTarget::folder("f1"), lateEvening.adding(1800), 2);
+    EXPECT_EQ(ShareInspector::statusLine(atMidnight, 0, lateEvening),
               QStringLiteral("Stops tomorrow · 2 downloads"));
-    EXPECT_TRUE(ShareInspector::statusLine(ending, 0, lateEvening.adding(-3600)).startsWith("Stops at "));
+    const Share beforeMidnight = shareOf(ShareTarget::folder("f1"), lateEvening.adding(1740), 2);
+    EXPECT_EQ(ShareInspector::statusLine(beforeMidnight, 0, lateEvening),
+              QStringLiteral("Stops at ") + QLocale().toString(QTime(23, 59), QLocale::ShortFormat) +
+                  QStringLiteral(" · 2 downloads"));
 }
 
 TEST(ShareInspectorStatusTest, LinkWithoutExpiryWorksUntilStopped) {
     const Share share = shareOf(ShareTarget::folder(), std::nullopt, 2);
-    EXPECT_EQ(ShareInspector::statusLine(share, 0, morning), QStringLiteral("Works until you stop it · 2 downloads"));
+    EXPECT_EQ(ShareInspector::statusLine(share, 0, morning),
+              QStringLiteral("Works until you stop it · 2 downloads"));
 }
 
 TEST(ShareInspectorStatusTest, FollowersShowOnlyWhenThereAreSome) {
@@ -60,19 +64,23 @@ TEST(ShareInspectorStatusTest, FollowersShowOnlyWhenThereAreSome) {
               QStringLiteral("Works until you stop it · 3 downloads · 1 following"));
     EXPECT_EQ(ShareInspector::statusLine(share, 4, morning),
               QStringLiteral("Works until you stop it · 3 downloads · 4 following"));
-    EXPECT_EQ(ShareInspector::statusLine(share, 0, morning), QStringLiteral("Works until you stop it · 3 downloads"));
+    EXPECT_EQ(ShareInspector::statusLine(share, 0, morning),
+              QStringLiteral("Works until you stop it · 3 downloads"));
 }
 
 TEST(ShareInspectorStatusTest, ReceiveLinkCountsNoDownloadsOrFollowers) {
     EXPECT_EQ(ShareInspector::statusLine(shareOf(ShareTarget::inbox(), std::nullopt, 5), 2, morning),
               QStringLiteral("Works until you stop it"));
-    EXPECT_EQ(ShareInspector::statusLine(shareOf(ShareTarget::inbox(), morning.adding(20 * 3600), 5), 2, morning),
-              QStringLiteral("Stops tomorrow"));
+    EXPECT_EQ(
+        ShareInspector::statusLine(shareOf(ShareTarget::inbox(), morning.adding(20 * 3600), 5), 2, morning),
+        QStringLiteral("Stops tomorrow"));
 }
 
 TEST(ShareInspectorStatusTest, ShownLinkDropsTheScheme) {
-    EXPECT_EQ(ShareInspector::shownLink("http://192.168.1.20:8080/s/abc/"), QStringLiteral("192.168.1.20:8080/s/abc/"));
-    EXPECT_EQ(ShareInspector::shownLink("https://relay.example/l/x/"), QStringLiteral("https://relay.example/l/x/"));
+    EXPECT_EQ(ShareInspector::shownLink("http://192.168.1.20:8080/s/abc/"),
+              QStringLiteral("192.168.1.20:8080/s/abc/"));
+    EXPECT_EQ(ShareInspector::shownLink("https://relay.example/l/x/"),
+              QStringLiteral("https://relay.example/l/x/"));
 }
 
 class ShareInspectorTest : public ModelFixture {

@@ -11,7 +11,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
-
 #include <algorithm>
 
 namespace {
@@ -34,14 +33,16 @@ TEST(ShareRowTest, BundleContentsNameTwoAndCountTheRest) {
               "a, b and 1 more · 3 items");
     EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::bundle("b"), {"a", "b", "c", "d", "e"}, 9, 1200)),
               "a, b and 3 more · 9 items · 1.2 kB");
-    EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::bundle("b"), {"a", "b"}, 2, 0)), "a, b · 2 items");
+    EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::bundle("b"), {"a", "b"}, 2, 0)),
+              "a, b · 2 items");
     // Names are listed only for bundles; a folder's contents would be a list of its children.
     EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::folder("f"), {"a", "b", "c"}, 3, 0)), "3 items");
 }
 
 TEST(ShareRowTest, OneItemIsCountedForAFolderButNotForTheItemItself) {
     EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::item("i"), {"a.txt"}, 1, 5)), "5 bytes");
-    EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::folder("f"), {"a.txt"}, 1, 5)), "1 item · 5 bytes");
+    EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::folder("f"), {"a.txt"}, 1, 5)),
+              "1 item · 5 bytes");
     EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::item("i"), {"note"}, 1, 0)), "");
     EXPECT_EQ(ShareRow::contentsLine(described(ShareTarget::folder("f"), {}, 0, 0)), "");
 }
@@ -59,6 +60,9 @@ TEST(ShareRowTest, EarlierStatusSaysHowTheLinkEnded) {
     share.expires.reset();
     share.downloads = 0;
     EXPECT_EQ(ShareRow::earlierStatus(share, morning), "0 downloads");
+    // A link that ran until stopped has only its stop to tell.
+    share.stopped = morning.adding(-2 * 86400);
+    EXPECT_EQ(ShareRow::earlierStatus(share, morning), "Stopped 2 days ago · 0 downloads");
 }
 
 TEST(ShareRowTest, EarlierTitleIsWhatTheLinkWasMadeWith) {
@@ -154,9 +158,10 @@ protected:
 TEST_F(SharesViewTest, WithoutLinksItInvitesToShare) {
     EXPECT_TRUE(view->findChild<QWidget*>("emptyState")->isVisibleTo(view.get()));
     EXPECT_EQ(view->findChild<QLabel*>("emptyTitle")->text(), "No links yet");
-    EXPECT_EQ(view->findChild<QLabel*>("emptyText")->text(),
-              "Select files anywhere and click Share link, or use the QR button on a row. Everything you share is "
-              "listed here.");
+    EXPECT_EQ(
+        view->findChild<QLabel*>("emptyText")->text(),
+        "Select files anywhere and click Share link, or use the QR button on a row. Everything you share is "
+        "listed here.");
     EXPECT_TRUE(rows().empty());
     // A receive link is not one of the user's shares.
     store.share(ShareTarget::inbox(), ShareDuration::hour, true);
@@ -268,7 +273,8 @@ TEST_F(SharesViewTest, RemoveFromHistoryForgetsTheLink) {
 
 TEST_F(SharesViewTest, LongListScrolls) {
     for (int i = 0; i < 12; ++i) {
-        store.share(ShareTarget::item(addItem("file" + std::to_string(i) + ".txt").id), ShareDuration::day, true);
+        store.share(ShareTarget::item(addItem("file" + std::to_string(i) + ".txt").id), ShareDuration::day,
+                    true);
     }
     update();
     QApplication::processEvents();
