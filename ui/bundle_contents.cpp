@@ -1,6 +1,7 @@
 #include "ui/bundle_contents.h"
 
 #include "app/app_model.h"
+#include "ui/elided_label.h"
 #include "ui/symbols.h"
 #include "ui/theme.h"
 
@@ -73,7 +74,7 @@ void BundleContents::setBundle(const ShareBundle& bundle) {
                             all[i].isFolder ? theme.accent : theme.dimmed, devicePixelRatioF()));
         symbol->setFixedSize(16, 16);
         layout->addWidget(symbol);
-        auto* name = new QLabel(all[i].name, row);
+        auto* name = new ElidedLabel(all[i].name, row, Qt::ElideMiddle);
         name->setObjectName(QStringLiteral("entryName"));
         name->setTextFormat(Qt::PlainText);
         layout->addWidget(name, 1);

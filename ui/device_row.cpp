@@ -1,6 +1,7 @@
 #include "ui/device_row.h"
 
 #include "app/app_model.h"
+#include "ui/elided_label.h"
 #include "ui/format.h"
 #include "ui/symbol_label.h"
 #include "ui/theme.h"
@@ -39,7 +40,7 @@ DeviceRow::DeviceRow(AppModel& model, PairedDevice device, QWidget* parent)
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
-    name_ = new QLabel(this);
+    name_ = new ElidedLabel({}, this);
     name_->setObjectName(QStringLiteral("name"));
     name_->setTextFormat(Qt::PlainText);
     texts->addWidget(name_);
@@ -51,7 +52,7 @@ DeviceRow::DeviceRow(AppModel& model, PairedDevice device, QWidget* parent)
     // Only Return submits: Escape reaches the panel, which ends the rename without saving.
     connect(field_, &QLineEdit::returnPressed, this, &DeviceRow::submitRename);
     texts->addWidget(field_);
-    subtitle_ = new QLabel(this);
+    subtitle_ = new ElidedLabel({}, this);
     subtitle_->setObjectName(QStringLiteral("subtitle"));
     texts->addWidget(subtitle_);
     layout->addLayout(texts, 1);

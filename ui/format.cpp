@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -16,14 +17,14 @@ QDateTime local(Date date) {
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(date.unixSeconds() * 1000.0)));
 }
 
-/// The day and abbreviated month, ordered and punctuated as the user's locale writes them.
-QString dayAndMonth(Date date) {
+/// The date written with the locale's best pattern for the fields of `skeleton`; nothing when ICU fails.
+std::optional<QString> withSkeleton(Date date, const char* skeleton) {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Locale locale = icu::Locale::getDefault();
     std::unique_ptr<icu::DateTimePatternGenerator> generator(
         icu::DateTimePatternGenerator::createInstance(locale, status));
     if (U_SUCCESS(status)) {
-        const icu::UnicodeString pattern = generator->getBestPattern(icu::UnicodeString("dMMM"), status);
+        const icu::UnicodeString pattern = generator->getBestPattern(icu::UnicodeString(skeleton), status);
         icu::SimpleDateFormat format(pattern, locale, status);
         if (U_SUCCESS(status)) {
             icu::UnicodeString text;
@@ -33,7 +34,7 @@ QString dayAndMonth(Date date) {
             return QString::fromStdString(utf8);
         }
     }
-    return QLocale().toString(local(date).date(), QStringLiteral("d MMM"));
+    return std::nullopt;
 }
 
 } // namespace
@@ -60,7 +61,12 @@ QString added(Date date, Date now) {
     if (days < 7) {
         return QString::number(days) + QStringLiteral(" days ago");
     }
-    return dayAndMonth(date);
+    return withSkeleton(date, "dMMM").value_or(QLocale().toString(local(date).date(), QStringLiteral("d MMM")));
+}
+
+QString shortTime(Date date) {
+    // "j" is the locale's preferred hour cycle, 12 or 24 hours.
+    return withSkeleton(date, "jmm").value_or(QLocale().toString(local(date).time(), QStringLiteral("HH:mm")));
 }
 
 } // namespace Format

@@ -11,4 +11,8 @@ namespace Format {
 /// "Yesterday", "4 days ago", else the day and abbreviated month in the user's locale ("6 Dec").
 QString added(Date date, Date now);
 
+/// The time of day of `date` in the local time zone, hours and minutes as the user's locale writes them
+/// ("2:05 PM", "14:05").
+QString shortTime(Date date);
+
 } // namespace Format

@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/qr_code_view.h"
+#include "ui/scroll_areas.h"
 #include "ui/symbol_label.h"
 #include "ui/symbols.h"
 #include "ui/theme.h"
@@ -205,6 +206,7 @@ QWidget* PairingPanel::makeCode() {
                      content, QStringLiteral("note")));
     layout->addStretch(1);
     page->setWidget(content);
+    ScrollAreas::makeTransparent(*page);
     return page;
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/device_row.h"
+#include "ui/scroll_areas.h"
 #include "ui/symbol_label.h"
 #include "ui/theme.h"
 
@@ -63,6 +64,7 @@ PhonesView::PhonesView(AppModel& model, QWidget* parent)
     listLayout->addLayout(rows_);
     listLayout->addStretch(1);
     scroll_->setWidget(list);
+    ScrollAreas::makeTransparent(*scroll_);
     layout->addWidget(scroll_);
 
     tintEmptyText();

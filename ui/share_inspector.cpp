@@ -2,7 +2,9 @@
 
 #include "app/app_model.h"
 #include "ui/bundle_contents.h"
+#include "ui/format.h"
 #include "ui/qr_code_view.h"
+#include "ui/scroll_areas.h"
 #include "ui/symbols.h"
 #include "ui/theme.h"
 
@@ -249,6 +251,7 @@ QWidget* ShareInspector::makeDetails() {
     layout->addWidget(inboxNote_);
     layout->addStretch(1);
     scroll->setWidget(content);
+    ScrollAreas::makeTransparent(*scroll);
     pageLayout->addWidget(scroll, 1);
 
     auto* footer = new QHBoxLayout;
@@ -302,7 +305,7 @@ QString ShareInspector::statusLine(const Share& share, int followers, Date now) 
         const QDateTime expiry = local(*share.expires);
         const QDate today = local(now).date();
         if (expiry.date() == today) {
-            line = QStringLiteral("Stops at ") + QLocale().toString(expiry.time(), QLocale::ShortFormat);
+            line = QStringLiteral("Stops at ") + Format::shortTime(share.expires.value());
         } else {
             line = QStringLiteral("Stops ") + relativeDay(today.daysTo(expiry.date()));
         }

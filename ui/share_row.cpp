@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "core/names.h"
+#include "ui/elided_label.h"
 #include "ui/format.h"
 #include "ui/symbol_label.h"
 #include "ui/symbols.h"
@@ -24,9 +25,8 @@ QString downloads(std::int64_t count) {
 }
 
 QLabel* dimmedLabel(const QString& text, QWidget* parent, const QString& objectName) {
-    auto* label = new QLabel(text, parent);
+    auto* label = new ElidedLabel(text, parent);
     label->setObjectName(objectName);
-    label->setTextFormat(Qt::PlainText);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, Theme::current().dimmed);
     label->setPalette(palette);
@@ -53,7 +53,7 @@ ShareRow::ShareRow(AppModel& model, Share share, bool live, QWidget* parent)
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
-    auto* titleLabel = new QLabel(title(share_, model_.library(), live_), this);
+    auto* titleLabel = new ElidedLabel(title(share_, model_.library(), live_), this);
     titleLabel->setObjectName(QStringLiteral("title"));
     titleLabel->setTextFormat(Qt::PlainText);
     texts->addWidget(titleLabel);

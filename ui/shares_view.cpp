@@ -1,6 +1,7 @@
 #include "ui/shares_view.h"
 
 #include "app/app_model.h"
+#include "ui/scroll_areas.h"
 #include "ui/share_row.h"
 #include "ui/symbol_label.h"
 #include "ui/theme.h"
@@ -87,6 +88,7 @@ SharesView::SharesView(AppModel& model, QWidget* parent)
     listLayout->addLayout(rows_);
     listLayout->addStretch(1);
     scroll_->setWidget(list);
+    ScrollAreas::makeTransparent(*scroll_);
     layout->addWidget(scroll_);
 
     tintEmptyText();

@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/drop_target.h"
+#include "ui/scroll_areas.h"
 #include "ui/sidebar_folder_row.h"
 #include "ui/sidebar_row.h"
 #include "ui/status_card.h"
@@ -100,8 +101,7 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent)
     folderLayout_->addWidget(noFolders_);
     folderLayout_->addStretch(1);
     scroll->setWidget(folderList_);
-    // setWidget turns the fill back on; the sidebar paints its own background.
-    folderList_->setAutoFillBackground(false);
+    ScrollAreas::makeTransparent(*scroll);
     layout->addWidget(scroll, 1);
 
     statusCard_ = new StatusCard(model_, this);

@@ -2,6 +2,7 @@
 #include "ui/format.h"
 
 #include <gtest/gtest.h>
+#include <unicode/locid.h>
 
 #include <string>
 
@@ -55,4 +56,19 @@ TEST(FormatTest, DaysUpToAWeekThenTheDate) {
     EXPECT_EQ(added(7 * 86400), "Nov 29");
     EXPECT_EQ(added(8 * 86400), "Nov 28");
     EXPECT_EQ(added(Date::fromUnix(1767225600), now), "Jan 1"); // 2026-01-01: no year shown
+}
+
+TEST(FormatTest, ShortTimeHasHoursAndMinutesInTheLocalesStyle) {
+    const Date afternoon = Date::fromUnix(1796565900); // 2026-12-06 14:05 UTC
+    const icu::Locale before = icu::Locale::getDefault();
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("en_US"), status);
+    const QString american = Format::shortTime(afternoon);
+    icu::Locale::setDefault(icu::Locale("de_DE"), status);
+    const QString german = Format::shortTime(afternoon);
+    icu::Locale::setDefault(before, status);
+    // No seconds either way; the 12-hour clock where the locale keeps one.
+    EXPECT_TRUE(american.startsWith("2:05")) << american.toStdString();
+    EXPECT_TRUE(american.endsWith("PM")) << american.toStdString();
+    EXPECT_EQ(german, "14:05");
 }
