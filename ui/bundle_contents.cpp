@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/elided_label.h"
+#include "ui/labels.h"
 #include "ui/symbols.h"
 #include "ui/theme.h"
 
@@ -19,9 +20,7 @@ BundleContents::BundleContents(AppModel& model, QWidget* parent)
     layout->setSpacing(6);
     auto* title = new QLabel(QStringLiteral("In this link"), this);
     title->setObjectName(QStringLiteral("bundleTitle"));
-    QFont font = title->font();
-    font.setBold(true);
-    title->setFont(font);
+    Labels::embolden(*title);
     layout->addWidget(title);
     rows_->setSpacing(4);
     layout->addLayout(rows_);
@@ -83,9 +82,7 @@ void BundleContents::setBundle(const ShareBundle& bundle) {
     if (const QString more = moreLine(static_cast<int>(all.size())); !more.isEmpty()) {
         auto* line = new QLabel(more, this);
         line->setObjectName(QStringLiteral("bundleMore"));
-        QPalette palette = line->palette();
-        palette.setColor(QPalette::WindowText, theme.dimmed);
-        line->setPalette(palette);
+        Labels::tint(*line, theme.dimmed);
         rows_->addWidget(line);
     }
 }

@@ -3,6 +3,7 @@
 #include "app/app_model.h"
 #include "ui/elided_label.h"
 #include "ui/format.h"
+#include "ui/labels.h"
 #include "ui/symbol_label.h"
 #include "ui/theme.h"
 
@@ -158,12 +159,8 @@ void DeviceRow::changeEvent(QEvent* event) {
 
 void DeviceRow::applyTheme() {
     const Theme theme = Theme::current();
-    QPalette palette = subtitle_->palette();
-    palette.setColor(QPalette::WindowText, theme.dimmed);
-    subtitle_->setPalette(palette);
-    QPalette danger = remove_->palette();
-    danger.setColor(QPalette::ButtonText, theme.danger);
-    remove_->setPalette(danger);
+    Labels::tint(*subtitle_, theme.dimmed);
+    Labels::tint(*remove_, theme.danger);
 }
 
 void DeviceRow::contextMenuEvent(QContextMenuEvent* event) {

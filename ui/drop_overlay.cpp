@@ -1,5 +1,6 @@
 #include "ui/drop_overlay.h"
 
+#include "ui/labels.h"
 #include "ui/symbol_label.h"
 #include "ui/theme.h"
 
@@ -15,10 +16,7 @@ DropOverlay::DropOverlay(QWidget* parent)
     title_->setObjectName("dropTitle");
     line_->setObjectName("dropLine");
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    QFont bold = title_->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.2);
-    title_->setFont(bold);
+    Labels::embolden(*title_, 1.2);
     title_->setAlignment(Qt::AlignCenter);
     line_->setAlignment(Qt::AlignCenter);
     line_->setWordWrap(true);

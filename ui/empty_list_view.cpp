@@ -1,6 +1,7 @@
 #include "ui/empty_list_view.h"
 
 #include "app/app_model.h"
+#include "ui/labels.h"
 #include "ui/symbol_label.h"
 
 #include <QLabel>
@@ -15,10 +16,7 @@ EmptyListView::EmptyListView(AppModel& model, QWidget* parent)
     setObjectName("emptyListView");
     title_->setObjectName("emptyTitle");
     body_->setObjectName("emptyBody");
-    QFont bold = title_->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.15);
-    title_->setFont(bold);
+    Labels::embolden(*title_, 1.15);
     title_->setAlignment(Qt::AlignCenter);
     body_->setAlignment(Qt::AlignCenter);
     body_->setWordWrap(true);

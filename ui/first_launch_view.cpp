@@ -1,5 +1,6 @@
 #include "ui/first_launch_view.h"
 
+#include "ui/labels.h"
 #include "ui/step_card.h"
 #include "ui/symbol_label.h"
 
@@ -12,10 +13,7 @@ FirstLaunchView::FirstLaunchView(QWidget* parent)
     setObjectName("firstLaunchView");
     auto* title = new QLabel("Drop files here", this);
     title->setObjectName("welcomeTitle");
-    QFont big = title->font();
-    big.setBold(true);
-    big.setPointSizeF(big.pointSizeF() * 1.5);
-    title->setFont(big);
+    Labels::embolden(*title, 1.5);
     auto* line =
         new QLabel("Or drop them on the Tesk icon in the menu bar. Paste links and notes with ⌘V.", this);
     line->setObjectName("welcomeLine");

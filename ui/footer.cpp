@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "core/names.h"
+#include "ui/labels.h"
 #include "ui/theme.h"
 
 #include <QEvent>
@@ -62,9 +63,7 @@ void Footer::refresh() {
 
 void Footer::applyTheme() {
     for (QLabel* label : {summary_, hint_}) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-        label->setPalette(palette);
+        Labels::tint(*label, Theme::current().dimmed);
     }
 }
 

@@ -1,10 +1,13 @@
 #include "ui/pairing_panel.h"
 
 #include "app/app_model.h"
+#include "ui/column_heading.h"
+#include "ui/labels.h"
+#include "ui/notice_view.h"
+#include "ui/qr_card.h"
 #include "ui/qr_code_view.h"
 #include "ui/scroll_areas.h"
 #include "ui/symbol_label.h"
-#include "ui/symbols.h"
 #include "ui/theme.h"
 
 #include <QEvent>
@@ -14,36 +17,10 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <cmath>
 
 namespace {
-
-constexpr int qrSide = 146;
-constexpr int cardPadding = 10;
-
-QLabel* wrappedLabel(const QString& text, QWidget* parent, const QString& objectName) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(objectName);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-/// The filled look of the button that ends the pairing.
-QString accentStyle(const Theme& theme) {
-    return QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px; "
-                          "padding: 5px 14px; }")
-        .arg(theme.accent.name(), theme.onAccent.name());
-}
-
-void tint(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    widget->setPalette(palette);
-}
 
 /// One numbered instruction.
 class Step : public QWidget {
@@ -61,17 +38,9 @@ public:
         number->setStyleSheet(
             QStringLiteral("QLabel { border-radius: 10px; background: rgba(128, 128, 128, 0.2); }"));
         layout->addWidget(number, 0, Qt::AlignTop);
-        layout->addWidget(wrappedLabel(text, this, QStringLiteral("stepText")), 1);
+        layout->addWidget(Labels::wrapped(text, this, QStringLiteral("stepText")), 1);
     }
 };
-
-QLabel* boldLabel(const QString& text, QWidget* parent, const QString& objectName) {
-    auto* label = wrappedLabel(text, parent, objectName);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    return label;
-}
 
 } // namespace
 
@@ -82,31 +51,10 @@ PairingPanel::PairingPanel(AppModel& model, QWidget* parent)
     layout->setContentsMargins(14, 12, 14, 12);
     layout->setSpacing(10);
 
-    auto* header = new QHBoxLayout;
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(1);
-    caption_ = new QLabel(QStringLiteral("Phones"), this);
-    caption_->setObjectName(QStringLiteral("caption"));
-    QFont small = caption_->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    caption_->setFont(small);
-    title_ = new QLabel(this);
-    title_->setObjectName(QStringLiteral("title"));
-    QFont bold = title_->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.15);
-    title_->setFont(bold);
-    titles->addWidget(caption_);
-    titles->addWidget(title_);
-    header->addLayout(titles, 1);
-    close_ = new QToolButton(this);
-    close_->setObjectName(QStringLiteral("close"));
-    close_->setAutoRaise(true);
-    close_->setToolTip(QStringLiteral("Close (Esc)"));
-    close_->setAccessibleName(QStringLiteral("Close"));
-    connect(close_, &QToolButton::clicked, this, [this] { model_.closePairing(); });
-    header->addWidget(close_, 0, Qt::AlignTop);
-    layout->addLayout(header);
+    heading_ = new ColumnHeading(this);
+    heading_->setCaption(QStringLiteral("Phones"));
+    connect(heading_, &ColumnHeading::closeClicked, this, [this] { model_.closePairing(); });
+    layout->addWidget(heading_);
 
     body_ = new QStackedWidget(this);
     nothing_ = new QWidget(body_);
@@ -137,13 +85,13 @@ QWidget* PairingPanel::makeJustPaired() {
     layout->setSpacing(10);
     auto* symbol = new SymbolLabel(QStringLiteral("checkmark"), 40, SymbolLabel::Tone::accent, page);
     layout->addWidget(symbol, 0, Qt::AlignHCenter);
-    pairedName_ = boldLabel({}, page, QStringLiteral("pairedName"));
+    pairedName_ = Labels::bold({}, page, QStringLiteral("pairedName"));
     pairedName_->setAlignment(Qt::AlignHCenter);
     layout->addWidget(pairedName_);
-    auto* text =
-        wrappedLabel(QStringLiteral("On the phone, add Tesk to the Home Screen when it asks. After that, tap "
-                                    "the icon to send."),
-                     page, QStringLiteral("pairedText"));
+    auto* text = Labels::wrapped(
+        QStringLiteral("On the phone, add Tesk to the Home Screen when it asks. After that, tap "
+                       "the icon to send."),
+        page, QStringLiteral("pairedText"));
     text->setAlignment(Qt::AlignHCenter);
     layout->addWidget(text);
     auto* done = new QPushButton(QStringLiteral("Done"), page);
@@ -156,31 +104,20 @@ QWidget* PairingPanel::makeJustPaired() {
 }
 
 QWidget* PairingPanel::makeCode() {
-    auto* page = new QScrollArea(this);
+    auto* page = ScrollAreas::vertical(this);
     page->setObjectName(QStringLiteral("code"));
-    page->setWidgetResizable(true);
-    page->setFrameShape(QFrame::NoFrame);
-    page->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget(page);
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(10);
 
-    auto* card = new QWidget(content);
-    card->setObjectName(QStringLiteral("qrCard"));
-    card->setAttribute(Qt::WA_StyledBackground);
-    card->setStyleSheet(QStringLiteral("#qrCard { background: white; border-radius: 12px; }"));
+    auto* card = new QRCard(content);
     auto* shadow = new QGraphicsDropShadowEffect(card);
     shadow->setBlurRadius(16);
     shadow->setOffset(0, 2);
     shadow->setColor(QColor(0, 0, 0, 60));
     card->setGraphicsEffect(shadow);
-    auto* cardLayout = new QVBoxLayout(card);
-    cardLayout->setContentsMargins(cardPadding, cardPadding, cardPadding, cardPadding);
-    qr_ = new QRCodeView(card);
-    qr_->setObjectName(QStringLiteral("qr"));
-    qr_->setFixedSize(qrSide, qrSide);
-    cardLayout->addWidget(qr_);
+    qr_ = &card->code();
     layout->addWidget(card, 0, Qt::AlignHCenter);
 
     countdown_ = new QLabel(content);
@@ -200,10 +137,10 @@ QWidget* PairingPanel::makeCode() {
         layout->addWidget(new Step(n, steps[n - 1], content));
     }
     layout->addWidget(
-        wrappedLabel(QStringLiteral("Page won't open? The phone has to be on the same Wi‑Fi. If that "
-                                    "Wi‑Fi blocks devices from seeing each other, turn on the phone's "
-                                    "Personal Hotspot and join it from this Mac's Wi‑Fi menu."),
-                     content, QStringLiteral("note")));
+        Labels::wrapped(QStringLiteral("Page won't open? The phone has to be on the same Wi‑Fi. If that "
+                                       "Wi‑Fi blocks devices from seeing each other, turn on the phone's "
+                                       "Personal Hotspot and join it from this Mac's Wi‑Fi menu."),
+                        content, QStringLiteral("note")));
     layout->addStretch(1);
     page->setWidget(content);
     ScrollAreas::makeTransparent(*page);
@@ -211,27 +148,15 @@ QWidget* PairingPanel::makeCode() {
 }
 
 QWidget* PairingPanel::makeNoAddress() {
-    auto* page = new QWidget(this);
+    auto* page = new NoticeView(QStringLiteral("wifi.slash"), QStringLiteral("Connect this Mac to Wi‑Fi"),
+                                QStringLiteral("Your phone pairs over the local network."), this);
     page->setObjectName(QStringLiteral("noAddress"));
-    auto* layout = new QVBoxLayout(page);
-    layout->setSpacing(8);
-    layout->addStretch(1);
-    layout->addWidget(new SymbolLabel(QStringLiteral("wifi.slash"), 40, SymbolLabel::Tone::dimmed, page), 0,
-                      Qt::AlignHCenter);
-    auto* title = boldLabel(QStringLiteral("Connect this Mac to Wi‑Fi"), page, QStringLiteral("noticeTitle"));
-    title->setAlignment(Qt::AlignHCenter);
-    layout->addWidget(title);
-    auto* text = wrappedLabel(QStringLiteral("Your phone pairs over the local network."), page,
-                              QStringLiteral("noticeText"));
-    text->setAlignment(Qt::AlignHCenter);
-    layout->addWidget(text);
-    auto* hotspot = wrappedLabel(
+    auto* hotspot = Labels::wrapped(
         QStringLiteral(
             "No Wi‑Fi here? Turn on Personal Hotspot on the phone and join it from the Wi‑Fi menu."),
         page, QStringLiteral("hotspotText"));
     hotspot->setAlignment(Qt::AlignHCenter);
-    layout->addWidget(hotspot);
-    layout->addStretch(2);
+    page->addWidget(hotspot);
     return page;
 }
 
@@ -246,7 +171,7 @@ PairingPanel::Countdown PairingPanel::countdown(Date expiry, Date now) {
 
 void PairingPanel::refresh() {
     const auto& paired = model_.justPaired();
-    title_->setText(paired ? QStringLiteral("Paired") : QStringLiteral("Pair a phone"));
+    heading_->setTitle(paired ? QStringLiteral("Paired") : QStringLiteral("Pair a phone"));
     if (paired) {
         pairedName_->setText(QString::fromStdString(paired->name) + QStringLiteral(" is paired"));
         body_->setCurrentWidget(justPaired_);
@@ -270,7 +195,7 @@ void PairingPanel::updateCountdown() {
     const Countdown shown = countdown(pairing->expires, model_.store().currentDate());
     countdown_->setText(shown.text);
     const Theme theme = Theme::current();
-    tint(countdown_, shown.ranOut ? theme.warning : theme.dimmed);
+    Labels::tint(*countdown_, shown.ranOut ? theme.warning : theme.dimmed);
 }
 
 void PairingPanel::changeEvent(QEvent* event) {
@@ -282,16 +207,14 @@ void PairingPanel::changeEvent(QEvent* event) {
 
 void PairingPanel::applyTheme() {
     const Theme theme = Theme::current();
-    close_->setIcon(QIcon(Symbols::pixmap(QStringLiteral("xmark"), 14, theme.dimmed, devicePixelRatioF())));
-    tint(caption_, theme.dimmed);
     if (auto* done = findChild<QPushButton*>(QStringLiteral("done"))) {
-        done->setStyleSheet(accentStyle(theme));
+        done->setStyleSheet(Labels::accentButtonStyle(theme));
     }
     for (QLabel* label : findChildren<QLabel*>()) {
         const QString name = label->objectName();
-        if (name == QStringLiteral("note") || name == QStringLiteral("noticeText") ||
-            name == QStringLiteral("hotspotText") || name == QStringLiteral("pairedText")) {
-            tint(label, theme.dimmed);
+        if (name == QStringLiteral("note") || name == QStringLiteral("hotspotText") ||
+            name == QStringLiteral("pairedText")) {
+            Labels::tint(*label, theme.dimmed);
         }
     }
     updateCountdown();

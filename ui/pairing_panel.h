@@ -6,11 +6,11 @@
 #include <QWidget>
 
 class AppModel;
+class ColumnHeading;
 class QLabel;
 class QPushButton;
 class QRCodeView;
 class QStackedWidget;
-class QToolButton;
 struct Date;
 
 /// The right-hand column while a phone is being paired: the code to scan with its countdown and the
@@ -46,9 +46,7 @@ private:
     void applyTheme();
 
     AppModel& model_;
-    QLabel* caption_;
-    QLabel* title_;
-    QToolButton* close_;
+    ColumnHeading* heading_;
     QStackedWidget* body_;
     QWidget* nothing_;
     QWidget* justPaired_;

@@ -2,11 +2,9 @@
 
 #include "app/app_model.h"
 #include "ui/device_row.h"
+#include "ui/notice_view.h"
 #include "ui/scroll_areas.h"
-#include "ui/symbol_label.h"
-#include "ui/theme.h"
 
-#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -20,54 +18,25 @@ PhonesView::PhonesView(AppModel& model, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    empty_ = new QWidget(this);
+    empty_ = new NoticeView(
+        QStringLiteral("iphone"), QStringLiteral("No phones paired"),
+        QStringLiteral("Pair your phone once. After that you send to this Mac from a Tesk icon "
+                       "on its Home Screen, with no scanning."),
+        this);
     empty_->setObjectName(QStringLiteral("emptyState"));
-    auto* emptyLayout = new QVBoxLayout(empty_);
-    emptyLayout->setSpacing(8);
-    emptyLayout->addStretch(1);
-    emptyLayout->addWidget(new SymbolLabel(QStringLiteral("iphone"), 40, SymbolLabel::Tone::dimmed, empty_),
-                           0, Qt::AlignHCenter);
-    auto* title = new QLabel(QStringLiteral("No phones paired"), empty_);
-    title->setObjectName(QStringLiteral("emptyTitle"));
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    title->setAlignment(Qt::AlignHCenter);
-    emptyLayout->addWidget(title);
-    auto* text =
-        new QLabel(QStringLiteral("Pair your phone once. After that you send to this Mac from a Tesk icon "
-                                  "on its Home Screen, with no scanning."),
-                   empty_);
-    text->setObjectName(QStringLiteral("emptyText"));
-    text->setWordWrap(true);
-    text->setAlignment(Qt::AlignHCenter);
-    text->setMaximumWidth(360);
-    emptyLayout->addWidget(text, 0, Qt::AlignHCenter);
+    empty_->titleLabel()->setObjectName(QStringLiteral("emptyTitle"));
+    empty_->textLabel()->setObjectName(QStringLiteral("emptyText"));
+    empty_->limitTextWidth(360);
     auto* pair = new QPushButton(QStringLiteral("Pair a phone"), empty_);
     pair->setObjectName(QStringLiteral("pairPhone"));
     connect(pair, &QPushButton::clicked, this, [this] { model_.startPairing(); });
-    emptyLayout->addWidget(pair, 0, Qt::AlignHCenter);
-    emptyLayout->addStretch(2);
+    empty_->addWidget(pair, Qt::AlignHCenter);
     layout->addWidget(empty_);
 
-    scroll_ = new QScrollArea(this);
-    scroll_->setWidgetResizable(true);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* list = new QWidget(scroll_);
-    list->setObjectName(QStringLiteral("phonesList"));
-    auto* listLayout = new QVBoxLayout(list);
-    listLayout->setContentsMargins(0, 6, 0, 8);
-    listLayout->setSpacing(0);
-    rows_ = new QVBoxLayout;
-    rows_->setSpacing(0);
-    listLayout->addLayout(rows_);
-    listLayout->addStretch(1);
-    scroll_->setWidget(list);
-    ScrollAreas::makeTransparent(*scroll_);
+    scroll_ = ScrollAreas::vertical(this);
+    rows_ = ScrollAreas::makeRowList(*scroll_, QStringLiteral("phonesList"), 6);
     layout->addWidget(scroll_);
 
-    tintEmptyText();
     connect(&model_, &AppModel::libraryChanged, this, &PhonesView::refresh);
     tick_.setInterval(60'000);
     connect(&tick_, &QTimer::timeout, this, &PhonesView::refresh);
@@ -114,18 +83,4 @@ void PhonesView::refresh() {
         }
         rows_->insertWidget(index, row);
     }
-}
-
-void PhonesView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        tintEmptyText();
-    }
-}
-
-void PhonesView::tintEmptyText() {
-    auto* text = empty_->findChild<QLabel*>(QStringLiteral("emptyText"));
-    QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-    text->setPalette(palette);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 class DeviceRow;
+class NoticeView;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -28,13 +29,9 @@ public:
     /// survives changes to other phones.
     void refresh();
 
-protected:
-    void changeEvent(QEvent* event) override;
-
 private:
-    void tintEmptyText();
     AppModel& model_;
-    QWidget* empty_;
+    NoticeView* empty_;
     QScrollArea* scroll_;
     QVBoxLayout* rows_;
     std::map<std::string, DeviceRow*> rowsByID_;

@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/bar_button.h"
+#include "ui/labels.h"
 #include "ui/send_to_phone_menu.h"
 #include "ui/theme.h"
 
@@ -38,9 +39,7 @@ SelectionBar::SelectionBar(AppModel& model, QWidget* parent)
     // The clear button is a bare symbol in every width.
     clear_->setToolButtonStyle(Qt::ToolButtonIconOnly);
 
-    QFont bold = count_->font();
-    bold.setBold(true);
-    count_->setFont(bold);
+    Labels::embolden(*count_);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 4, 8, 4);

@@ -2,10 +2,13 @@
 
 #include "app/app_model.h"
 #include "ui/bundle_contents.h"
+#include "ui/column_heading.h"
 #include "ui/format.h"
+#include "ui/labels.h"
+#include "ui/notice_view.h"
+#include "ui/qr_card.h"
 #include "ui/qr_code_view.h"
 #include "ui/scroll_areas.h"
-#include "ui/symbols.h"
 #include "ui/theme.h"
 
 #include <unicode/locid.h>
@@ -29,9 +32,6 @@
 
 namespace {
 
-constexpr int qrSide = 146;
-constexpr int cardPadding = 10;
-
 QDateTime local(Date date) {
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(date.unixSeconds() * 1000.0)));
 }
@@ -54,29 +54,6 @@ QString relativeDay(qint64 days) {
     return days == 1 ? QStringLiteral("tomorrow") : QStringLiteral("in %1 days").arg(days);
 }
 
-/// The filled look of the one button a notice leads to.
-QString accentStyle(const Theme& theme) {
-    return QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px; "
-                          "padding: 5px 14px; }")
-        .arg(theme.accent.name(), theme.onAccent.name());
-}
-
-void tint(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
-}
-
-QLabel* wrappedLabel(const QString& text, QWidget* parent, const QString& objectName) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(objectName);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 } // namespace
 
 ShareInspector::ShareInspector(AppModel& model, QWidget* parent)
@@ -86,32 +63,9 @@ ShareInspector::ShareInspector(AppModel& model, QWidget* parent)
     layout->setContentsMargins(14, 12, 14, 12);
     layout->setSpacing(10);
 
-    auto* header = new QHBoxLayout;
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(1);
-    caption_ = new QLabel(this);
-    caption_->setObjectName(QStringLiteral("caption"));
-    QFont small = caption_->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    caption_->setFont(small);
-    title_ = new QLabel(this);
-    title_->setObjectName(QStringLiteral("title"));
-    title_->setTextFormat(Qt::PlainText);
-    QFont bold = title_->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.15);
-    title_->setFont(bold);
-    titles->addWidget(caption_);
-    titles->addWidget(title_);
-    header->addLayout(titles, 1);
-    close_ = new QToolButton(this);
-    close_->setObjectName(QStringLiteral("close"));
-    close_->setAutoRaise(true);
-    close_->setToolTip(QStringLiteral("Close (Esc)"));
-    close_->setAccessibleName(QStringLiteral("Close"));
-    connect(close_, &QToolButton::clicked, this, [this] { model_.setInspecting(std::nullopt); });
-    header->addWidget(close_, 0, Qt::AlignTop);
-    layout->addLayout(header);
+    heading_ = new ColumnHeading(this);
+    connect(heading_, &ColumnHeading::closeClicked, this, [this] { model_.setInspecting(std::nullopt); });
+    layout->addWidget(heading_);
 
     body_ = new QStackedWidget(this);
     nothing_ = new QWidget(body_);
@@ -131,8 +85,8 @@ ShareInspector::ShareInspector(AppModel& model, QWidget* parent)
             model_.inspect(*target);
         }
     });
-    static_cast<QVBoxLayout*>(expiredNotice_->layout())->insertWidget(4, makeNewLink_, 0, Qt::AlignHCenter);
-    for (QWidget* page : {nothing_, details_, wifiNotice_, expiredNotice_}) {
+    expiredNotice_->addWidget(makeNewLink_, Qt::AlignHCenter);
+    for (QWidget* page : std::initializer_list<QWidget*>{nothing_, details_, wifiNotice_, expiredNotice_}) {
         body_->addWidget(page);
     }
     layout->addWidget(body_, 1);
@@ -157,10 +111,7 @@ QWidget* ShareInspector::makeDetails() {
     pageLayout->setContentsMargins(0, 0, 0, 0);
     pageLayout->setSpacing(8);
 
-    auto* scroll = new QScrollArea(page);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* scroll = ScrollAreas::vertical(page);
     auto* content = new QWidget(scroll);
     content->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(content);
@@ -171,18 +122,10 @@ QWidget* ShareInspector::makeDetails() {
     bundle_->setObjectName(QStringLiteral("bundleContents"));
     layout->addWidget(bundle_);
 
-    card_ = new QWidget(content);
-    card_->setObjectName(QStringLiteral("qrCard"));
-    card_->setAttribute(Qt::WA_StyledBackground);
-    card_->setStyleSheet(QStringLiteral("#qrCard { background: white; border-radius: 12px; }"));
-    auto* cardLayout = new QVBoxLayout(card_);
-    cardLayout->setContentsMargins(cardPadding, cardPadding, cardPadding, cardPadding);
-    qr_ = new QRCodeView(card_);
-    qr_->setObjectName(QStringLiteral("qr"));
-    qr_->setFixedSize(qrSide, qrSide);
-    cardLayout->addWidget(qr_);
+    card_ = new QRCard(content);
+    qr_ = &card_->code();
     layout->addWidget(card_, 0, Qt::AlignHCenter);
-    qrCaption_ = wrappedLabel({}, content, QStringLiteral("qrCaption"));
+    qrCaption_ = Labels::wrapped({}, content, QStringLiteral("qrCaption"));
     qrCaption_->setAlignment(Qt::AlignHCenter);
     layout->addWidget(qrCaption_);
 
@@ -234,7 +177,7 @@ QWidget* ShareInspector::makeDetails() {
     }
     layout->addLayout(durationRow);
 
-    status_ = wrappedLabel({}, content, QStringLiteral("status"));
+    status_ = Labels::wrapped({}, content, QStringLiteral("status"));
     layout->addWidget(status_);
     uploads_ = new QCheckBox(QStringLiteral("Let people send files back"), content);
     uploads_->setObjectName(QStringLiteral("uploads"));
@@ -245,9 +188,9 @@ QWidget* ShareInspector::makeDetails() {
     });
     layout->addWidget(uploads_);
     inboxNote_ =
-        wrappedLabel(QStringLiteral("The phone sees only a Choose files button, nothing from this Mac. "
-                                    "Files land in Received."),
-                     content, QStringLiteral("inboxNote"));
+        Labels::wrapped(QStringLiteral("The phone sees only a Choose files button, nothing from this Mac. "
+                                       "Files land in Received."),
+                        content, QStringLiteral("inboxNote"));
     layout->addWidget(inboxNote_);
     layout->addStretch(1);
     scroll->setWidget(content);
@@ -272,28 +215,11 @@ QWidget* ShareInspector::makeDetails() {
     return page;
 }
 
-QWidget* ShareInspector::makeNotice(const QString& symbol, const QString& title, const QString& text,
-                                    const QString& objectName) {
-    auto* page = new QWidget(this);
+NoticeView* ShareInspector::makeNotice(const QString& symbol, const QString& title, const QString& text,
+                                       const QString& objectName) {
+    auto* page = new NoticeView(symbol, title, text, this);
     page->setObjectName(objectName);
-    auto* layout = new QVBoxLayout(page);
-    layout->setSpacing(8);
-    layout->addStretch(1);
-    auto* image = new QLabel(page);
-    image->setObjectName(QStringLiteral("symbol"));
-    image->setProperty("symbol", symbol);
-    image->setAlignment(Qt::AlignHCenter);
-    layout->addWidget(image);
-    auto* heading = wrappedLabel(title, page, QStringLiteral("noticeTitle"));
-    heading->setAlignment(Qt::AlignHCenter);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
-    layout->addWidget(heading);
-    auto* body = wrappedLabel(text, page, QStringLiteral("noticeText"));
-    body->setAlignment(Qt::AlignHCenter);
-    layout->addWidget(body);
-    layout->addStretch(1);
+    page->centreVertically();
     return page;
 }
 
@@ -329,16 +255,15 @@ QString ShareInspector::shownLink(const std::string& link) {
 void ShareInspector::refresh() {
     const auto& target = model_.inspecting();
     if (!target) {
-        caption_->clear();
-        title_->clear();
+        heading_->clear();
         body_->setCurrentWidget(nothing_);
         return;
     }
     const bool inbox = target->kind() == ShareTarget::Kind::inbox;
     const Library& library = model_.library();
-    caption_->setText(inbox ? QStringLiteral("Receiving") : QStringLiteral("Sharing"));
-    title_->setText(inbox ? QStringLiteral("Send from a phone")
-                          : QString::fromStdString(library.displayName(*target)));
+    heading_->setCaption(inbox ? QStringLiteral("Receiving") : QStringLiteral("Sharing"));
+    heading_->setTitle(inbox ? QStringLiteral("Send from a phone")
+                             : QString::fromStdString(library.displayName(*target)));
 
     const Date now = model_.store().currentDate();
     const auto share = library.activeShare(*target, now);
@@ -381,20 +306,9 @@ void ShareInspector::changeEvent(QEvent* event) {
 
 void ShareInspector::applyTheme() {
     const Theme theme = Theme::current();
-    const qreal scale = devicePixelRatioF();
-    close_->setIcon(QIcon(Symbols::pixmap(QStringLiteral("xmark"), 14, theme.dimmed, scale)));
-    for (QLabel* label : {caption_, qrCaption_, status_, inboxNote_, sameWifi_, durationTitle_}) {
-        tint(label, theme.dimmed);
+    for (QLabel* label : {qrCaption_, status_, inboxNote_, sameWifi_, durationTitle_}) {
+        Labels::tint(*label, theme.dimmed);
     }
-    tint(stop_, theme.danger);
-    makeNewLink_->setStyleSheet(accentStyle(theme));
-    for (QWidget* notice : {wifiNotice_, expiredNotice_}) {
-        if (auto* symbol = notice->findChild<QLabel*>(QStringLiteral("symbol"))) {
-            symbol->setPixmap(
-                Symbols::pixmap(symbol->property("symbol").toString(), 40, theme.dimmed, scale));
-        }
-        if (auto* text = notice->findChild<QLabel*>(QStringLiteral("noticeText"))) {
-            tint(text, theme.dimmed);
-        }
-    }
+    Labels::tint(*stop_, theme.danger);
+    makeNewLink_->setStyleSheet(Labels::accentButtonStyle(theme));
 }

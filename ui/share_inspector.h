@@ -10,10 +10,13 @@ class AppModel;
 struct Date;
 struct Share;
 class BundleContents;
+class ColumnHeading;
+class NoticeView;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QRCard;
 class QRCodeView;
 class QStackedWidget;
 class QToolButton;
@@ -42,22 +45,20 @@ protected:
 
 private:
     QWidget* makeDetails();
-    QWidget* makeNotice(const QString& symbol, const QString& title, const QString& text,
-                        const QString& objectName);
+    NoticeView* makeNotice(const QString& symbol, const QString& title, const QString& text,
+                           const QString& objectName);
     void applyTheme();
 
     AppModel& model_;
-    QLabel* caption_;
-    QLabel* title_;
-    QToolButton* close_;
+    ColumnHeading* heading_;
     QStackedWidget* body_;
     QWidget* nothing_;
     QWidget* details_;
-    QWidget* wifiNotice_;
-    QWidget* expiredNotice_;
+    NoticeView* wifiNotice_;
+    NoticeView* expiredNotice_;
     QPushButton* makeNewLink_;
     BundleContents* bundle_;
-    QWidget* card_;
+    QRCard* card_;
     QRCodeView* qr_;
     QLabel* qrCaption_;
     QLabel* link_;

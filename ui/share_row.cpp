@@ -4,6 +4,7 @@
 #include "core/names.h"
 #include "ui/elided_label.h"
 #include "ui/format.h"
+#include "ui/labels.h"
 #include "ui/symbol_label.h"
 #include "ui/symbols.h"
 #include "ui/theme.h"
@@ -27,9 +28,7 @@ QString downloads(std::int64_t count) {
 QLabel* dimmedLabel(const QString& text, QWidget* parent, const QString& objectName) {
     auto* label = new ElidedLabel(text, parent);
     label->setObjectName(objectName);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-    label->setPalette(palette);
+    Labels::tint(*label, Theme::current().dimmed);
     return label;
 }
 

@@ -1,9 +1,10 @@
 #include "ui/shares_view.h"
 
 #include "app/app_model.h"
+#include "ui/labels.h"
+#include "ui/notice_view.h"
 #include "ui/scroll_areas.h"
 #include "ui/share_row.h"
-#include "ui/symbol_label.h"
 #include "ui/theme.h"
 
 #include <QEvent>
@@ -25,15 +26,11 @@ public:
         layout->setSpacing(6);
         auto* titleLabel = new QLabel(title, this);
         titleLabel->setObjectName(QStringLiteral("sectionTitle"));
-        QFont bold = titleLabel->font();
-        bold.setBold(true);
-        titleLabel->setFont(bold);
+        Labels::embolden(*titleLabel);
         layout->addWidget(titleLabel);
         auto* countLabel = new QLabel(QString::number(count), this);
         countLabel->setObjectName(QStringLiteral("sectionCount"));
-        QPalette palette = countLabel->palette();
-        palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-        countLabel->setPalette(palette);
+        Labels::tint(*countLabel, Theme::current().dimmed);
         layout->addWidget(countLabel);
         layout->addStretch(1);
     }
@@ -47,51 +44,22 @@ SharesView::SharesView(AppModel& model, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    empty_ = new QWidget(this);
+    empty_ =
+        new NoticeView(QStringLiteral("link"), QStringLiteral("No links yet"),
+                       QStringLiteral("Select files anywhere and click Share link, or use the QR button on a "
+                                      "row. Everything you share is listed here."),
+                       this);
     empty_->setObjectName(QStringLiteral("emptyState"));
-    auto* emptyLayout = new QVBoxLayout(empty_);
-    emptyLayout->setSpacing(8);
-    emptyLayout->addStretch(1);
-    auto* symbol = new SymbolLabel(QStringLiteral("link"), 40, SymbolLabel::Tone::dimmed, empty_);
-    emptyLayout->addWidget(symbol, 0, Qt::AlignHCenter);
-    auto* title = new QLabel(QStringLiteral("No links yet"), empty_);
-    title->setObjectName(QStringLiteral("emptyTitle"));
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    title->setAlignment(Qt::AlignHCenter);
-    emptyLayout->addWidget(title);
-    auto* text =
-        new QLabel(QStringLiteral("Select files anywhere and click Share link, or use the QR button on a "
-                                  "row. Everything you share is listed here."),
-                   empty_);
-    text->setObjectName(QStringLiteral("emptyText"));
-    text->setWordWrap(true);
-    text->setAlignment(Qt::AlignHCenter);
-    text->setMaximumWidth(360);
-    emptyLayout->addWidget(text, 0, Qt::AlignHCenter);
-    emptyLayout->addStretch(2);
+    empty_->titleLabel()->setObjectName(QStringLiteral("emptyTitle"));
+    empty_->textLabel()->setObjectName(QStringLiteral("emptyText"));
+    empty_->limitTextWidth(360);
     layout->addWidget(empty_);
 
-    scroll_ = new QScrollArea(this);
+    scroll_ = ScrollAreas::vertical(this);
     scroll_->setObjectName(QStringLiteral("sharesScroll"));
-    scroll_->setWidgetResizable(true);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* list = new QWidget(scroll_);
-    list->setObjectName(QStringLiteral("sharesList"));
-    auto* listLayout = new QVBoxLayout(list);
-    listLayout->setContentsMargins(0, 4, 0, 8);
-    listLayout->setSpacing(0);
-    rows_ = new QVBoxLayout;
-    rows_->setSpacing(0);
-    listLayout->addLayout(rows_);
-    listLayout->addStretch(1);
-    scroll_->setWidget(list);
-    ScrollAreas::makeTransparent(*scroll_);
+    rows_ = ScrollAreas::makeRowList(*scroll_, QStringLiteral("sharesList"), 4);
     layout->addWidget(scroll_);
 
-    tintEmptyText();
     connect(&model_, &AppModel::libraryChanged, this, &SharesView::scheduleRefresh);
     connect(&model_, &AppModel::relayChanged, this, &SharesView::scheduleRefresh);
     tick_.setInterval(30'000);
@@ -139,15 +107,7 @@ void SharesView::refresh() {
 void SharesView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ApplicationPaletteChange) {
-        tintEmptyText();
         // Rows take their colours when made.
         scheduleRefresh();
     }
-}
-
-void SharesView::tintEmptyText() {
-    auto* text = empty_->findChild<QLabel*>(QStringLiteral("emptyText"));
-    QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-    text->setPalette(palette);
 }

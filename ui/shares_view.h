@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class AppModel;
+class NoticeView;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -22,12 +23,11 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void tintEmptyText();
     /// Rebuilds once the current event is done: a row's own button may have started the change.
     void scheduleRefresh();
 
     AppModel& model_;
-    QWidget* empty_;
+    NoticeView* empty_;
     QScrollArea* scroll_;
     QVBoxLayout* rows_;
     bool refreshQueued_ = false;

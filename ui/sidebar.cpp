@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/drop_target.h"
+#include "ui/labels.h"
 #include "ui/scroll_areas.h"
 #include "ui/sidebar_folder_row.h"
 #include "ui/sidebar_row.h"
@@ -12,11 +13,11 @@
 
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QEvent>
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -41,10 +42,7 @@ protected:
 
 QLabel* sectionLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
-    QFont font = label->font();
-    font.setPointSizeF(font.pointSizeF() * 0.85);
-    font.setBold(true);
-    label->setFont(font);
+    Labels::embolden(*label, 0.85);
     label->setContentsMargins(14, 10, 14, 2);
     label->setForegroundRole(QPalette::PlaceholderText);
     return label;
@@ -131,9 +129,7 @@ QWidget* Sidebar::makeHeader() {
     layout->setSpacing(7);
     layout->addWidget(new MarkView(header));
     auto* name = new QLabel("Tesk", header);
-    QFont bold = name->font();
-    bold.setBold(true);
-    name->setFont(bold);
+    Labels::embolden(*name);
     layout->addWidget(name);
     layout->addStretch(1);
 

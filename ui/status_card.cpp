@@ -1,6 +1,7 @@
 #include "ui/status_card.h"
 
 #include "app/app_model.h"
+#include "ui/labels.h"
 #include "ui/theme.h"
 
 #include <QEvent>
@@ -16,9 +17,7 @@ StatusCard::StatusCard(AppModel& model, QWidget* parent)
     setObjectName("statusCard");
     title_->setObjectName("statusTitle");
     line_->setObjectName("statusLine");
-    QFont bold = title_->font();
-    bold.setBold(true);
-    title_->setFont(bold);
+    Labels::embolden(*title_);
     line_->setWordWrap(true);
     line_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -52,9 +51,7 @@ void StatusCard::refresh() {
 }
 
 void StatusCard::applyTheme() {
-    QPalette palette = line_->palette();
-    palette.setColor(QPalette::WindowText, Theme::current().dimmed);
-    line_->setPalette(palette);
+    Labels::tint(*line_, Theme::current().dimmed);
 }
 
 void StatusCard::changeEvent(QEvent* event) {

@@ -1,5 +1,6 @@
 #include "ui/step_card.h"
 
+#include "ui/labels.h"
 #include "ui/theme.h"
 
 #include <QLabel>
@@ -11,9 +12,7 @@ StepCard::StepCard(const QString& title, const QString& text, QWidget* parent)
     , title_(new QLabel(title, this))
     , text_(new QLabel(text, this)) {
     setObjectName("stepCard");
-    QFont bold = title_->font();
-    bold.setBold(true);
-    title_->setFont(bold);
+    Labels::embolden(*title_);
     text_->setWordWrap(true);
     text_->setForegroundRole(QPalette::PlaceholderText);
     text_->setAlignment(Qt::AlignTop | Qt::AlignLeft);

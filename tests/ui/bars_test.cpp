@@ -1,4 +1,3 @@
-#include "../app/model_fixture.h"
 #include "core/share_duration.h"
 #include "ui/bar_button.h"
 #include "ui/drop_overlay.h"
@@ -8,6 +7,7 @@
 #include "ui/selection_bar.h"
 #include "ui/send_to_phone_menu.h"
 #include "ui/step_card.h"
+#include "ui_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,37 +18,11 @@
 
 namespace {
 
-QStringList titles(const QMenu& menu) {
-    QStringList result;
-    for (const QAction* action : menu.actions()) {
-        result << action->text();
-    }
-    return result;
-}
+using Menus::find;
+using Menus::titles;
 
-QAction* find(const QMenu& menu, const QString& text) {
-    for (QAction* action : menu.actions()) {
-        if (action->text() == text) {
-            return action;
-        }
-    }
-    ADD_FAILURE() << "no entry " << text.toStdString();
-    return nullptr;
-}
-
-class BarsTest : public ModelFixture {
+class BarsTest : public UIFixture {
 protected:
-    PairedDevice pair(const std::string& name) {
-        const auto code = store.newPairingCode();
-        const auto device = store.claimPairing(code.code, name);
-        settle();
-        return device.value();
-    }
-    Folder folder(const std::string& name, const std::optional<std::string>& parent = std::nullopt) {
-        const Folder made = store.addFolder(name, parent);
-        settle();
-        return made;
-    }
     BarButton& button(const SelectionBar& bar, const char* name) {
         auto* found = bar.findChild<BarButton*>(name);
         if (found == nullptr) {

@@ -1,6 +1,6 @@
 #include "ui/entry_menu.h"
 
-#include "../app/model_fixture.h"
+#include "ui_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -9,49 +9,16 @@
 
 namespace {
 
-/// The menu's entries as the user reads them, a separator as "---".
-QStringList titles(const QMenu& menu) {
-    QStringList result;
-    for (const QAction* action : menu.actions()) {
-        result << (action->isSeparator() ? QString("---") : action->text());
-    }
-    return result;
-}
-
-QAction* find(const QMenu& menu, const QString& text) {
-    for (QAction* action : menu.actions()) {
-        if (action->text() == text) {
-            return action;
-        }
-    }
-    ADD_FAILURE() << "no entry " << text.toStdString();
-    return nullptr;
-}
-
-void choose(const QMenu& menu, const QString& text) {
-    if (QAction* action = find(menu, text)) {
-        action->trigger();
-    }
-}
+using Menus::choose;
+using Menus::find;
+using Menus::titles;
 
 QMenu& moveMenu(const QMenu& menu) {
     return *find(menu, "Move to")->menu();
 }
 
-class EntryMenuTest : public ModelFixture {
+class EntryMenuTest : public UIFixture {
 protected:
-    PairedDevice pair(const std::string& name) {
-        const auto code = store.newPairingCode();
-        const auto device = store.claimPairing(code.code, name);
-        settle();
-        return device.value();
-    }
-    Folder folder(const std::string& name, const std::optional<std::string>& parent = std::nullopt) {
-        const Folder made = store.addFolder(name, parent);
-        settle();
-        return made;
-    }
-
     QMenu menu;
 };
 

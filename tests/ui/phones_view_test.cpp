@@ -2,9 +2,9 @@
 // store: pairing from the empty state, renaming and removing.
 #include "ui/phones_view.h"
 
-#include "model_fixture.h"
 #include "ui/device_row.h"
 #include "ui/symbol_label.h"
+#include "ui_fixture.h"
 
 #include <QAbstractButton>
 #include <QGraphicsOpacityEffect>
@@ -89,33 +89,13 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QApplication::processEvents();
     }
-    std::vector<DeviceRow*> rows() const {
-        std::vector<DeviceRow*> shown;
-        for (DeviceRow* row : view->findChildren<DeviceRow*>()) {
-            if (row->isVisibleTo(view.get())) {
-                shown.push_back(row);
-            }
-        }
-        std::sort(shown.begin(), shown.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
-        return shown;
-    }
+    std::vector<DeviceRow*> rows() const { return shownTopToBottom<DeviceRow>(*view); }
     QStringList names() const {
         QStringList result;
         for (const DeviceRow* row : rows()) {
             result << row->findChild<QLabel*>("name")->text();
         }
         return result;
-    }
-    static void choose(DeviceRow* row, const QString& title) {
-        QMenu menu;
-        row->fillMenu(menu);
-        for (QAction* action : menu.actions()) {
-            if (action->text() == title) {
-                action->trigger();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no menu entry " << title.toStdString();
     }
 
     std::unique_ptr<PhonesView> view;
@@ -145,7 +125,7 @@ TEST_F(PhonesViewTest, RowsFollowTheLastSendNewestFirst) {
 
 TEST_F(PhonesViewTest, RenameFromTheMenuSavesOnReturn) {
     const PairedDevice device = pair("Phone");
-    choose(rows().at(0), "Rename");
+    Menus::chooseIn(*rows().at(0), "Rename");
     EXPECT_EQ(model->renamingID(), device.id);
     auto* field = rows().at(0)->findChild<QLineEdit*>("nameField");
     ASSERT_TRUE(field->isVisibleTo(view.get()));
@@ -165,7 +145,7 @@ TEST_F(PhonesViewTest, RenameFromTheMenuSavesOnReturn) {
 
 TEST_F(PhonesViewTest, BlankNameClosesTheFieldAndKeepsTheName) {
     pair("Phone");
-    choose(rows().at(0), "Rename");
+    Menus::chooseIn(*rows().at(0), "Rename");
     auto* field = rows().at(0)->findChild<QLineEdit*>("nameField");
     field->setText("   ");
     QTest::keyClick(field, Qt::Key_Return);
@@ -186,7 +166,7 @@ TEST_F(PhonesViewTest, RemoveAsksThenForgetsThePhone) {
     EXPECT_EQ(platform.alerts[0].message, "Remove Ann's phone?");
     EXPECT_EQ(names(), QStringList({"Bob's phone", "Ann's phone"}));
 
-    choose(rows().at(1), "Remove");
+    Menus::chooseIn(*rows().at(1), "Remove");
     update();
     EXPECT_EQ(platform.alerts.size(), 2u);
     EXPECT_EQ(names(), QStringList({"Bob's phone"}));

@@ -2,8 +2,8 @@
 // store: sections, renewing, forgetting, stopping, and links whose files are gone.
 #include "ui/shares_view.h"
 
-#include "model_fixture.h"
 #include "ui/share_row.h"
+#include "ui_fixture.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -101,27 +101,11 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     /// The rows on show, top to bottom.
-    std::vector<ShareRow*> rows() const {
-        std::vector<ShareRow*> shown;
-        for (ShareRow* row : view->findChildren<ShareRow*>()) {
-            if (row->isVisibleTo(view.get())) {
-                shown.push_back(row);
-            }
-        }
-        std::sort(shown.begin(), shown.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
-        return shown;
-    }
+    std::vector<ShareRow*> rows() const { return shownTopToBottom<ShareRow>(*view); }
     /// "Active 2", "Earlier 1", top to bottom.
     QStringList sections() const {
-        std::vector<QWidget*> headers;
-        for (QWidget* header : view->findChildren<QWidget*>("sectionHeader")) {
-            if (header->isVisibleTo(view.get())) {
-                headers.push_back(header);
-            }
-        }
-        std::sort(headers.begin(), headers.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
         QStringList result;
-        for (QWidget* header : headers) {
+        for (QWidget* header : shownTopToBottom<QWidget>(*view, QStringLiteral("sectionHeader"))) {
             result << header->findChild<QLabel*>("sectionTitle")->text() + " " +
                           header->findChild<QLabel*>("sectionCount")->text();
         }
@@ -130,26 +114,6 @@ protected:
     static QString label(const ShareRow* row, const char* name) {
         const auto* found = row->findChild<QLabel*>(name);
         return found ? found->text() : QStringLiteral("<none>");
-    }
-    static void choose(ShareRow* row, const QString& title) {
-        QMenu menu;
-        row->fillMenu(menu);
-        for (QAction* action : menu.actions()) {
-            if (action->text() == title) {
-                action->trigger();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no menu entry " << title.toStdString();
-    }
-    static QStringList menuTitles(ShareRow* row) {
-        QMenu menu;
-        row->fillMenu(menu);
-        QStringList titles;
-        for (QAction* action : menu.actions()) {
-            titles << action->text();
-        }
-        return titles;
     }
 
     std::unique_ptr<SharesView> view;
@@ -193,8 +157,8 @@ TEST_F(SharesViewTest, ActiveLinksComeFirstThenEarlierOnesNewestFirst) {
     EXPECT_FALSE(shown[2]->live());
     EXPECT_EQ(label(shown[0], "status"), QString::fromStdString(model->shareStatus(shown[0]->share())));
     EXPECT_EQ(label(shown[2], "status"), "Stopped just now · 0 downloads");
-    EXPECT_EQ(menuTitles(shown[0]), QStringList({"Show QR code", "Copy link", "Stop sharing"}));
-    EXPECT_EQ(menuTitles(shown[2]), QStringList({"Share again", "Remove from history"}));
+    EXPECT_EQ(Menus::titlesOf(*shown[0]), QStringList({"Show QR code", "Copy link", "Stop sharing"}));
+    EXPECT_EQ(Menus::titlesOf(*shown[2]), QStringList({"Share again", "Remove from history"}));
 }
 
 TEST_F(SharesViewTest, ContentsLineCountsItemsOnlyBeyondASingleItem) {
@@ -223,7 +187,7 @@ TEST_F(SharesViewTest, LiveRowCopiesShowsAndStops) {
     QTest::mouseClick(rows()[0]->findChild<QAbstractButton*>("showQR"), Qt::LeftButton);
     EXPECT_EQ(model->inspecting(), target);
 
-    choose(rows()[0], "Stop sharing");
+    Menus::chooseIn(*rows()[0], "Stop sharing");
     update();
     EXPECT_FALSE(model->inspecting());
     EXPECT_EQ(sections(), QStringList({"Earlier 1"}));
@@ -257,14 +221,14 @@ TEST_F(SharesViewTest, LinkWhoseFilesAreGoneOffersNoRenewal) {
     EXPECT_EQ(label(shown[0], "title"), "a.txt");
     EXPECT_EQ(label(shown[0], "filesDeleted"), "Files deleted");
     EXPECT_EQ(shown[0]->findChild<QAbstractButton*>("shareAgain"), nullptr);
-    EXPECT_EQ(menuTitles(shown[0]), QStringList({"Remove from history"}));
+    EXPECT_EQ(Menus::titlesOf(*shown[0]), QStringList({"Remove from history"}));
 }
 
 TEST_F(SharesViewTest, RemoveFromHistoryForgetsTheLink) {
     const Share share = store.share(ShareTarget::item(addItem("a.txt").id), ShareDuration::day, true);
     store.stopSharing(share.token);
     update();
-    choose(rows().at(0), "Remove from history");
+    Menus::chooseIn(*rows().at(0), "Remove from history");
     update();
     EXPECT_FALSE(store.snapshot().share(share.token));
     EXPECT_TRUE(rows().empty());

@@ -1,12 +1,12 @@
 #include "ui/sidebar.h"
 
-#include "../app/model_fixture.h"
 #include "app/drag_drop.h"
 #include "core/share_duration.h"
 #include "ui/drop_target.h"
 #include "ui/sidebar_folder_row.h"
 #include "ui/sidebar_row.h"
 #include "ui/status_card.h"
+#include "ui_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,23 +24,8 @@
 
 namespace {
 
-QStringList titles(const QMenu& menu) {
-    QStringList result;
-    for (const QAction* action : menu.actions()) {
-        result << (action->isSeparator() ? QString("---") : action->text());
-    }
-    return result;
-}
-
-QAction* find(const QMenu& menu, const QString& text) {
-    for (QAction* action : menu.actions()) {
-        if (action->text() == text) {
-            return action;
-        }
-    }
-    ADD_FAILURE() << "no entry " << text.toStdString();
-    return nullptr;
-}
+using Menus::find;
+using Menus::titles;
 
 /// Drags `data` over `widget` and, when `drop`, lets go; whether the widget took the drag.
 bool dragOnto(QWidget& widget, const QMimeData& data, bool drop) {
@@ -59,7 +44,7 @@ bool dragOnto(QWidget& widget, const QMimeData& data, bool drop) {
     return true;
 }
 
-class SidebarTest : public ModelFixture {
+class SidebarTest : public UIFixture {
 protected:
     SidebarTest() {
         sidebar = std::make_unique<Sidebar>(*model);
@@ -68,17 +53,6 @@ protected:
         QApplication::processEvents();
     }
 
-    PairedDevice pair(const std::string& name) {
-        const auto code = store.newPairingCode();
-        const auto device = store.claimPairing(code.code, name);
-        settle();
-        return device.value();
-    }
-    Folder folder(const std::string& name, const std::optional<std::string>& parent = std::nullopt) {
-        const Folder made = store.addFolder(name, parent);
-        settle();
-        return made;
-    }
     /// The folder rows' names, after replaced rows are gone.
     QStringList folderNames() {
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
