@@ -20,7 +20,7 @@ EmptyListView::EmptyListView(AppModel& model, QWidget* parent)
     title_->setAlignment(Qt::AlignCenter);
     body_->setAlignment(Qt::AlignCenter);
     body_->setWordWrap(true);
-    body_->setMaximumWidth(320);
+    body_->setFixedWidth(320);
     body_->setForegroundRole(QPalette::PlaceholderText);
 
     auto* layout = new QVBoxLayout(this);
@@ -49,6 +49,12 @@ QString EmptyListView::body() const {
 }
 
 void EmptyListView::refresh() {
+    showTexts();
+    // A wrapped label centred in a layout is given one line unless it asks for the height of all of them.
+    body_->setMinimumHeight(body_->heightForWidth(body_->width()));
+}
+
+void EmptyListView::showTexts() {
     static const QString dropBody = "Drop files here, or paste links and notes with ⌘V.";
     if (!model_.search().empty()) {
         symbol_->setSymbol("magnifyingglass");

@@ -19,6 +19,7 @@ public:
 
 private:
     void refresh();
+    void showTexts();
 
     AppModel& model_;
     SymbolLabel* symbol_;
