@@ -8,7 +8,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-
 #include <fstream>
 #include <string>
 
@@ -124,9 +123,9 @@ void fill(LibraryStore& store, Date today, const std::function<void(Date)>& setN
         at(2 * day);
         store.receiveText("Pick up the keys from Marta before 6", ann->token);
         at(12 * minute);
-        store.receiveFromDevice(
-            photo(scratch, "upload.tmp", QColor(0x9f, 0xd8, 0xcb), QColor(0x3f, 0x7d, 0x58), QColor(255, 255, 230)),
-            "IMG_2041.jpg", ann->token);
+        store.receiveFromDevice(photo(scratch, "upload.tmp", QColor(0x9f, 0xd8, 0xcb),
+                                      QColor(0x3f, 0x7d, 0x58), QColor(255, 255, 230)),
+                                "IMG_2041.jpg", ann->token);
     }
 
     at(2 * day);

@@ -77,11 +77,14 @@ ExplorerPane::ExplorerPane(AppModel& model, QWidget* parent)
     setObjectName(QStringLiteral("ExplorerPane"));
     toolbar_ = new Toolbar(model, this);
 
-    content_ = new ContentArea(drops_, [this] {
-        if (overlay_) {
-            overlay_->setGeometry(content_->rect());
-        }
-    }, this);
+    content_ = new ContentArea(
+        drops_,
+        [this] {
+            if (overlay_) {
+                overlay_->setGeometry(content_->rect());
+            }
+        },
+        this);
     content_->setObjectName(QStringLiteral("ExplorerContent"));
     overlay_ = nullptr;
     contentStack_ = new QStackedLayout(content_);
@@ -164,7 +167,8 @@ ExplorerPane::ExplorerPane(AppModel& model, QWidget* parent)
                         &AppModel::pickedChanged}) {
         connect(&model, signal, this, &ExplorerPane::chooseContent);
     }
-    for (auto signal : {&AppModel::inspectingChanged, &AppModel::pairingChanged, &AppModel::justPairedChanged}) {
+    for (auto signal :
+         {&AppModel::inspectingChanged, &AppModel::pairingChanged, &AppModel::justPairedChanged}) {
         connect(&model, signal, this, &ExplorerPane::updateColumn);
     }
     chooseContent();

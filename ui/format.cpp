@@ -1,11 +1,11 @@
 #include "ui/format.h"
 
-#include <QDateTime>
 #include <unicode/dtptngen.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/unistr.h>
 
+#include <QDateTime>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -61,12 +61,14 @@ QString added(Date date, Date now) {
     if (days < 7) {
         return QString::number(days) + QStringLiteral(" days ago");
     }
-    return withSkeleton(date, "dMMM").value_or(QLocale().toString(local(date).date(), QStringLiteral("d MMM")));
+    return withSkeleton(date, "dMMM")
+        .value_or(QLocale().toString(local(date).date(), QStringLiteral("d MMM")));
 }
 
 QString shortTime(Date date) {
     // "j" is the locale's preferred hour cycle, 12 or 24 hours.
-    return withSkeleton(date, "jmm").value_or(QLocale().toString(local(date).time(), QStringLiteral("HH:mm")));
+    return withSkeleton(date, "jmm")
+        .value_or(QLocale().toString(local(date).time(), QStringLiteral("HH:mm")));
 }
 
 } // namespace Format

@@ -6,7 +6,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
-
 #include <algorithm>
 
 ListDropDelegate::ListDropDelegate(AppModel& model, CountChanged countChanged)

@@ -7,8 +7,8 @@
 #include "app/stop_signals.h"
 #include "app/system_names.h"
 #include "app/terminal_qr.h"
-#include "server/tesk_server.h"
 #include "core/library_store.h"
+#include "server/tesk_server.h"
 #include "ui/demo_library.h"
 #include "ui/home_screen_icon.h"
 #include "ui/snapshot.h"
@@ -18,7 +18,6 @@
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
-
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -107,7 +106,8 @@ int runDemoServer(QCoreApplication& app, const CommandLine& line) {
     try {
         Date now = Date::now();
         LibraryStore store(options.root, [&now] { return now; });
-        DemoLibrary::fill(store, Date::now(), [&now](Date at) { now = at; }, root / "sources");
+        DemoLibrary::fill(
+            store, Date::now(), [&now](Date at) { now = at; }, root / "sources");
     } catch (const std::exception& error) {
         std::cerr << "Tesk couldn't make the sample library: " << error.what() << "\n";
         return 1;

@@ -10,12 +10,11 @@
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
-#include <xcb/xcb.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -36,7 +35,8 @@ std::optional<PointerState> readPointer() {
         return std::nullopt;
     }
     const std::unique_ptr<xcb_query_pointer_reply_t, decltype(&std::free)> reply(
-        xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr), &std::free);
+        xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr),
+        &std::free);
     if (!reply) {
         return std::nullopt;
     }
@@ -60,9 +60,9 @@ std::optional<std::uint32_t> currentDesktop() {
         return std::nullopt;
     }
     const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> property(
-        xcb_get_property_reply(connection,
-                               xcb_get_property(connection, 0, screen->root, atom->atom, XCB_ATOM_CARDINAL, 0, 1),
-                               nullptr),
+        xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, screen->root, atom->atom, XCB_ATOM_CARDINAL, 0, 1),
+            nullptr),
         &std::free);
     if (!property || xcb_get_property_value_length(property.get()) < 4) {
         return std::nullopt;
@@ -152,8 +152,9 @@ void PanelController::startMonitoring() {
         pointerTicks_ = 0;
         pointerTimer_.start();
     } else {
-        focusConnection_ = connect(qApp, &QGuiApplication::focusWindowChanged, this,
-                                   [this] { QTimer::singleShot(0, this, &PanelController::activationChanged); });
+        focusConnection_ = connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] {
+            QTimer::singleShot(0, this, &PanelController::activationChanged);
+        });
     }
 }
 
@@ -171,7 +172,8 @@ void PanelController::stopMonitoring() {
 }
 
 bool PanelController::isProgramActive() {
-    return QApplication::activeWindow() || QApplication::activePopupWidget() || QApplication::activeModalWidget();
+    return QApplication::activeWindow() || QApplication::activePopupWidget() ||
+           QApplication::activeModalWidget();
 }
 
 void PanelController::activationChanged() {

@@ -4,7 +4,6 @@
 #include <QPoint>
 #include <QRect>
 #include <QTimer>
-
 #include <cstdint>
 #include <functional>
 #include <optional>

@@ -3,7 +3,6 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
-
 #include <optional>
 
 /// Where the panel opens, in global coordinates with y growing downwards.

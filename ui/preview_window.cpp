@@ -91,10 +91,10 @@ void PreviewWindow::fitImage() {
         return;
     }
     const QSize area = picture_->size() * devicePixelRatioF();
-    QPixmap pixmap = QPixmap::fromImage(
-        image_.width() > area.width() || image_.height() > area.height()
-            ? image_.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-            : image_);
+    QPixmap pixmap =
+        QPixmap::fromImage(image_.width() > area.width() || image_.height() > area.height()
+                               ? image_.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                               : image_);
     pixmap.setDevicePixelRatio(devicePixelRatioF());
     picture_->setPixmap(pixmap);
 }

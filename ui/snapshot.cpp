@@ -15,7 +15,6 @@
 #include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
-
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -106,7 +105,8 @@ int write(const fs::path& dir) {
 
     take("welcome");
 
-    DemoLibrary::fill(store, *clock, [clock](Date at) { *clock = at; }, root / "sources");
+    DemoLibrary::fill(
+        store, *clock, [clock](Date at) { *clock = at; }, root / "sources");
     model.reload();
     model.setSelection(SidebarSelection::all());
     take("all-files");

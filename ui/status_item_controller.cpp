@@ -28,11 +28,12 @@ StatusItemController::StatusItemController(AppModel& model, Platform& platform, 
 
     trayIcon_ = std::make_unique<QSystemTrayIcon>(menuBarImage(18));
     trayIcon_->setToolTip(QStringLiteral("Tesk"));
-    connect(trayIcon_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-            togglePopover();
-        }
-    });
+    connect(trayIcon_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                    togglePopover();
+                }
+            });
     // Some trays only offer a menu; it leads to the same panel.
     trayMenu_ = std::make_unique<QMenu>();
     trayMenu_->addAction(QStringLiteral("Open Tesk"), this, &StatusItemController::showPanel);

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QPointer>
-
 #include <filesystem>
 #include <memory>
 #include <optional>

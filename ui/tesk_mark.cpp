@@ -1,7 +1,6 @@
 #include "ui/tesk_mark.h"
 
 #include <QTransform>
-
 #include <algorithm>
 
 namespace TeskMark {

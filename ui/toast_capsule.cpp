@@ -88,7 +88,8 @@ void ToastCapsule::restyle() {
     QFont font = text_->font();
     font.setWeight(QFont::Medium);
     text_->setFont(font);
-    chevron_->setPixmap(Symbols::pixmap(QStringLiteral("chevron.right"), 10, theme.dimmed, devicePixelRatioF()));
+    chevron_->setPixmap(
+        Symbols::pixmap(QStringLiteral("chevron.right"), 10, theme.dimmed, devicePixelRatioF()));
 }
 
 void ToastCapsule::paintEvent(QPaintEvent*) {

@@ -87,7 +87,8 @@ Toolbar::Toolbar(AppModel& model, QWidget* parent)
     auto* menu = new QMenu(addMenu_);
     menu->addAction(QStringLiteral("New folder"), this, [this] { model_ ? model_->newFolder() : void(); });
     menu->addAction(QStringLiteral("Add file"), this, [this] { model_ ? model_->chooseFiles() : void(); });
-    menu->addAction(QStringLiteral("Paste link or note"), this, [this] { model_ ? model_->paste() : void(); });
+    menu->addAction(QStringLiteral("Paste link or note"), this,
+                    [this] { model_ ? model_->paste() : void(); });
     addMenu_->setMenu(menu);
 
     primary_->setObjectName(QStringLiteral("PrimaryButton"));
@@ -165,7 +166,9 @@ void Toolbar::refresh() {
     }
     primary_->setVisible(!title.isEmpty());
     primary_->setText(title);
-    primary_->setIcon(icon.isEmpty() ? QIcon() : QIcon(Symbols::pixmap(icon, 14, Theme::current().onAccent, devicePixelRatioF())));
+    primary_->setIcon(icon.isEmpty()
+                          ? QIcon()
+                          : QIcon(Symbols::pixmap(icon, 14, Theme::current().onAccent, devicePixelRatioF())));
     rebuildBreadcrumbs();
 }
 
@@ -223,16 +226,19 @@ void Toolbar::restyle() {
     const Theme theme = Theme::current();
     const qreal scale = devicePixelRatioF();
     searchIcon_->setIcon(QIcon(Symbols::pixmap(QStringLiteral("magnifyingglass"), 14, theme.dimmed, scale)));
-    clearSearch_->setIcon(QIcon(Symbols::pixmap(QStringLiteral("xmark.circle.fill"), 14, theme.dimmed, scale)));
+    clearSearch_->setIcon(
+        QIcon(Symbols::pixmap(QStringLiteral("xmark.circle.fill"), 14, theme.dimmed, scale)));
     addMenu_->setIcon(QIcon(Symbols::pixmap(QStringLiteral("plus"), 18, theme.text, scale)));
     addMenu_->setIconSize(QSize(18, 18));
-    search_->setStyleSheet(QStringLiteral("QLineEdit#SearchField { border: 1px solid %1; border-radius: 7px; "
-                                          "padding: 3px 2px; background: %2; color: %3; }")
-                               .arg(theme.line.name(QColor::HexArgb), theme.content.name(), theme.text.name()));
+    search_->setStyleSheet(
+        QStringLiteral("QLineEdit#SearchField { border: 1px solid %1; border-radius: 7px; "
+                       "padding: 3px 2px; background: %2; color: %3; }")
+            .arg(theme.line.name(QColor::HexArgb), theme.content.name(), theme.text.name()));
     primary_->setStyleSheet(
-        QStringLiteral("QPushButton#PrimaryButton { background: %1; color: %2; border: none; border-radius: 7px; "
-                       "padding: 6px 12px; font-weight: 600; }"
-                       "QPushButton#PrimaryButton:pressed { background: %3; }")
+        QStringLiteral(
+            "QPushButton#PrimaryButton { background: %1; color: %2; border: none; border-radius: 7px; "
+            "padding: 6px 12px; font-weight: 600; }"
+            "QPushButton#PrimaryButton:pressed { background: %3; }")
             .arg(theme.accent.name(), theme.onAccent.name(), theme.accent.darker(115).name()));
 }
 

@@ -131,7 +131,8 @@ void WidgetsPlatform::revealFile(const std::filesystem::path& file) {
     }
 }
 
-void WidgetsPlatform::notify(const std::string& title, const std::string& body, const Notifier::Target& target) {
+void WidgetsPlatform::notify(const std::string& title, const std::string& body,
+                             const Notifier::Target& target) {
     Notifier::post(title, body, target);
 }
 

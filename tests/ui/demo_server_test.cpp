@@ -6,7 +6,6 @@
 
 #include <QProcess>
 #include <QRegularExpression>
-
 #include <csignal>
 #include <filesystem>
 
@@ -16,16 +15,20 @@ TEST(DemoServerTest, ServesTheSampleSharesAndStopsCleanly) {
     TempDir dir;
     QProcess tesk;
     auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString((dir.path() / "data").string()));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((dir.path() / "config").string()));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                       QString::fromStdString((dir.path() / "data").string()));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                       QString::fromStdString((dir.path() / "config").string()));
     environment.remove(QStringLiteral("TESK_RELAY_HOSTS"));
     tesk.setProcessEnvironment(environment);
-    tesk.start(QStringLiteral(TESK_EXECUTABLE), {QStringLiteral("--demo-server"), QStringLiteral("--port"), QStringLiteral("0")});
+    tesk.start(QStringLiteral(TESK_EXECUTABLE),
+               {QStringLiteral("--demo-server"), QStringLiteral("--port"), QStringLiteral("0")});
     ASSERT_TRUE(tesk.waitForStarted());
 
     // The share line comes after the address line.
     QString output;
-    const QRegularExpression shareLine(QStringLiteral("Shared: Lisbon trip at http://[^:]+:(\\d+)(/s/[^/]+/)"));
+    const QRegularExpression shareLine(
+        QStringLiteral("Shared: Lisbon trip at http://[^:]+:(\\d+)(/s/[^/]+/)"));
     QRegularExpressionMatch match;
     for (int i = 0; i < 100 && !match.hasMatch(); ++i) {
         tesk.waitForReadyRead(100);

@@ -1,6 +1,7 @@
 // The add dialog takes files and folders in one choice.
-#include "support/temp_dir.h"
 #include "ui/file_chooser.h"
+
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <filesystem>
 #include <fstream>
 

@@ -55,7 +55,8 @@ TEST(PanelPlacementTest, TrayAtTheBottomOpensAboveTheIcon) {
 }
 
 TEST(PanelPlacementTest, WithoutScreenOnlyCentresAndDrops) {
-    EXPECT_EQ(PanelPlacement::below(QRect(100, 10, 20, 20), panelSize, std::nullopt, 0), QPoint(110 - 390, 36));
+    EXPECT_EQ(PanelPlacement::below(QRect(100, 10, 20, 20), panelSize, std::nullopt, 0),
+              QPoint(110 - 390, 36));
     EXPECT_EQ(PanelPlacement::corner(panelSize, QRect(0, 27, 1920, 1053)), QPoint(1920 - 780 - 8, 35));
 }
 
@@ -256,7 +257,8 @@ TEST_F(PanelTest, TheToastShowsTheMessageAndTappingRunsItsAction) {
     settle();
     ASSERT_TRUE(toast->isVisible());
     EXPECT_EQ(toast->toolTip(), QStringLiteral("Show it"));
-    EXPECT_EQ(toast->findChild<QLabel*>(QStringLiteral("ToastText"))->text(), QStringLiteral("Added 2 files"));
+    EXPECT_EQ(toast->findChild<QLabel*>(QStringLiteral("ToastText"))->text(),
+              QStringLiteral("Added 2 files"));
     QTest::mouseClick(toast, Qt::LeftButton);
     settle();
     EXPECT_TRUE(tapped);

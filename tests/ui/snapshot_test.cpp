@@ -7,7 +7,6 @@
 #include <QImage>
 #include <QProcess>
 #include <QSet>
-
 #include <filesystem>
 #include <fstream>
 
@@ -22,18 +21,21 @@ TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeAndNoneIsBlank) {
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString((dir.path() / "data").string()));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((dir.path() / "config").string()));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                       QString::fromStdString((dir.path() / "data").string()));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                       QString::fromStdString((dir.path() / "config").string()));
     tesk.setProcessEnvironment(environment);
-    tesk.start(QStringLiteral(TESK_EXECUTABLE), {QStringLiteral("--snapshot"), QString::fromStdString(out.string())});
+    tesk.start(QStringLiteral(TESK_EXECUTABLE),
+               {QStringLiteral("--snapshot"), QString::fromStdString(out.string())});
     ASSERT_TRUE(tesk.waitForFinished(60'000));
     EXPECT_EQ(tesk.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(tesk.exitCode(), 0) << tesk.readAllStandardError().toStdString();
 
-    for (const char* state : {"welcome", "all-files", "folder-picked", "search", "received", "drop-overlay",
-                              "dark-all-files", "inspector-folder", "inspector-bundle", "inspector-inbox",
-                              "inspector-expired", "inspector-no-wifi", "shares", "phones", "pairing-code",
-                              "pairing-done"}) {
+    for (const char* state :
+         {"welcome", "all-files", "folder-picked", "search", "received", "drop-overlay", "dark-all-files",
+          "inspector-folder", "inspector-bundle", "inspector-inbox", "inspector-expired", "inspector-no-wifi",
+          "shares", "phones", "pairing-code", "pairing-done"}) {
         SCOPED_TRACE(state);
         const QImage image(QString::fromStdString((out / (std::string(state) + ".png")).string()));
         ASSERT_FALSE(image.isNull());
@@ -59,7 +61,8 @@ TEST(SnapshotTest, AFolderThatCannotBeMadeFails) {
     std::filesystem::create_directories(dir.path());
     { std::ofstream(blocker) << "x"; }
     QProcess tesk;
-    tesk.start(QStringLiteral(TESK_EXECUTABLE), {QStringLiteral("--snapshot"), QString::fromStdString((blocker / "sub").string())});
+    tesk.start(QStringLiteral(TESK_EXECUTABLE),
+               {QStringLiteral("--snapshot"), QString::fromStdString((blocker / "sub").string())});
     ASSERT_TRUE(tesk.waitForFinished(60'000));
     EXPECT_EQ(tesk.exitCode(), 1);
 }
