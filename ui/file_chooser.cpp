@@ -21,6 +21,13 @@ FileChooser::FileChooser(const QString& prompt, QWidget* parent)
     setFileMode(QFileDialog::Directory);
     setOption(QFileDialog::ShowDirsOnly, false);
     setLabelText(QFileDialog::Accept, prompt);
+    setLabelText(QFileDialog::FileName, QStringLiteral("Name:"));
+    // Directory mode would offer a "Directories" type filter; files and folders are both taken here.
+    for (const char* name : {"fileTypeCombo", "fileTypeLabel"}) {
+        if (auto* widget = findChild<QWidget*>(QLatin1String(name))) {
+            widget->hide();
+        }
+    }
     for (QAbstractItemView* view : findChildren<QAbstractItemView*>()) {
         if (isEntryView(view)) {
             view->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -39,6 +39,10 @@ TEST(FileChooserTest, AFileAndAFolderPickedTogetherAreBothChosen) {
     }
     ASSERT_TRUE(view);
     EXPECT_EQ(view->selectionMode(), QAbstractItemView::ExtendedSelection);
+    // No "Directories" type filter on offer: files are chosen here as well.
+    auto* types = chooser.findChild<QWidget*>(QStringLiteral("fileTypeCombo"));
+    ASSERT_TRUE(types);
+    EXPECT_FALSE(types->isVisible());
     QItemSelectionModel* selection = view->selectionModel();
     const QModelIndex parent = view->rootIndex();
     int picked = 0;
