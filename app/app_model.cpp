@@ -312,7 +312,7 @@ void AppModel::handle(const ServerEvent& event) {
         setInspecting(std::nullopt);
         setJustPaired(device);
         setSelection(SidebarSelection::phones());
-        platform_.notify(device.name + " is paired", "It can now send to this Mac from its Home Screen.",
+        platform_.notify(device.name + " is paired", "It can now send to this computer from its Home Screen.",
                          Notifier::Target::phones());
     }
     // A download was already counted by the store and arrives as a reload.

@@ -40,7 +40,7 @@ public:
 
     /// What one check-in reports.
     struct CheckIn {
-        std::string name = "Mac";
+        std::string name = "this computer";
         /// Base addresses on the local network, "http://host:port", the numeric one first.
         std::vector<std::string> lan;
         std::vector<SharedLink> shares;
@@ -72,7 +72,7 @@ public:
     /// trailing slashes; entries that are not such an address are reported on standard error and skipped.
     static std::vector<QUrl> hostsFromEnvironment();
 
-    /// Supplies what a check-in reports. The default reports "Mac" and nothing else.
+    /// Supplies what a check-in reports. The default reports "this computer" and nothing else.
     void setCheckInProvider(std::function<CheckIn()> provider);
     /// Supplies the Wi-Fi network's name; the default asks NetworkManager.
     void setSsidProvider(std::function<std::string()> provider);

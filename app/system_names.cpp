@@ -60,7 +60,7 @@ std::string computerName() {
     if (auto host = hostName()) {
         return *host;
     }
-    return "this Mac";
+    return "this computer";
 }
 
 std::optional<std::string> localHostName() {

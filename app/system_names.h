@@ -10,7 +10,7 @@ namespace SystemNames {
 /// PRETTY_HOSTNAME from machine-info text, unquoted; nothing when absent or empty.
 std::optional<std::string> prettyHostName(const std::string& machineInfo);
 
-/// The name shown on pages: the pretty host name, else the host name, else "this Mac".
+/// The name shown on pages: the pretty host name, else the host name, else "this computer".
 std::string computerName();
 
 /// The short host name + ".local", as the local multicast DNS publishes it; nothing without a host name.

@@ -31,12 +31,12 @@ std::string compact(const nlohmann::ordered_json& value) {
 
 constexpr std::string_view launcherBody =
     R"(<main><section id="looking"><h1>Opening Tesk…</h1>)"
-    R"(<p class="sub">Looking for the Mac on this Wi-Fi.</p></section>)"
+    R"(<p class="sub">Looking for the computer on this Wi-Fi.</p></section>)"
     R"(<section id="install" class="card hidden"><h2>Add Tesk to your Home Screen</h2>)"
-    R"(<p>Then one tap opens Tesk, even after the Mac's address changes.</p><ol id="steps" class="steps"></ol>)"
+    R"(<p>Then one tap opens Tesk, even after the computer's address changes.</p><ol id="steps" class="steps"></ol>)"
     R"(<button id="open" class="btn soft" type="button">Open Tesk now</button></section>)"
     R"(<section id="unreachable" class="notice hidden"><h1>Tesk isn't reachable</h1>)"
-    R"(<p>Make sure this phone is on the same Wi-Fi as the Mac, and that Tesk is running on it.</p>)"
+    R"(<p>Make sure this phone is on the same Wi-Fi as the computer, and that Tesk is running on it.</p>)"
     R"(<button id="retry" class="btn small" type="button" style="margin-top:16px">Try again</button></section>)"
     R"(</main>)";
 
@@ -73,7 +73,7 @@ function show(id) {
   for (const section of ["looking", "install", "unreachable"]) $(section).classList.toggle("hidden", section !== id);
 }
 
-// The Mac's own server answers "ping" for a paired phone, with CORS, so this page may ask it.
+// The computer's own server answers "ping" for a paired phone, with CORS, so this page may ask it.
 async function answers(address) {
   const abort = new AbortController();
   const timer = setTimeout(() => abort.abort(), PING_MS);

@@ -53,15 +53,16 @@ RelayResponse notFound() {
 }
 
 RelayResponse unpairedPage() {
-    static const std::string page = PageStyle::notice(
-        "This phone isn't paired anymore", "Pair it again from Tesk on the Mac: Phones \u2192 Pair a phone.");
+    static const std::string page =
+        PageStyle::notice("This phone isn't paired anymore",
+                          "Pair it again from Tesk on the computer: Phones \u2192 Pair a phone.");
     return htmlResponse(404, page);
 }
 
 RelayResponse unavailableLinkPage() {
     static const std::string page =
         PageStyle::notice("This link isn't available right now",
-                          "The Mac sharing it may be asleep or offline, or it stopped sharing it.");
+                          "The computer sharing it may be asleep or offline, or it stopped sharing it.");
     return htmlResponse(404, page);
 }
 
@@ -255,7 +256,7 @@ std::optional<std::string> visitorFrom(const HTTPRequest& request) {
 }
 
 RelayResponse signUp(RelayState& state, std::string_view body, std::int64_t now) {
-    std::string name = "Mac";
+    std::string name = "this computer";
     if (const auto object = objectBody(body)) {
         if (const auto given = optionalText(*object, "name"); given && !given->empty()) {
             name = *given;

@@ -22,8 +22,8 @@ std::string page(std::string_view title, std::string_view extra, std::string_vie
 
 constexpr std::string_view pairBody =
     R"(<main><h1>Pair this phone</h1>)"
-    R"(<p class="sub">Then you can send to the Mac with one tap from your Home Screen. No more scanning.</p>)"
-    R"(<form id="form" class="card"><h2>Name this phone</h2><p>So you can tell it apart on the Mac.</p>)"
+    R"(<p class="sub">Then you can send to the computer with one tap from your Home Screen. No more scanning.</p>)"
+    R"(<form id="form" class="card"><h2>Name this phone</h2><p>So you can tell it apart on the computer.</p>)"
     R"(<input id="name" type="text" maxlength="40" autocomplete="off" aria-label="Phone name">)"
     R"(<button id="go" class="btn" type="submit">Pair</button><p id="status" class="status-line"></p>)"
     R"(</form></main>)";
@@ -31,7 +31,7 @@ constexpr std::string_view pairBody =
 constexpr std::string_view pairScript = R"js(
 const $ = (id) => document.getElementById(id);
 
-// The relay learns of the phone at the Mac's next check-in, which the Mac starts as soon as the phone
+// The relay learns of the phone at the computer's next check-in, which the computer starts as soon as the phone
 // pairs: a few seconds usually. One overall limit also covers a relay that never answers at all.
 const RELAY_TRIES = 12;
 const RELAY_GAP_MS = 1000;
@@ -61,7 +61,7 @@ async function claim(name) {
   return reply;
 }
 
-// The launcher is the relay's origin + "/d/" + Mac id + "/" + device token + "/".
+// The launcher is the relay's origin + "/d/" + macId + "/" + device token + "/".
 async function relayKnows(launcher) {
   let where;
   try {
@@ -103,8 +103,8 @@ async function reachable(local) {
   }
 }
 
-// The relay's page finds the Mac wherever it moves; the local name survives a new address; the number
-// works only as long as the Mac keeps it.
+// The relay's page finds the computer wherever it moves; the local name survives a new address; the number
+// works only as long as the computer keeps it.
 async function phonePage(reply) {
   const launcher = text(reply.launcher);
   if (launcher && (await relayKnows(launcher))) return launcher;
@@ -129,8 +129,8 @@ async function submit(event) {
   } catch (error) {
     status.className = "status-line err";
     status.textContent = error.kind === "expired"
-      ? "This pairing code ran out. Make a new one in Tesk on the Mac."
-      : "Couldn't pair. Check you're on the same Wi-Fi as the Mac and try again.";
+      ? "This pairing code ran out. Make a new one in Tesk on the computer."
+      : "Couldn't pair. Check you're on the same Wi-Fi as the computer and try again.";
     go.disabled = false;
     go.textContent = "Pair";
   }
@@ -148,19 +148,19 @@ start();
 )js";
 
 constexpr std::string_view phoneBody =
-    R"(<main><h1 id="title">Send to your Mac</h1><p id="sub" class="sub">From this phone, over your Wi-Fi.</p>)"
+    R"(<main><h1 id="title">Send to your computer</h1><p id="sub" class="sub">From this phone, over your Wi-Fi.</p>)"
     R"(<section id="tip" class="card hidden"><h2>Add Tesk to your Home Screen</h2>)"
     R"(<p>Then sending is one tap, no scanning.</p><ol id="tip-steps" class="steps"></ol></section>)"
     R"(<section id="share-sheet" class="card hidden"><h2>Send from any app's Share button</h2>)"
     R"(<p>Add <b>Send to Tesk</b> to your share sheet. Then in Photos, Files or Safari: Share → Send to Tesk.</p>)"
     R"(<a class="btn soft" href="Send%20to%20Tesk.shortcut">Add to share sheet</a></section>)"
     R"(<div id="drop" class="drop"><span id="drop-icon"></span><h2>Photos and files</h2>)"
-    R"(<p>Pick as many as you like. They land in this phone's folder on the Mac.</p>)"
+    R"(<p>Pick as many as you like. They land in this phone's folder on the computer.</p>)"
     R"(<button id="pick" class="btn" type="button">Choose photos &amp; files</button></div>)"
     R"(<div id="uploads-label" class="label hidden">Sending</div><div id="uploads" class="list hidden"></div>)"
     R"(<div class="label">Text or a link</div>)"
     R"(<textarea id="text" placeholder="Paste or type here" aria-label="Text or a link"></textarea>)"
-    R"(<button id="send-text" class="btn soft" type="button">Send to the Mac</button>)"
+    R"(<button id="send-text" class="btn soft" type="button">Send to the computer</button>)"
     R"(<p id="text-status" class="status-line"></p></main>)"
     R"(<input id="picker" type="file" multiple hidden>)";
 
@@ -173,7 +173,7 @@ const isIOS = /iPhone|iPad|iPod/.test(ua) || (ua.includes("Macintosh") && naviga
 const standalone = (typeof matchMedia === "function" && matchMedia("(display-mode: standalone)").matches) ||
   navigator.standalone === true;
 
-// A Mac that went to sleep never answers; without a limit the page would look connected for minutes.
+// A computer that went to sleep never answers; without a limit the page would look connected for minutes.
 const HELLO_TIMEOUT_MS = 10000;
 
 let ended = false;  // set by unpaired(): the token is gone for good
@@ -208,15 +208,15 @@ async function hello() {
 
 function offline() {
   $("dot").className = "dot off";
-  $("mac").textContent = "Can't reach the Mac";
-  $("sub").textContent = "Make sure the Mac is awake and you're on the same Wi-Fi.";
+  $("mac").textContent = "Can't reach the computer";
+  $("sub").textContent = "Make sure the computer is awake and you're on the same Wi-Fi.";
 }
 
 // Final: a removed phone's token never comes back.
 function unpaired() {
   ended = true;
   document.querySelector("main").innerHTML = '<div class="notice" style="margin:24px 0">' +
-    "<h1>This phone isn’t paired anymore</h1><p>Pair it again from Tesk on the Mac: Phones → Pair a phone.</p></div>";
+    "<h1>This phone isn’t paired anymore</h1><p>Pair it again from Tesk on the computer: Phones → Pair a phone.</p></div>";
 }
 
 const STEPS = {
@@ -224,7 +224,7 @@ const STEPS = {
   other: ["Open the browser menu <b>⋮</b>", "Tap <b>Add to Home screen</b>", "Next time, just tap <b>Tesk</b>"],
 };
 
-// With a relay the icon belongs on its page, which finds the Mac after an address change; this page
+// With a relay the icon belongs on its page, which finds the computer after an address change; this page
 // only points there. Opened from that icon ("from=app"), or already installed, it needs no tip.
 function tips() {
   if (isIOS) $("share-sheet").classList.remove("hidden");
@@ -234,7 +234,7 @@ function tips() {
   if (launcher && !fromApp) {
     tip.classList.remove("hidden");
     tip.querySelector("p").textContent =
-      "Add it from Tesk's page, so the icon keeps working when the Mac's address changes.";
+      "Add it from Tesk's page, so the icon keeps working when the computer's address changes.";
     const link = document.createElement("a");
     link.className = "btn soft";
     link.style.marginTop = "12px";
@@ -284,10 +284,10 @@ async function sendText() {
     if (!response.ok) throw new Error("status " + response.status);
     box.value = "";
     status.className = "status-line ok";
-    status.textContent = "Sent to the Mac.";
+    status.textContent = "Sent to the computer.";
   } catch (error) {
     status.className = "status-line err";
-    status.textContent = "Couldn't reach the Mac. Same Wi-Fi?";
+    status.textContent = "Couldn't reach the computer. Same Wi-Fi?";
   } finally {
     button.disabled = false;
   }

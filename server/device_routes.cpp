@@ -40,9 +40,9 @@ void RequestHandler::routePairing(const HTTPRequest& request, const std::string&
         if (valid) {
             respondHTML(200, DevicePages::pair(server.macName()));
         } else {
-            respondHTML(410,
-                        PageStyle::notice("This pairing code ran out",
-                                          "Make a new one in Tesk on the Mac: Phones \u2192 Pair a phone."));
+            respondHTML(410, PageStyle::notice(
+                                 "This pairing code ran out",
+                                 "Make a new one in Tesk on the computer: Phones \u2192 Pair a phone."));
         }
         return;
     }
@@ -89,9 +89,9 @@ void RequestHandler::routeDevice(const HTTPRequest& request, const std::string& 
         if (only("ping")) {
             respond(404, probeHeaders, "");
         } else if (rest.empty()) {
-            respondHTML(404,
-                        PageStyle::notice("This phone isn't paired anymore",
-                                          "Pair it again from Tesk on the Mac: Phones \u2192 Pair a phone."));
+            respondHTML(404, PageStyle::notice(
+                                 "This phone isn't paired anymore",
+                                 "Pair it again from Tesk on the computer: Phones \u2192 Pair a phone."));
         } else {
             respondText(404, "Not paired");
         }

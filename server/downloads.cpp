@@ -40,7 +40,7 @@ void RequestHandler::sendItem(const Item& item, const HTTPRequest& request, cons
         std::make_shared<UniqueFd>(::open(server_.store().fileURL(item).c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (!*file || ::fstat(file->get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        respondText(404, "This file is no longer on the Mac.");
+        respondText(404, "This file is no longer on the computer.");
         return;
     }
     const std::int64_t size = info.st_size;

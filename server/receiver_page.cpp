@@ -12,8 +12,8 @@ constexpr std::string_view body =
     R"(<main><nav id="crumbs" class="crumbs"></nav><h1 id="title">Loading…</h1><p id="sub" class="sub"></p>)"
     R"(<div id="content"></div><div id="uploads-label" class="label hidden">Sending</div>)"
     R"(<div id="uploads" class="list hidden"></div></main>)"
-    R"(<div id="send" class="float hidden"><div class="what"><div id="send-title"><b>Send files to this Mac</b></div>)"
-    R"(<div id="send-text">Straight to the Mac over this Wi-Fi</div></div>)"
+    R"(<div id="send" class="float hidden"><div class="what"><div id="send-title"><b>Send files to this computer</b></div>)"
+    R"(<div id="send-text">Straight to the computer over this Wi-Fi</div></div>)"
     R"(<button id="pick" class="btn small" type="button">Choose</button></div>)"
     R"(<input id="picker" type="file" multiple hidden>)";
 
@@ -28,7 +28,7 @@ let started = 0;    // numbers the loads in the order they start...
 let applied = 0;    // ...so an answer older than the one on screen is dropped
 let pending = 0;    // loads in flight; polling waits for them instead of piling up requests
 
-// A Mac that went to sleep never answers; without a limit the page would look connected for minutes.
+// A computer that went to sleep never answers; without a limit the page would look connected for minutes.
 const LOAD_TIMEOUT_MS = 10000;
 
 // Sets markup only when it changed: polling every few seconds must not rebuild rows (images would
@@ -120,7 +120,7 @@ function render() {
 
 function renderInbox(s) {
   show("crumbs", "");
-  $("sub").textContent = "Files go straight to the Mac over this Wi‑Fi · " + until(s.expires);
+  $("sub").textContent = "Files go straight to the computer over this Wi‑Fi · " + until(s.expires);
   show("content", `<div class="drop">${ICON.drop}<h2>Choose what to send</h2>` +
     "<p>Photos, videos, documents. Pick as many as you like.</p>" +
     `<button class="btn" type="button" data-pick>${ICON.upload} Choose files</button></div>`);
@@ -202,8 +202,8 @@ function fileRow(item) {
 
 function offline() {
   $("dot").className = "dot off";
-  $("mac").textContent = "Can't reach the Mac";
-  show("content", '<div class="empty">' + "Check that you're on the same Wi‑Fi as the Mac, and that it's awake." +
+  $("mac").textContent = "Can't reach the computer";
+  show("content", '<div class="empty">' + "Check that you're on the same Wi‑Fi as the computer, and that it's awake." +
     "<br>This page tries again by itself.</div>");
 }
 

@@ -8,7 +8,7 @@ void RequestHandler::route(const HTTPRequest& request, std::string body) {
     if (segments.empty()) {
         // The same page for everyone: built once.
         static const std::string rootNotice = PageStyle::notice(
-            "Tesk", "This Mac shares files with Tesk. Ask its owner for a link or a QR code.");
+            "Tesk", "This computer shares files with Tesk. Ask its owner for a link or a QR code.");
         respondHTML(200, rootNotice);
         return;
     }

@@ -66,7 +66,7 @@ function size(b) {
   return (b / 1024 ** 3).toFixed(2) + " GB";
 }
 
-// What the Mac shows as the sender. iPads ask for desktop pages and say "Macintosh"; only the touch
+// What the computer shows as the sender. iPads ask for desktop pages and say "Macintosh"; only the touch
 // points tell them apart.
 function deviceName() {
   const ua = navigator.userAgent || "";
@@ -112,7 +112,7 @@ function sendFile(file, url, list, onGone) {
       resolve();
     };
     request.onerror = request.onabort = request.ontimeout = () => {
-      report("err", "Couldn't reach the Mac. Same Wi‑Fi?");
+      report("err", "Couldn't reach the computer. Same Wi‑Fi?");
       resolve();
     };
     request.send(file);

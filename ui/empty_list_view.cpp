@@ -55,7 +55,7 @@ void EmptyListView::refresh() {
 }
 
 void EmptyListView::showTexts() {
-    static const QString dropBody = "Drop files here, or paste links and notes with ⌘V.";
+    static const QString dropBody = "Drop files here, or paste links and notes with Ctrl+V.";
     if (!model_.search().empty()) {
         symbol_->setSymbol("magnifyingglass");
         title_->setText("Nothing called “" + QString::fromStdString(model_.search()) + "”");

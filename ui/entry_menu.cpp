@@ -92,7 +92,7 @@ void fill(QMenu& menu, AppModel& model, const LibraryEntry& entry) {
                 owner->setPreviewURL(owner->store().fileURL(*now));
             }
         });
-        menu.addAction("Show in Finder", [owner, id] {
+        menu.addAction("Show in Folder", [owner, id] {
             if (const auto now = owner->library().item(id)) {
                 owner->showInFileManager(*now);
             }

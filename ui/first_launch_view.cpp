@@ -14,8 +14,7 @@ FirstLaunchView::FirstLaunchView(QWidget* parent)
     auto* title = new QLabel("Drop files here", this);
     title->setObjectName("welcomeTitle");
     Labels::embolden(*title, 1.5);
-    auto* line =
-        new QLabel("Or drop them on the Tesk icon in the menu bar. Paste links and notes with ⌘V.", this);
+    auto* line = new QLabel("Or add them with +. Paste links and notes with Ctrl+V.", this);
     line->setObjectName("welcomeLine");
     line->setForegroundRole(QPalette::PlaceholderText);
     line->setWordWrap(true);

@@ -15,7 +15,7 @@ Footer::Footer(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , model_(model)
     , summary_(new QLabel(this))
-    , hint_(new QLabel("Drop files anywhere · ⌘V pastes links and notes", this)) {
+    , hint_(new QLabel("Drop files anywhere · Ctrl+V pastes links and notes", this)) {
     setObjectName("footer");
     summary_->setObjectName("footerSummary");
     hint_->setObjectName("footerHint");

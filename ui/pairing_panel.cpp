@@ -139,7 +139,7 @@ QWidget* PairingPanel::makeCode() {
     layout->addWidget(
         Labels::wrapped(QStringLiteral("Page won't open? The phone has to be on the same Wi‑Fi. If that "
                                        "Wi‑Fi blocks devices from seeing each other, turn on the phone's "
-                                       "Personal Hotspot and join it from this Mac's Wi‑Fi menu."),
+                                       "Personal Hotspot and join it from this computer's Wi‑Fi menu."),
                         content, QStringLiteral("note")));
     layout->addStretch(1);
     page->setWidget(content);
@@ -148,8 +148,9 @@ QWidget* PairingPanel::makeCode() {
 }
 
 QWidget* PairingPanel::makeNoAddress() {
-    auto* page = new NoticeView(QStringLiteral("wifi.slash"), QStringLiteral("Connect this Mac to Wi‑Fi"),
-                                QStringLiteral("Your phone pairs over the local network."), this);
+    auto* page =
+        new NoticeView(QStringLiteral("wifi.slash"), QStringLiteral("Connect this computer to Wi‑Fi"),
+                       QStringLiteral("Your phone pairs over the local network."), this);
     page->setObjectName(QStringLiteral("noAddress"));
     auto* hotspot = Labels::wrapped(
         QStringLiteral(

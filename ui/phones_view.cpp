@@ -20,7 +20,7 @@ PhonesView::PhonesView(AppModel& model, QWidget* parent)
 
     empty_ = new NoticeView(
         QStringLiteral("iphone"), QStringLiteral("No phones paired"),
-        QStringLiteral("Pair your phone once. After that you send to this Mac from a Tesk icon "
+        QStringLiteral("Pair your phone once. After that you send to this computer from a Tesk icon "
                        "on its Home Screen, with no scanning."),
         this);
     empty_->setObjectName(QStringLiteral("emptyState"));

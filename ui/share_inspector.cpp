@@ -70,10 +70,11 @@ ShareInspector::ShareInspector(AppModel& model, QWidget* parent)
     body_ = new QStackedWidget(this);
     nothing_ = new QWidget(body_);
     details_ = makeDetails();
-    wifiNotice_ = makeNotice(QStringLiteral("wifi.slash"), QStringLiteral("Connect this Mac to Wi‑Fi"),
-                             QStringLiteral("Phones reach this Mac over the local network. The code appears "
-                                            "as soon as you're connected."),
-                             QStringLiteral("wifiNotice"));
+    wifiNotice_ =
+        makeNotice(QStringLiteral("wifi.slash"), QStringLiteral("Connect this computer to Wi‑Fi"),
+                   QStringLiteral("Phones reach this computer over the local network. The code appears "
+                                  "as soon as you're connected."),
+                   QStringLiteral("wifiNotice"));
     expiredNotice_ =
         makeNotice(QStringLiteral("clock"), QStringLiteral("This link has expired"),
                    QStringLiteral("Make a new one to share again."), QStringLiteral("expiredNotice"));
@@ -187,10 +188,10 @@ QWidget* ShareInspector::makeDetails() {
         }
     });
     layout->addWidget(uploads_);
-    inboxNote_ =
-        Labels::wrapped(QStringLiteral("The phone sees only a Choose files button, nothing from this Mac. "
-                                       "Files land in Received."),
-                        content, QStringLiteral("inboxNote"));
+    inboxNote_ = Labels::wrapped(
+        QStringLiteral("The phone sees only a Choose files button, nothing from this computer. "
+                       "Files land in Received."),
+        content, QStringLiteral("inboxNote"));
     layout->addWidget(inboxNote_);
     layout->addStretch(1);
     scroll->setWidget(content);

@@ -43,10 +43,10 @@ QString StatusCard::line() const {
 void StatusCard::refresh() {
     if (const auto& address = model_.address()) {
         title_->setText("On Wi‑Fi · sharing");
-        line_->setText("Phones on this Wi‑Fi reach this Mac at " + QString::fromStdString(*address));
+        line_->setText("Phones on this Wi‑Fi reach this computer at " + QString::fromStdString(*address));
     } else {
         title_->setText("Not on Wi‑Fi");
-        line_->setText("Connect to Wi‑Fi so phones can reach this Mac");
+        line_->setText("Connect to Wi‑Fi so phones can reach this computer");
     }
 }
 

@@ -273,7 +273,7 @@ TEST_F(ModelRelayTest, PairingShowsThePhoneAndChecksInAtOnce) {
     EXPECT_EQ(model->pairing(), std::nullopt);
     ASSERT_EQ(platform.notifications.size(), 1u);
     EXPECT_EQ(platform.notifications[0].title, "Ana's iPhone is paired");
-    EXPECT_EQ(platform.notifications[0].body, "It can now send to this Mac from its Home Screen.");
+    EXPECT_EQ(platform.notifications[0].body, "It can now send to this computer from its Home Screen.");
     EXPECT_EQ(platform.notifications[0].target, Notifier::Target::phones());
 
     // At once, not after the two seconds a library change waits.

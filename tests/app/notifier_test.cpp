@@ -203,7 +203,7 @@ TEST_F(NotifierTest, PostSendsTheNotificationWithItsTargetInTheHints) {
     serve();
     ASSERT_TRUE(Notifier::start(client_));
     Notifier::post("Received from Ann <iPhone>", "a<b> & c.txt", Notifier::Target::item("item-1"));
-    Notifier::post("Ann's iPhone is paired", "It can now send to this Mac from its Home Screen.",
+    Notifier::post("Ann's iPhone is paired", "It can now send to this computer from its Home Screen.",
                    Notifier::Target::phones());
 
     const auto calls = callsOnceThereAre(2);
@@ -221,7 +221,7 @@ TEST_F(NotifierTest, PostSendsTheNotificationWithItsTargetInTheHints) {
     EXPECT_EQ(received.timeout, -1);
 
     EXPECT_EQ(calls[1].summary, "Ann's iPhone is paired");
-    EXPECT_EQ(calls[1].body, "It can now send to this Mac from its Home Screen.");
+    EXPECT_EQ(calls[1].body, "It can now send to this computer from its Home Screen.");
     EXPECT_EQ(calls[1].hints, (QVariantMap{{"desktop-entry", "tesk"},
                                            {"sound-name", "message-new-instant"},
                                            {"x-tesk-phones", true}}));

@@ -299,7 +299,7 @@ TEST_F(RelayTest, StartChecksInAtOnceAndThenOnTheTimer) {
     relay.start();
     ASSERT_TRUE(spinUntil([&] { return fake.requestsTo("/presence").size() == 1; }, 200));
     EXPECT_EQ(fake.requestsTo("/presence")[0].json()["ssid"], "Home");
-    EXPECT_EQ(fake.requestsTo("/presence")[0].json()["name"], "Mac") << "the default report";
+    EXPECT_EQ(fake.requestsTo("/presence")[0].json()["name"], "this computer") << "the default report";
     EXPECT_TRUE(spinUntil([&] { return fake.requestsTo("/presence").size() >= 3; }, 1500));
 }
 

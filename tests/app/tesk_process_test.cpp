@@ -138,7 +138,7 @@ TEST(TeskProcessTest, HeadlessRunPrintsItsAddressServesAndStopsOnSigterm) {
 
     const std::string response = request(static_cast<std::uint16_t>(port), "GET / HTTP/1.1\r\n\r\n");
     EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\n"));
-    EXPECT_NE(response.find("This Mac shares files with Tesk."), std::string::npos);
+    EXPECT_NE(response.find("This computer shares files with Tesk."), std::string::npos);
     EXPECT_TRUE(fs::is_directory(home.path() / "Tesk" / "files"));
     EXPECT_TRUE(fs::is_directory(home.path() / "Tesk" / "incoming"));
 

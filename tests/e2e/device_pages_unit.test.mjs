@@ -120,7 +120,7 @@ function pairPage(claimReply, { relay = () => undefined, ping = () => undefined,
 }
 
 describe("pairing page", () => {
-  test("shows the Mac's name and names the phone after its kind, or Phone in an unknown browser", () => {
+  test("shows the computer's name and names the phone after its kind, or Phone in an unknown browser", () => {
     assert.equal(pairPage(undefined).el.mac.textContent, "Ann's <Mac>");
     assert.equal(pairPage(undefined).el.name.value, "iPhone");
     assert.equal(pairPage(undefined, { userAgent: "curl/8" }).el.name.value, "Phone");
@@ -136,9 +136,9 @@ describe("pairing page", () => {
     assert.deepEqual({ ...options.headers }, { "Content-Type": "application/json" });
   });
 
-  const FAILED = "Couldn't pair. Check you're on the same Wi-Fi as the Mac and try again.";
+  const FAILED = "Couldn't pair. Check you're on the same Wi-Fi as the computer and try again.";
   for (const [what, answer, line] of [
-    ["410", reply(410, { error: "expired" }), "This pairing code ran out. Make a new one in Tesk on the Mac."],
+    ["410", reply(410, { error: "expired" }), "This pairing code ran out. Make a new one in Tesk on the computer."],
     ["no network", new TypeError("Failed to fetch"), FAILED],
   ]) {
     test(`${what}: an error line, and the form works again`, async () => {
@@ -183,7 +183,7 @@ describe("pairing page", () => {
 // ---- the phone page ----
 
 const NOTICE = '<div class="notice" style="margin:24px 0"><h1>This phone isn\u2019t paired anymore</h1>' +
-  "<p>Pair it again from Tesk on the Mac: Phones \u2192 Pair a phone.</p></div>";
+  "<p>Pair it again from Tesk on the computer: Phones \u2192 Pair a phone.</p></div>";
 const HELLO = reply(200, { mac: "Studio", device: "Ann's iPhone" });
 
 function phonePage(answers = [], options = {}) {
@@ -196,8 +196,8 @@ describe("phone page", () => {
   test("hello(): unreachable, then on becoming visible a greeting with both names", async () => {
     const page = phonePage([new TypeError("offline"), HELLO]);
     await settle();
-    assert.deepEqual([page.el.dot.className, page.el.mac.textContent], ["dot off", "Can't reach the Mac"]);
-    assert.equal(page.el.sub.textContent, "Make sure the Mac is awake and you're on the same Wi-Fi.");
+    assert.deepEqual([page.el.dot.className, page.el.mac.textContent], ["dot off", "Can't reach the computer"]);
+    assert.equal(page.el.sub.textContent, "Make sure the computer is awake and you're on the same Wi-Fi.");
     page.fire("visibilitychange");
     await settle();
     assert.deepEqual(page.requests.map((r) => [r.url, r.options.cache]), [["api", "no-store"], ["api", "no-store"]]);
@@ -229,7 +229,7 @@ describe("phone page", () => {
       const link = page.el["tip-steps"].replacedBy;
       if (tip === "link") {
         assert.equal(page.el.tip.querySelector("p").textContent,
-          "Add it from Tesk's page, so the icon keeps working when the Mac's address changes.");
+          "Add it from Tesk's page, so the icon keeps working when the computer's address changes.");
         assert.deepEqual([link.className, link.href, link.style.marginTop, link.textContent],
           ["btn soft", LAUNCHER + "?new=1", "12px", "Set up the Home Screen icon"]);
       } else if (tip) {
@@ -276,9 +276,9 @@ describe("phone page", () => {
     assert.deepEqual([url, options.method, options.body], ["text", "POST", "https://example.com/a"]);
     assert.deepEqual({ ...options.headers }, { "Content-Type": "text/plain;charset=utf-8" });
     assert.equal(page.el.text.value, "");
-    assert.deepEqual(status(), ["status-line ok", "Sent to the Mac."]);
+    assert.deepEqual(status(), ["status-line ok", "Sent to the computer."]);
     await send("again", reply(400));
-    assert.deepEqual(status(), ["status-line err", "Couldn't reach the Mac. Same Wi-Fi?"]);
+    assert.deepEqual(status(), ["status-line err", "Couldn't reach the computer. Same Wi-Fi?"]);
     assert.equal(page.el.text.value, "again");
     await send("again", reply(404));
     assert.equal(page.main.innerHTML, NOTICE);

@@ -68,7 +68,7 @@ describe("pairing and the phone page in Chromium", () => {
     const note = "Milk & eggs <2 dozen>";
     await page.locator("#text").fill(`  ${note}\n`);
     await page.click("#send-text");
-    await page.waitForFunction(() => document.querySelector("#text-status").textContent === "Sent to the Mac.");
+    await page.waitForFunction(() => document.querySelector("#text-status").textContent === "Sent to the computer.");
     assert.equal(await page.locator("#text").inputValue(), "", "a sent text leaves the box empty");
 
     const photo = { name: "IMG_0042.jpg", mimeType: "image/jpeg", buffer: Buffer.alloc(2048, 9) };
@@ -113,7 +113,7 @@ describe("pairing and the phone page in Chromium", () => {
     await page.waitForFunction(() => document.querySelector("main .notice h1")?.textContent ===
       "This phone isn’t paired anymore", null, { timeout: 6000 });
     t.diagnostic(`not-paired notice after ${Date.now() - removedAt} ms`);
-    assert.equal(await text(page, "main .notice p"), "Pair it again from Tesk on the Mac: Phones → Pair a phone.");
+    assert.equal(await text(page, "main .notice p"), "Pair it again from Tesk on the computer: Phones → Pair a phone.");
     assert.equal(await page.locator("#drop, #text").count(), 0, "nothing to send with is left");
 
     const response = await page.reload();
@@ -132,7 +132,7 @@ describe("pairing and the phone page in Chromium", () => {
 
     await late.click("#go");
     await late.waitForFunction(() => document.querySelector("#status").className === "status-line err");
-    assert.equal(await text(late, "#status"), "This pairing code ran out. Make a new one in Tesk on the Mac.");
+    assert.equal(await text(late, "#status"), "This pairing code ran out. Make a new one in Tesk on the computer.");
     assert.equal(await late.locator("#go").isEnabled(), true);
     assert.equal(await text(late, "#go"), "Pair");
     assert.deepEqual((await server.devices()).map((d) => d.name), ["First phone"]);
@@ -141,8 +141,8 @@ describe("pairing and the phone page in Chromium", () => {
     assert.equal(response.status(), 410);
     assert.equal(await text(late, ".notice h1"), "This pairing code ran out");
     const message = await text(late, ".notice p");
-    assert.ok(message.startsWith("Make a new one in Tesk on the Mac"), message);
-    assert.equal(message, "Make a new one in Tesk on the Mac: Phones → Pair a phone.");
+    assert.ok(message.startsWith("Make a new one in Tesk on the computer"), message);
+    assert.equal(message, "Make a new one in Tesk on the computer: Phones → Pair a phone.");
     assert.equal(await late.locator("#form").count(), 0);
   });
 

@@ -249,7 +249,7 @@ describe("share page in Chromium", () => {
     const { server, page } = await open(t, { userAgent: IPHONE_UA });
     await page.goto(server.url("inbox"));
     await waitText(page, "#title", "Send to Test Mac");
-    await waitText(page, "#sub", "Files go straight to the Mac over this Wi\u2011Fi · until they stop it");
+    await waitText(page, "#sub", "Files go straight to the computer over this Wi\u2011Fi · until they stop it");
     assert.ok(await page.locator("#content .drop").isVisible());
     assert.equal(await page.locator("#content .drop h2").textContent(), "Choose what to send");
     assert.equal(await page.locator("#content .row").count(), 0);

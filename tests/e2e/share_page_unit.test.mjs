@@ -352,7 +352,7 @@ describe("render", () => {
 
   test("the inbox is a drop zone and nothing else", async () => {
     const page = await rendered({ inbox: true, canUpload: true, title: "Send to Studio", path: [], expires: isoIn(3600) });
-    assert.equal(page.el.sub.textContent, "Files go straight to the Mac over this Wi\u2011Fi · link works for 1 more h");
+    assert.equal(page.el.sub.textContent, "Files go straight to the computer over this Wi\u2011Fi · link works for 1 more h");
     assert.equal(page.el.title.textContent, "Send to Studio");
     assert.equal(page.el.crumbs.innerHTML, "");
     const content = page.el.content.innerHTML;
@@ -393,8 +393,8 @@ describe("load", () => {
       const page = openPage({ answers: [answer, reply(200, payload({ items: [] }))] });
       await settle();
       assert.equal(page.el.dot.className, "dot off");
-      assert.equal(page.el.mac.textContent, "Can't reach the Mac");
-      assert.equal(page.el.content.innerHTML, '<div class="empty">Check that you\'re on the same Wi\u2011Fi as the Mac, ' +
+      assert.equal(page.el.mac.textContent, "Can't reach the computer");
+      assert.equal(page.el.content.innerHTML, '<div class="empty">Check that you\'re on the same Wi\u2011Fi as the computer, ' +
         "and that it's awake.<br>This page tries again by itself.</div>");
       assert.ok(!page.intervals[0].cleared, "polling must go on");
       page.intervals[0].callback();
@@ -526,7 +526,7 @@ describe("uploads", () => {
     await settle();
     const status = page.el.uploads.children[1].querySelector(".status-line");
     assert.equal(status.className, "status-line err");
-    assert.equal(status.textContent, "Couldn't reach the Mac. Same Wi\u2011Fi?");
+    assert.equal(status.textContent, "Couldn't reach the computer. Same Wi\u2011Fi?");
     assert.equal(page.uploads.length, 2);
   });
 });

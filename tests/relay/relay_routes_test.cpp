@@ -86,7 +86,7 @@ TEST_F(RelayRoutesTest, SignUpToleratesAMissingOrInvalidBody) {
         const auto response = call("POST", "/api/macs", body);
         ASSERT_EQ(response.status, 201);
         const auto reply = json::parse(response.body);
-        EXPECT_EQ(state.mac(reply.at("macId").get<std::string>())->presence.name, "Mac");
+        EXPECT_EQ(state.mac(reply.at("macId").get<std::string>())->presence.name, "this computer");
     }
     const auto named = json::parse(call("POST", "/api/macs", R"({"name":"Studio"})").body);
     EXPECT_EQ(state.mac(named.at("macId").get<std::string>())->presence.name, "Studio");

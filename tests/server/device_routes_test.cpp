@@ -36,7 +36,7 @@ TEST_F(PairingRoutesTest, PageWhileTheCodeIsValidNoticeAfter) {
     const Response expired = get("/p/" + code + "/");
     EXPECT_EQ(expired.status, 410);
     EXPECT_NE(expired.body.find("This pairing code ran out"), std::string::npos);
-    EXPECT_NE(expired.body.find("Make a new one in Tesk on the Mac: Phones \u2192 Pair a phone."),
+    EXPECT_NE(expired.body.find("Make a new one in Tesk on the computer: Phones \u2192 Pair a phone."),
               std::string::npos);
     EXPECT_EQ(send(claim(code, R"({"name":"Late"})")).body, R"({"error":"expired"})");
 }

@@ -134,7 +134,7 @@ TEST_F(DownloadsTest, MissingStoredFileIsReported) {
     fs::remove(store.fileURL(file));
     const Response response = get(itemPath(file));
     EXPECT_EQ(response.status, 404);
-    EXPECT_EQ(response.body, "This file is no longer on the Mac.");
+    EXPECT_EQ(response.body, "This file is no longer on the computer.");
 }
 
 TEST_F(DownloadsTest, ClientThatHangsUpMidFileIsNotCounted) {

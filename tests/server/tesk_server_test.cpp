@@ -71,7 +71,7 @@ TEST_F(TeskServerTest, ServesTheRootNoticeWithItsHeadersInOrder) {
     EXPECT_TRUE(head.ends_with("\r\nConnection: close\r\n\r\n"));
     EXPECT_NE(head.find("Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close"),
               std::string::npos);
-    EXPECT_NE(body.find("This Mac shares files with Tesk. Ask its owner for a link or a QR code."),
+    EXPECT_NE(body.find("This computer shares files with Tesk. Ask its owner for a link or a QR code."),
               std::string::npos);
 }
 

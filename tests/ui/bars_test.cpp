@@ -206,7 +206,7 @@ TEST_F(FooterTest, HintHidesWhileCompact) {
     Footer footer(*model);
     auto* hint = footer.findChild<QLabel*>("footerHint");
     ASSERT_NE(hint, nullptr);
-    EXPECT_EQ(hint->text(), "Drop files anywhere · ⌘V pastes links and notes");
+    EXPECT_EQ(hint->text(), "Drop files anywhere · Ctrl+V pastes links and notes");
     EXPECT_TRUE(footer.showsHint());
     model->setInspecting(ShareTarget::item(a.id));
     EXPECT_FALSE(footer.showsHint());
@@ -228,7 +228,7 @@ TEST_F(EmptyListViewTest, ExplainsEachCase) {
         QString title;
         QString body;
     };
-    const QString dropBody = "Drop files here, or paste links and notes with ⌘V.";
+    const QString dropBody = "Drop files here, or paste links and notes with Ctrl+V.";
     const Case cases[] = {
         {SidebarSelection::all(), "", "tray.and.arrow.down", "No files yet", dropBody},
         {SidebarSelection::received(), "", "arrow.down.to.line", "Nothing received yet",
@@ -256,7 +256,7 @@ TEST(FirstLaunchViewTest, ShowsTheTitleLineAndThreeStepsInOrder) {
     FirstLaunchView view;
     EXPECT_EQ(view.findChild<QLabel*>("welcomeTitle")->text(), "Drop files here");
     EXPECT_EQ(view.findChild<QLabel*>("welcomeLine")->text(),
-              "Or drop them on the Tesk icon in the menu bar. Paste links and notes with ⌘V.");
+              "Or add them with +. Paste links and notes with Ctrl+V.");
     QStringList steps;
     for (const StepCard* card : view.findChildren<StepCard*>()) {
         steps << card->title() + " | " + card->text();

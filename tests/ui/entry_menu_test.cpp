@@ -29,7 +29,7 @@ protected:
 TEST_F(EntryMenuTest, FileItemOffersPreviewAndRevealBetweenOpenAndShare) {
     const Item file = addItem("photo.jpg");
     EntryMenu::fill(menu, *model, LibraryEntry::item(file.id));
-    EXPECT_EQ(titles(menu), QStringList({"Open", "Quick Look", "Show in Finder", "Share…", "Copy link",
+    EXPECT_EQ(titles(menu), QStringList({"Open", "Quick Look", "Show in Folder", "Share…", "Copy link",
                                          "Move to", "---", "Rename", "Delete"}));
 }
 
@@ -91,7 +91,7 @@ TEST_F(EntryMenuTest, FileActionsPreviewRevealShareAndCopy) {
     EntryMenu::fill(menu, *model, LibraryEntry::item(file.id));
     choose(menu, "Open");
     choose(menu, "Quick Look");
-    choose(menu, "Show in Finder");
+    choose(menu, "Show in Folder");
     EXPECT_EQ(platform.openedFiles, std::vector{store.fileURL(file)});
     EXPECT_EQ(model->previewURL(), store.fileURL(file));
     EXPECT_EQ(platform.revealedFiles, std::vector{store.fileURL(file)});
@@ -141,7 +141,7 @@ TEST_F(EntryMenuTest, ActionsOfAMenuOutlivingItsEntryDoNothing) {
     settle();
     choose(menu, "Open");
     choose(menu, "Quick Look");
-    choose(menu, "Show in Finder");
+    choose(menu, "Show in Folder");
     choose(menu, "Delete");
     EXPECT_TRUE(platform.openedFiles.empty());
     EXPECT_FALSE(model->previewURL());

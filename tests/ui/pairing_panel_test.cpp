@@ -110,7 +110,7 @@ TEST_F(PairingPanelTest, WithoutAnAddressTheCodeShowsOnceOneArrives) {
     model->refreshAddress();
     model->startPairing();
     ASSERT_EQ(page(), "noAddress");
-    EXPECT_EQ(text("noticeTitle"), "Connect this Mac to Wi‑Fi");
+    EXPECT_EQ(text("noticeTitle"), "Connect this computer to Wi‑Fi");
     EXPECT_EQ(text("noticeText"), "Your phone pairs over the local network.");
 
     lanAddress = "192.168.1.20";

@@ -217,8 +217,9 @@ TEST_F(ShareInspectorTest, ReceiveLinkShowsTheNoteAndStopReceiving) {
     EXPECT_EQ(text("qrCaption"), "Scan on your phone, then pick files");
     EXPECT_FALSE(shows("uploads"));
     EXPECT_TRUE(shows("inboxNote"));
-    EXPECT_EQ(text("inboxNote"),
-              "The phone sees only a Choose files button, nothing from this Mac. Files land in Received.");
+    EXPECT_EQ(
+        text("inboxNote"),
+        "The phone sees only a Choose files button, nothing from this computer. Files land in Received.");
     EXPECT_FALSE(text("status").contains("download"));
     EXPECT_TRUE(child<QAbstractButton>("duration.hour")->isChecked());
     EXPECT_EQ(child<QAbstractButton>("stop")->text(), "Stop receiving");
@@ -251,7 +252,7 @@ TEST_F(ShareInspectorTest, WithoutAnAddressItAsksForWifiUntilOneArrives) {
     model->inspect(target);
     settle();
     ASSERT_EQ(page()->objectName(), "wifiNotice");
-    EXPECT_EQ(page()->findChild<QLabel*>("noticeTitle")->text(), "Connect this Mac to Wi‑Fi");
+    EXPECT_EQ(page()->findChild<QLabel*>("noticeTitle")->text(), "Connect this computer to Wi‑Fi");
 
     lanAddress = "192.168.1.20";
     model->refreshAddress();

@@ -377,14 +377,14 @@ TEST_F(SidebarTest, SettingsMenuBindsAppearanceAndOffersLoginAndQuit) {
 
 TEST_F(SidebarTest, StatusCardSaysWhetherPhonesCanReachThisComputer) {
     EXPECT_EQ(sidebar->statusCard().title(), "On Wi‑Fi · sharing");
-    EXPECT_EQ(sidebar->statusCard().line(), "Phones on this Wi‑Fi reach this Mac at 192.168.1.20");
+    EXPECT_EQ(sidebar->statusCard().line(), "Phones on this Wi‑Fi reach this computer at 192.168.1.20");
 
     lanAddress = std::nullopt;
     model->refreshAddress();
     EXPECT_EQ(sidebar->statusCard().title(), "Not on Wi‑Fi");
-    EXPECT_EQ(sidebar->statusCard().line(), "Connect to Wi‑Fi so phones can reach this Mac");
+    EXPECT_EQ(sidebar->statusCard().line(), "Connect to Wi‑Fi so phones can reach this computer");
 
     lanAddress = "10.0.0.7";
     model->refreshAddress();
-    EXPECT_EQ(sidebar->statusCard().line(), "Phones on this Wi‑Fi reach this Mac at 10.0.0.7");
+    EXPECT_EQ(sidebar->statusCard().line(), "Phones on this Wi‑Fi reach this computer at 10.0.0.7");
 }
