@@ -5,6 +5,7 @@
 #include "server/document_cache.h"
 #include "server/server_event.h"
 #include "server/server_limits.h"
+#include "server/upload_space.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -77,6 +78,9 @@ public:
     void setRouter(Router router);
     std::shared_ptr<const Router> router() const;
 
+    /// Disk space promised to uploads in flight.
+    UploadSpace& uploadSpace() { return uploadSpace_; }
+
     /// Share documents already built, by share, folder and what else goes into them.
     DocumentCache& documents() { return documents_; }
 
@@ -92,6 +96,8 @@ private:
     LibraryStore& store_;
     const ServerLimits limits_;
     const std::filesystem::path uploadsDir_;
+    /// Outlives the connections and the disk work that hold claims on it.
+    UploadSpace uploadSpace_;
 
     asio::io_context io_;
     asio::executor_work_guard<asio::io_context::executor_type> work_;

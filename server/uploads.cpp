@@ -43,20 +43,14 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-/// Whether the disk under `directory` can take `bytes` and still keep `reserve` bytes free.
-bool fits(const fs::path& directory, std::int64_t bytes, std::uint64_t reserve) {
-    struct statvfs info {};
-    if (::statvfs(directory.c_str(), &info) != 0) {
-        return true; // cannot tell: let the write itself fail if the disk is full
-    }
-    const std::uint64_t available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-    return available > reserve && static_cast<std::uint64_t>(bytes) <= available - reserve;
-}
-
 } // namespace
 
-/// One streamed upload: its directory, its open file and how far it got.
+/// One streamed upload: its directory, its open file, how far it got and the disk space it was promised.
 struct RequestHandler::Upload {
+    explicit Upload(UploadSpace::Claim claim)
+        : space(std::move(claim)) {}
+
+    UploadSpace::Claim space;
     fs::path directory;
     UniqueFd file;
     std::int64_t received = 0;
@@ -65,8 +59,18 @@ struct RequestHandler::Upload {
     bool writeFailed = false;
 
     fs::path path() const { return directory / "upload.part"; }
-    /// Closes the file and removes the directory; errors are of no further use.
+    /// Writes body bytes to the file; they then count as used disk space rather than promised.
+    bool write(const char* data, std::size_t size) {
+        if (!writeAll(file.get(), data, size)) {
+            return false;
+        }
+        space.landed(size);
+        return true;
+    }
+    /// Gives back the promised space, closes the file and removes the directory; errors are of no further
+    /// use.
     void cleanUp() {
+        space.release();
         file.reset();
         std::error_code ignored;
         fs::remove_all(directory, ignored);
@@ -122,11 +126,15 @@ void RequestHandler::streamUpload(const HTTPRequest& request, std::string initia
         respondText(400, "Missing Content-Length");
         return;
     }
-    if (!fits(server_.uploadsDir().parent_path(), *length, server_.limits().uploadReserve)) {
+    // Uploads already in flight have their bytes promised: the disk must hold them all at once.
+    auto claim =
+        server_.uploadSpace().claim(server_.uploadsDir().parent_path(), static_cast<std::uint64_t>(*length),
+                                    server_.limits().uploadReserve);
+    if (!claim) {
         respondText(413, "Couldn't save the file");
         return;
     }
-    auto upload = std::make_shared<Upload>();
+    auto upload = std::make_shared<Upload>(std::move(*claim));
     upload->directory = server_.uploadsDir() / Names::newID();
     upload->length = *length;
     std::error_code error;
@@ -161,7 +169,7 @@ void RequestHandler::receiveBody(std::shared_ptr<Upload> upload, std::string ini
                                  FinishUpload finish) {
     const std::size_t first =
         std::min<std::size_t>(initialBody.size(), static_cast<std::size_t>(upload->length));
-    if (!writeAll(upload->file.get(), initialBody.data(), first)) {
+    if (!upload->write(initialBody.data(), first)) {
         upload->cleanUp();
         respondText(500, "Couldn't save the file");
         return;
@@ -214,7 +222,7 @@ void RequestHandler::readBody(std::shared_ptr<Upload> upload, std::function<void
                                     return;
                                 }
                                 if (bytes > 0) {
-                                    if (!writeAll(upload->file.get(), self->bodyBuffer_.data(), bytes)) {
+                                    if (!upload->write(self->bodyBuffer_.data(), bytes)) {
                                         upload->writeFailed = true;
                                         self->bodyBuffer_ = {};
                                         done(false);
