@@ -11,6 +11,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
+#include <asio/thread_pool.hpp>
 
 #include <cstdint>
 #include <filesystem>
@@ -80,6 +81,10 @@ public:
 
     /// Disk space promised to uploads in flight.
     UploadSpace& uploadSpace() { return uploadSpace_; }
+    /// Runs blocking disk work (closing, syncing and filing a received upload) on the server's disk
+    /// threads, never on those that serve connections. Work still queued when the server goes away is
+    /// run to its end before the destructor returns.
+    void runOnDisk(std::function<void()> work);
 
     /// Share documents already built, by share, folder and what else goes into them.
     DocumentCache& documents() { return documents_; }
@@ -106,6 +111,7 @@ private:
     asio::steady_timer acceptPause_;
     std::atomic<std::uint16_t> port_{0};
     std::vector<std::thread> threads_;
+    asio::thread_pool diskThreads_;
 
     mutable std::mutex propertiesLock_;
     std::string macName_;

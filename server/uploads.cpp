@@ -5,11 +5,11 @@
 #include "server/request_handler.h"
 #include "server/tesk_server.h"
 
+#include <asio/post.hpp>
 #include <asio/write.hpp>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -177,30 +177,43 @@ void RequestHandler::receiveBody(std::shared_ptr<Upload> upload, std::string ini
     upload->received = static_cast<std::int64_t>(first);
 
     auto done = [self = shared_from_this(), upload, finish = std::move(finish)](bool success) {
-        if (upload->file.close() != 0) {
-            upload->writeFailed = true; // a write the disk could not complete shows up here
-        }
-        if (!success || upload->writeFailed) {
-            upload->cleanUp();
-            if (upload->writeFailed) {
-                self->respondText(500, "Couldn't save the file");
-            } else {
-                self->close();
+        // Closing, syncing and filing a large file can hold the disk for seconds, which on a connection
+        // thread would stall every other phone. A disk thread settles the upload; the strand answers.
+        // The phone is not idle meanwhile, the disk is: no deadline runs until the answer.
+        self->deadline_.cancel();
+        self->server_.runOnDisk([self, upload, finish, success, strand = self->socket_.get_executor()] {
+            int status = 0; // nothing to answer: the phone left
+            std::optional<ServerEvent> received;
+            if (upload->file.close() != 0) {
+                upload->writeFailed = true; // a write the disk could not complete shows up here
             }
-            return;
-        }
-        try {
-            auto [item, sender] = finish(upload->path());
+            if (!success || upload->writeFailed) {
+                status = upload->writeFailed ? 500 : 0;
+            } else {
+                try {
+                    auto [item, sender] = finish(upload->path());
+                    received = ServerEvent{ServerEvent::Received{std::move(item), std::move(sender)}};
+                    status = 201;
+                } catch (const LibraryError& error) {
+                    status = error.code() == LibraryError::notFound ? 404 : 500;
+                } catch (const std::exception&) {
+                    status = 500;
+                }
+            }
             upload->cleanUp();
-            self->server_.report(ServerEvent{ServerEvent::Received{item, sender}});
-            self->respond(201, jsonHeaders, R"({"ok":true})");
-        } catch (const LibraryError& error) {
-            upload->cleanUp();
-            self->respondText(error.code() == LibraryError::notFound ? 404 : 500, "Couldn't save the file");
-        } catch (const std::exception&) {
-            upload->cleanUp();
-            self->respondText(500, "Couldn't save the file");
-        }
+            asio::post(strand, [self, status, received = std::move(received)] {
+                if (received) {
+                    self->server_.report(*received);
+                }
+                if (status == 201) {
+                    self->respond(201, jsonHeaders, R"({"ok":true})");
+                } else if (status != 0) {
+                    self->respondText(status, "Couldn't save the file");
+                } else {
+                    self->close();
+                }
+            });
+        });
     };
     if (upload->received >= upload->length) {
         done(true);
