@@ -19,6 +19,9 @@ std::size_t threadCount() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4);
 }
 
+/// Two uploads finishing together sync side by side; beyond that the disk itself is the limit.
+constexpr std::size_t diskThreadCount = 2;
+
 } // namespace
 
 TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits limits)
@@ -28,6 +31,7 @@ TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits li
     , work_(asio::make_work_guard(io_))
     , listenerStrand_(asio::make_strand(io_))
     , acceptPause_(listenerStrand_)
+    , diskThreads_(diskThreadCount)
     , macName_(std::move(macName)) {
     // sendfile(2) has no MSG_NOSIGNAL: a phone hanging up mid-download would otherwise raise SIGPIPE and
     // end the whole process. The failed write is reported as EPIPE instead.
@@ -62,6 +66,9 @@ TeskServer::~TeskServer() {
     for (auto& thread : threads_) {
         thread.join();
     }
+    // Only connection threads hand work to the disk threads: with those gone, this runs out. What it
+    // posts back to a connection is never run; an upload it files is kept all the same.
+    diskThreads_.join();
     std::lock_guard guard(connectionsLock_);
     connections_.clear();
 }
@@ -180,6 +187,10 @@ void TeskServer::admit(asio::ip::tcp::socket socket) {
         connections_.erase(key);
     });
     handler->start();
+}
+
+void TeskServer::runOnDisk(std::function<void()> work) {
+    asio::post(diskThreads_, std::move(work));
 }
 
 std::size_t TeskServer::connectionCount() const {

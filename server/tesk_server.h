@@ -5,11 +5,13 @@
 #include "server/document_cache.h"
 #include "server/server_event.h"
 #include "server/server_limits.h"
+#include "server/upload_space.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
+#include <asio/thread_pool.hpp>
 
 #include <cstdint>
 #include <filesystem>
@@ -77,6 +79,13 @@ public:
     void setRouter(Router router);
     std::shared_ptr<const Router> router() const;
 
+    /// Disk space promised to uploads in flight.
+    UploadSpace& uploadSpace() { return uploadSpace_; }
+    /// Runs blocking disk work (closing, syncing and filing a received upload) on the server's disk
+    /// threads, never on those that serve connections. Work still queued when the server goes away is
+    /// run to its end before the destructor returns.
+    void runOnDisk(std::function<void()> work);
+
     /// Share documents already built, by share, folder and what else goes into them.
     DocumentCache& documents() { return documents_; }
 
@@ -92,6 +101,8 @@ private:
     LibraryStore& store_;
     const ServerLimits limits_;
     const std::filesystem::path uploadsDir_;
+    /// Outlives the connections and the disk work that hold claims on it.
+    UploadSpace uploadSpace_;
 
     asio::io_context io_;
     asio::executor_work_guard<asio::io_context::executor_type> work_;
@@ -100,6 +111,7 @@ private:
     asio::steady_timer acceptPause_;
     std::atomic<std::uint16_t> port_{0};
     std::vector<std::thread> threads_;
+    asio::thread_pool diskThreads_;
 
     mutable std::mutex propertiesLock_;
     std::string macName_;

@@ -5,11 +5,11 @@
 #include "server/request_handler.h"
 #include "server/tesk_server.h"
 
+#include <asio/post.hpp>
 #include <asio/write.hpp>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -43,20 +43,14 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-/// Whether the disk under `directory` can take `bytes` and still keep `reserve` bytes free.
-bool fits(const fs::path& directory, std::int64_t bytes, std::uint64_t reserve) {
-    struct statvfs info {};
-    if (::statvfs(directory.c_str(), &info) != 0) {
-        return true; // cannot tell: let the write itself fail if the disk is full
-    }
-    const std::uint64_t available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-    return available > reserve && static_cast<std::uint64_t>(bytes) <= available - reserve;
-}
-
 } // namespace
 
-/// One streamed upload: its directory, its open file and how far it got.
+/// One streamed upload: its directory, its open file, how far it got and the disk space it was promised.
 struct RequestHandler::Upload {
+    explicit Upload(UploadSpace::Claim claim)
+        : space(std::move(claim)) {}
+
+    UploadSpace::Claim space;
     fs::path directory;
     UniqueFd file;
     std::int64_t received = 0;
@@ -65,8 +59,18 @@ struct RequestHandler::Upload {
     bool writeFailed = false;
 
     fs::path path() const { return directory / "upload.part"; }
-    /// Closes the file and removes the directory; errors are of no further use.
+    /// Writes body bytes to the file; they then count as used disk space rather than promised.
+    bool write(const char* data, std::size_t size) {
+        if (!writeAll(file.get(), data, size)) {
+            return false;
+        }
+        space.landed(size);
+        return true;
+    }
+    /// Gives back the promised space, closes the file and removes the directory; errors are of no further
+    /// use.
     void cleanUp() {
+        space.release();
         file.reset();
         std::error_code ignored;
         fs::remove_all(directory, ignored);
@@ -122,11 +126,15 @@ void RequestHandler::streamUpload(const HTTPRequest& request, std::string initia
         respondText(400, "Missing Content-Length");
         return;
     }
-    if (!fits(server_.uploadsDir().parent_path(), *length, server_.limits().uploadReserve)) {
+    // Uploads already in flight have their bytes promised: the disk must hold them all at once.
+    auto claim =
+        server_.uploadSpace().claim(server_.uploadsDir().parent_path(), static_cast<std::uint64_t>(*length),
+                                    server_.limits().uploadReserve);
+    if (!claim) {
         respondText(413, "Couldn't save the file");
         return;
     }
-    auto upload = std::make_shared<Upload>();
+    auto upload = std::make_shared<Upload>(std::move(*claim));
     upload->directory = server_.uploadsDir() / Names::newID();
     upload->length = *length;
     std::error_code error;
@@ -161,7 +169,7 @@ void RequestHandler::receiveBody(std::shared_ptr<Upload> upload, std::string ini
                                  FinishUpload finish) {
     const std::size_t first =
         std::min<std::size_t>(initialBody.size(), static_cast<std::size_t>(upload->length));
-    if (!writeAll(upload->file.get(), initialBody.data(), first)) {
+    if (!upload->write(initialBody.data(), first)) {
         upload->cleanUp();
         respondText(500, "Couldn't save the file");
         return;
@@ -169,30 +177,43 @@ void RequestHandler::receiveBody(std::shared_ptr<Upload> upload, std::string ini
     upload->received = static_cast<std::int64_t>(first);
 
     auto done = [self = shared_from_this(), upload, finish = std::move(finish)](bool success) {
-        if (upload->file.close() != 0) {
-            upload->writeFailed = true; // a write the disk could not complete shows up here
-        }
-        if (!success || upload->writeFailed) {
-            upload->cleanUp();
-            if (upload->writeFailed) {
-                self->respondText(500, "Couldn't save the file");
-            } else {
-                self->close();
+        // Closing, syncing and filing a large file can hold the disk for seconds, which on a connection
+        // thread would stall every other phone. A disk thread settles the upload; the strand answers.
+        // The phone is not idle meanwhile, the disk is: no deadline runs until the answer.
+        self->deadline_.cancel();
+        self->server_.runOnDisk([self, upload, finish, success, strand = self->socket_.get_executor()] {
+            int status = 0; // nothing to answer: the phone left
+            std::optional<ServerEvent> received;
+            if (upload->file.close() != 0) {
+                upload->writeFailed = true; // a write the disk could not complete shows up here
             }
-            return;
-        }
-        try {
-            auto [item, sender] = finish(upload->path());
+            if (!success || upload->writeFailed) {
+                status = upload->writeFailed ? 500 : 0;
+            } else {
+                try {
+                    auto [item, sender] = finish(upload->path());
+                    received = ServerEvent{ServerEvent::Received{std::move(item), std::move(sender)}};
+                    status = 201;
+                } catch (const LibraryError& error) {
+                    status = error.code() == LibraryError::notFound ? 404 : 500;
+                } catch (const std::exception&) {
+                    status = 500;
+                }
+            }
             upload->cleanUp();
-            self->server_.report(ServerEvent{ServerEvent::Received{item, sender}});
-            self->respond(201, jsonHeaders, R"({"ok":true})");
-        } catch (const LibraryError& error) {
-            upload->cleanUp();
-            self->respondText(error.code() == LibraryError::notFound ? 404 : 500, "Couldn't save the file");
-        } catch (const std::exception&) {
-            upload->cleanUp();
-            self->respondText(500, "Couldn't save the file");
-        }
+            asio::post(strand, [self, status, received = std::move(received)] {
+                if (received) {
+                    self->server_.report(*received);
+                }
+                if (status == 201) {
+                    self->respond(201, jsonHeaders, R"({"ok":true})");
+                } else if (status != 0) {
+                    self->respondText(status, "Couldn't save the file");
+                } else {
+                    self->close();
+                }
+            });
+        });
     };
     if (upload->received >= upload->length) {
         done(true);
@@ -214,7 +235,7 @@ void RequestHandler::readBody(std::shared_ptr<Upload> upload, std::function<void
                                     return;
                                 }
                                 if (bytes > 0) {
-                                    if (!writeAll(upload->file.get(), self->bodyBuffer_.data(), bytes)) {
+                                    if (!upload->write(self->bodyBuffer_.data(), bytes)) {
                                         upload->writeFailed = true;
                                         self->bodyBuffer_ = {};
                                         done(false);

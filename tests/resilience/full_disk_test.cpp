@@ -211,6 +211,60 @@ TEST_F(FullDiskTest, UploadLargerThanTheFreeSpaceIsRefusedBeforeItsBody) {
                 static_cast<unsigned long long>(limit - 16384));
 }
 
+TEST_F(FullDiskTest, BytesPromisedToUploadsInFlightCountAgainstTheReserve) {
+    const Share share = store->share(ShareTarget::inbox(), ShareDuration::hour, true);
+    const auto limit = [&] { return freeBytes(store->root) - reserve; };
+    /// Whether an upload announcing `length` bytes is let through: the server then waits for its body.
+    const auto admitted = [&](RawClient& client, std::uint64_t length) {
+        client.send(uploadHead(share, "next.bin", length));
+        const Response response = parseResponse(client.readAll(500ms));
+        EXPECT_TRUE(response.status == 0 ||
+                    (response.status == 413 && response.body == "Couldn't save the file"))
+            << response.raw;
+        return response.status == 0;
+    };
+    const auto partSize = [&] {
+        std::uint64_t size = 0;
+        for (const auto& entry : fs::directory_iterator(server->uploadsDir())) {
+            std::error_code ignored;
+            size = std::max<std::uint64_t>(size, fs::file_size(entry.path() / "upload.part", ignored));
+        }
+        return size;
+    };
+
+    constexpr std::uint64_t first = 4 << 20;
+    const std::string body = pattern(first, 7);
+    RawClient uploading(server->port());
+    uploading.send(uploadHead(share, "first.bin", first));
+    ASSERT_TRUE(eventually([&] { return !fs::is_empty(server->uploadsDir()); }));
+    const std::uint64_t refused = limit() - first / 2;
+    {
+        RawClient beside(server->port());
+        EXPECT_FALSE(admitted(beside, refused)) << "fits alone, not beside the first";
+    }
+    // Bytes on the disk show in the free space: only what is still to come stays promised.
+    uploading.send(std::string_view(body).substr(0, first / 2));
+    ASSERT_TRUE(eventually([&] { return partSize() == first / 2; }));
+    // The server counts the bytes off just after writing them: ask again until it has.
+    EXPECT_TRUE(eventually([&] {
+        RawClient beside(server->port());
+        return admitted(beside, limit() - first * 3 / 4);
+    })) << "fits beside what is left of the first";
+    // That one hung up and the first finishes: everything promised is given back.
+    uploading.send(std::string_view(body).substr(first / 2));
+    EXPECT_EQ(parseResponse(uploading.readAll(10s)).status, 201);
+    expectNoLeftovers();
+    RawClient last(server->port());
+    const std::uint64_t after = limit() - (1 << 20);
+    EXPECT_TRUE(admitted(last, after));
+    std::printf(
+        "[full disk] reserve %llu: beside a %llu-byte upload in flight one of %llu bytes (fitting alone) "
+        "refused with 413; with half the first on disk one fitting beside the rest let through; once "
+        "both ended one of %llu bytes let through\n",
+        static_cast<unsigned long long>(reserve), static_cast<unsigned long long>(first),
+        static_cast<unsigned long long>(refused), static_cast<unsigned long long>(after));
+}
+
 TEST_F(FullDiskTest, DiskFillingUpMidUploadFailsCleanly) {
     const Item kept = addFile("kept.bin", pattern(300000, 1));
     const Share share = store->share(ShareTarget::inbox(), ShareDuration::hour, true);

@@ -1,6 +1,7 @@
 #include "server_fixture.h"
 #include "support/file_contents.h"
 
+#include <condition_variable>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -111,6 +112,60 @@ TEST_F(UploadsTest, BodyCutOffLeavesNoResponseAndNoTemporaryFiles) {
     EXPECT_TRUE(eventually([&] { return incomingIsEmpty(); }));
     EXPECT_TRUE(store.snapshot().items.empty());
     EXPECT_TRUE(events().empty());
+}
+
+TEST_F(UploadsTest, UploadsBeingFiledDoNotHoldUpOtherRequests) {
+    const Share share = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    // Filing an upload blocks until the test lets go, as syncing a large file to a slow disk does. The
+    // store reports its changes on the thread that files the upload; the state outlives the test body,
+    // so a thread let go late finds it still there.
+    struct Hold {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool held = true;
+        int filing = 0;
+        void release() {
+            std::lock_guard guard(lock);
+            held = false;
+            changed.notify_all();
+        }
+    };
+    const auto hold = std::make_shared<Hold>();
+    store.setOnChange([hold] {
+        std::unique_lock guard(hold->lock);
+        ++hold->filing;
+        hold->changed.notify_all();
+        hold->changed.wait(guard, [&] { return !hold->held; });
+    });
+    const std::shared_ptr<void> letGo(nullptr, [hold](void*) { hold->release(); });
+
+    // As many uploads as the server can have connection threads, all finishing at once.
+    std::vector<std::unique_ptr<RawClient>> uploads;
+    for (int i = 0; i < 4; ++i) {
+        uploads.push_back(std::make_unique<RawClient>(server.port()));
+        uploads.back()->send(post(share, "", "X-Tesk-Name: " + std::to_string(i) + ".bin\r\n", "data"));
+    }
+    {
+        std::unique_lock guard(hold->lock);
+        ASSERT_TRUE(
+            hold->changed.wait_for(guard, std::chrono::seconds(5), [&] { return hold->filing >= 2; }));
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    RawClient page(server.port());
+    page.send("GET /s/" + share.token + "/ HTTP/1.1\r\nHost: test\r\n\r\n");
+    const Response answer = parseResponse(page.readAll(std::chrono::seconds(2)));
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_LT(waited, std::chrono::milliseconds(100));
+
+    hold->release();
+    for (const auto& upload : uploads) {
+        EXPECT_EQ(parseResponse(upload->readAll()).status, 201);
+    }
+    EXPECT_EQ(events(4).size(), 4u);
+    EXPECT_EQ(store.snapshot().receivedItems().size(), 4u);
+    EXPECT_TRUE(eventually([&] { return incomingIsEmpty(); }));
+    store.setOnChange(nullptr);
 }
 
 /// Makes the disk refuse writes past `bytes` in this process, as a full disk would, until it goes away.
