@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -54,13 +55,16 @@ bool isToken(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), isTokenChar);
 }
 
+/// U+0000 to U+001F and U+007F.
+bool isControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
+
 /// RFC 9110 section 5.5: a field value holds visible characters, spaces, tabs and obs-text. CR, LF and
 /// NUL in particular must never reach a route: they would end up in file names, events and replies.
 bool isFieldValue(std::string_view text) {
-    return std::none_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return (byte < 0x20 && byte != '\t') || byte == 0x7f;
-    });
+    return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
 }
 
 /// RFC 9112 section 2.3: "HTTP/" DIGIT "." DIGIT, and only major version 1 is spoken here.
@@ -176,9 +180,12 @@ bool parseTarget(std::string_view target, HTTPRequest& request) {
         if (end > start) {
             const std::string_view raw = path.substr(start, end - start);
             const std::string bytes = percentDecodedBytes(raw);
-            // ".." in any spelling would climb out of a share; a NUL would cut a file name short in
-            // any C interface below us. Checked on the bytes, so a raw fallback cannot hide a NUL.
-            if (bytes == ".." || bytes.find('\0') != std::string::npos) {
+            // ".." in any spelling would climb out of a share. A control character is never part of
+            // an address we hand out, and routes echo segments into replies (a redirect's Location):
+            // a CR or LF there would let the client write our header lines; a NUL would cut a file
+            // name short in any C interface below us. Checked on the bytes, so a raw fallback cannot
+            // hide one.
+            if (bytes == ".." || std::any_of(bytes.begin(), bytes.end(), isControl)) {
                 return false;
             }
             request.segments.push_back(UTF8::isValid(bytes) ? bytes : std::string(raw));
@@ -361,7 +368,10 @@ std::string head(int status, const Headers& headers) {
     for (const auto& [name, value] : headers) {
         text += name;
         text += ": ";
-        text += value;
+        // The last line of defence should a route ever echo unchecked text: a value that could end its
+        // line would let the client write the lines after it.
+        std::copy_if(value.begin(), value.end(), std::back_inserter(text),
+                     [](char c) { return c == '\t' || !isControl(c); });
         text += "\r\n";
     }
     text += "Connection: close\r\n\r\n";

@@ -96,13 +96,15 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 /// Parses the bytes received so far on a connection. Strict where RFC 9112 lets parsers disagree: a
 /// method or field name that is not a token, whitespace before a colon, folded lines, control characters
 /// in values, a version other than HTTP/1.x, and Transfer-Encoding together with Content-Length are all
-/// invalid.
+/// invalid. So is a path segment that decodes to ".." or holds a control character (U+0000 to U+001F,
+/// U+007F); query items keep theirs.
 HTTPParseResult parse(std::string_view buffer);
 
 /// Decides a byte range for the "range" header value (if any) and a representation of `size` bytes.
 ByteRangeResult range(const std::optional<std::string>& value, std::int64_t size);
 
 /// "HTTP/1.1 <status> <reason>", the headers in order, then "Connection: close" and the blank line.
+/// Control characters other than tab are left out of values, so no value can end its line.
 std::string head(int status, const Headers& headers);
 
 /// The reason phrase of a status; "Error" for any status not in the table.

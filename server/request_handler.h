@@ -88,8 +88,10 @@ private:
     void route(const HTTPRequest& request, std::string body);
     void routeShare(const HTTPRequest& request, const std::string& token,
                     const std::vector<std::string>& rest, std::string body);
-    /// The share's JSON document for the folder the query asks for.
-    void respondWithDocument(const HTTPRequest& request, const Share& share);
+    /// The JSON document of `share`, as found in `library` at `version`, for the folder the query asks
+    /// for; null when the folder is not one the share covers. Called under the store's lock.
+    std::shared_ptr<const std::string> documentFor(const HTTPRequest& request, const Library& library,
+                                                   std::uint64_t version, const Share& share);
     void routePairing(const HTTPRequest& request, const std::string& code,
                       const std::vector<std::string>& rest, std::string body);
     void routeDevice(const HTTPRequest& request, const std::string& token,

@@ -98,6 +98,9 @@ TEST(HTTPParseTest, RefusesHeadsThatCanNeverBeServed) {
         {"escape cut at end", headWithTarget("/a%")},
         {"bad escape in query", headWithTarget("/a?q=%g1")},
         {"NUL escape", headWithTarget("/a%00b")},
+        {"CR LF escapes in a segment", headWithTarget("/p/x%0D%0ASet-Cookie:%20a=b")},
+        {"tab, ESC and DEL escapes", headWithTarget("/a/%09%1B%7F")},
+        {"LF behind bytes that are not UTF-8", headWithTarget("/s/%FF%0A")},
         {"overlong slash", "GET / HTTP/1.1\r\nX-A: \xC0\xAF\r\n\r\n"},
         {"surrogate", "GET / HTTP/1.1\r\nX-A: \xED\xA0\x80\r\n\r\n"},
         {"truncated sequence", "GET / HTTP/1.1\r\nX-A: \xE2\x82\r\n\r\n"},
@@ -144,6 +147,7 @@ TEST(HTTPParseTest, QueryItems) {
         {"/?q=a+b", {{"q", "a+b"}}},
         {"/?q=caf%C3%A9%20au%26lait&n%61me=x", {{"q", "caf\xC3\xA9 au&lait"}, {"name", "x"}}},
         {"/?q=%FF", {{"q", "%FF"}}},
+        {"/?q=a%0D%0Ab%1B", {{"q", "a\r\nb\x1B"}}},
         {"/?a=b=c", {{"a", "b=c"}}},
         {"/?a=1#b=2", {{"a", "1"}}},
         {"/p#?a=1", {}},
@@ -353,6 +357,11 @@ TEST(HTTPHeadTest, WritesStatusHeadersInOrderAndClose) {
               "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\nX-A: 1\r\n"
               "Connection: close\r\n\r\n");
     EXPECT_EQ(HTTP::head(418, {}), "HTTP/1.1 418 Error\r\nConnection: close\r\n\r\n");
+    // A value can never end its line early, whatever a route put into it.
+    EXPECT_EQ(
+        HTTP::head(301, {{"Location", "/p/a\r\nSet-Cookie: x=y\n"}, {"X-A", std::string("a\tb\0c\x7f", 6)}}),
+        "HTTP/1.1 301 Moved Permanently\r\nLocation: /p/aSet-Cookie: x=y\r\nX-A: a\tbc\r\n"
+        "Connection: close\r\n\r\n");
 }
 
 TEST(HTTPHeadTest, ReasonPhrases) {

@@ -2,6 +2,7 @@
 // text, to contentDisposition and mimeType) and aborts when a safety property breaks.
 #include "core/http.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -63,7 +64,9 @@ void checkParse(std::string_view buffer) {
     for (const auto& segment : request.segments) {
         require(!segment.empty(), "empty segment");
         require(segment != "..", "'..' segment");
-        require(segment.find('\0') == std::string::npos, "NUL in a segment");
+        require(std::none_of(segment.begin(), segment.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
+                "control character in a segment");
     }
     for (const auto& [name, value] : request.headers) {
         require(!hasASCIIUpper(name), "header name not lower-cased");

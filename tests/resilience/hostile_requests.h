@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -154,6 +155,13 @@ private:
             return path;
         }
 
+        /// Control characters, percent-encoded, alone or carrying header lines of their own.
+        std::string control() {
+            return pick(std::vector<std::string>{
+                "%0D%0A", "%0d%0aSet-Cookie:%20tesk=1", "%0D%0ALocation:%20http://evil.example/%0D%0A%0D%0A",
+                "%0A", "%0D", "%00", "%1B", "%1B[31m", "%7F", "%09", "x%0D%0A%20folded"});
+        }
+
         static std::string encodeSlashes(const std::string& path) {
             std::string encoded;
             for (const char c : path) {
@@ -164,7 +172,7 @@ private:
 
         std::string mutateTarget(const Route& route) {
             std::string target = route.path;
-            switch (below(16)) {
+            switch (below(18)) {
             case 0: { // climb out of the route
                 const std::size_t slash = target.rfind('/');
                 target.insert(slash + 1, climb());
@@ -240,6 +248,25 @@ private:
                 }
                 note("case");
                 break;
+            case 12: { // a control character in one of the route's segments, wherever it lies in it
+                const std::size_t pathEnd = std::min(target.find('?'), target.size());
+                std::vector<std::pair<std::size_t, std::size_t>> segments;
+                for (std::size_t start = 1; start <= pathEnd;) {
+                    const std::size_t end = std::min(target.find('/', start), pathEnd);
+                    segments.emplace_back(start, end);
+                    start = end + 1;
+                }
+                const auto [start, end] = pick(segments);
+                const std::size_t at = pick(std::vector<std::size_t>{start, end, start + (end - start) / 2});
+                target.insert(at, control());
+                note("control in segment");
+                break;
+            }
+            case 13: // and in a query value
+                target += (target.find('?') == std::string::npos ? "?" : "&") +
+                          pick(std::vector<std::string>{"folder=", "inline=", "x="}) + control();
+                note("control in query");
+                break;
             default:
                 break; // most targets stay real
             }
@@ -308,6 +335,8 @@ private:
                 "CON",
                 "%0d%0aSet-Cookie:%20x=y.txt",
                 "%0a.txt",
+                "%1B[2J%7F.txt",
+                "tab%09and%0Dcr.txt",
                 ".hidden",
                 "....",
                 " spaced ",
@@ -391,9 +420,9 @@ private:
                 lines.push_back("Host: 127.0.0.1:" + std::to_string(t.port));
             } else {
                 note("host");
-                const std::string odd =
-                    pick(std::vector<std::string>{"", "Host:", "Host: a b", "Host: evil\r\nHost: other",
-                                                  "Host: " + std::string(3000, 'h'), "host: x/y@z"});
+                const std::string odd = pick(std::vector<std::string>{
+                    "", "Host:", "Host: a b", "Host: evil\r\nHost: other", "Host: " + std::string(3000, 'h'),
+                    "host: x/y@z", "Host: mac%0D%0ASet-Cookie:%20tesk=1"});
                 if (!odd.empty()) {
                     lines.push_back(odd);
                 }
@@ -522,6 +551,12 @@ private:
                                     pick(std::vector<std::string>{"chunked", "gzip, chunked", "identity",
                                                                   "chunked, chunked"}));
                     note("transfer-encoding");
+                    break;
+                case 13:
+                    lines.push_back(pick(std::vector<std::string>{
+                        "X-Tesk-Device: Ana%0D%0ASet-Cookie:%20tesk=1", "Range: bytes=0-0%0D%0AX-A:%20b",
+                        "Referer: /%0D%0A%0D%0A", "Cookie: a=%1B%00", "If-Range: %0A"}));
+                    note("control in value, encoded");
                     break;
                 default:
                     break;

@@ -1,6 +1,7 @@
 // Twenty thousand broken and malicious request heads against a running server: it must answer each
-// with a status its routes define (or close without one), serve nothing from outside the library,
-// write nothing outside it, and keep answering a phone all the while.
+// with a status its routes define (or close without one) in a head holding only the fields it writes,
+// serve nothing from outside the library, write nothing outside it, and keep answering a phone all the
+// while.
 #include "hostile_requests.h"
 
 #include "core/http.h"
@@ -108,6 +109,13 @@ Answer readAnswer(std::string_view raw) {
     }
     std::string_view head = raw.substr(0, end);
     answer.body = std::string(raw.substr(end + 4));
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        if ((head[i] == '\r' && (i + 1 == head.size() || head[i + 1] != '\n')) ||
+            (head[i] == '\n' && (i == 0 || head[i - 1] != '\r'))) {
+            answer.problem = "bare CR or LF in the head";
+            return answer;
+        }
+    }
     const std::string_view line = head.substr(0, std::min(head.find("\r\n"), head.size()));
     const auto digit = [&](std::size_t i) { return line.size() > i && line[i] >= '0' && line[i] <= '9'; };
     if (!line.starts_with("HTTP/1.1 ") || !digit(9) || !digit(10) || !digit(11) || line.size() < 14 ||
@@ -130,9 +138,34 @@ Answer readAnswer(std::string_view raw) {
             answer.problem = "malformed header line";
             return answer;
         }
+        // Only the fields the server writes, each once, spelt as it spells them: anything else was
+        // written by the request.
+        static const std::set<std::string, std::less<>> sent = {"Accept-Ranges",
+                                                                "Access-Control-Allow-Origin",
+                                                                "Cache-Control",
+                                                                "Connection",
+                                                                "Content-Disposition",
+                                                                "Content-Length",
+                                                                "Content-Range",
+                                                                "Content-Type",
+                                                                "Location"};
+        const std::string_view value = field.substr(colon + 2);
+        if (!sent.contains(field.substr(0, colon))) {
+            answer.problem = "header the server never sends";
+            return answer;
+        }
+        if (std::any_of(value.begin(), value.end(), [](char c) {
+                return c != '\t' && (static_cast<unsigned char>(c) < 0x20 || c == 0x7f);
+            })) {
+            answer.problem = "control character in a header value";
+            return answer;
+        }
         std::string name(field.substr(0, colon));
         std::transform(name.begin(), name.end(), name.begin(), [](char c) { return std::tolower(c); });
-        answer.headers[name] = std::string(field.substr(colon + 2));
+        if (!answer.headers.emplace(name, value).second) {
+            answer.problem = "header sent twice";
+            return answer;
+        }
     }
     if (answer.headers["connection"] != "close") {
         answer.problem = "no Connection: close";

@@ -28,6 +28,12 @@ TEST_F(PairingRoutesTest, PageWhileTheCodeIsValidNoticeAfter) {
     const Response redirect = get("/p/" + code);
     EXPECT_EQ(redirect.status, 301);
     EXPECT_EQ(redirect.header("location"), "/p/" + code + "/");
+    // The redirect echoes the code: one that would bring its own header lines is no request at all.
+    const Response split = get("/p/" + code + "%0D%0ASet-Cookie:%20a=b");
+    EXPECT_EQ(split.status, 400);
+    EXPECT_EQ(split.headerLines, (std::vector<std::string>{"Content-Type: text/plain; charset=utf-8",
+                                                           "Content-Length: 11", "Connection: close"}));
+    EXPECT_EQ(split.body, "Bad request");
     const Response page = get("/p/" + code + "/");
     EXPECT_EQ(page.status, 200);
     EXPECT_NE(page.body.find("Pair this phone"), std::string::npos);

@@ -146,3 +146,40 @@ TEST_F(ShareRoutesTest, RepeatedDocumentsFollowEveryChange) {
     // Another folder of the same share is its own document.
     EXPECT_EQ(json::parse(get(path(share, "api?folder=" + deep.id)).body)["folderID"], deep.id);
 }
+
+// A document is cached under the library version it was built from. Here the uploads switch lands while
+// a request is under way (when the server next asks the store's clock), between any two looks it might
+// take at the library: the next request at the same version must still see the switch.
+TEST(ShareDocumentTest, IsCachedOnlyUnderTheVersionItWasBuiltFrom) {
+    TempDir dir;
+    std::mutex lock;
+    std::function<void()> onNextClockRead;
+    LibraryStore store(dir.path() / "Tesk", [&] {
+        std::function<void()> hook;
+        {
+            std::lock_guard guard(lock);
+            hook = std::exchange(onNextClockRead, nullptr);
+        }
+        if (hook) {
+            hook();
+        }
+        return Date{786000000.0};
+    });
+    TeskServer server(store, "Ana's Mac");
+    server.start({});
+    const Share share =
+        store.share(ShareTarget::folder(store.addFolder("Top", std::nullopt).id), ShareDuration::day, true);
+    const auto canUpload = [&] {
+        const std::string raw = request(server.port(), "GET /s/" + share.token + "/api HTTP/1.1\r\n\r\n");
+        return json::parse(parseResponse(raw).body)["canUpload"].get<bool>();
+    };
+    for (const bool allows : {false, true}) {
+        SCOPED_TRACE(allows);
+        {
+            std::lock_guard guard(lock);
+            onNextClockRead = [&store, &share, allows] { store.setAllowsUploads(share.token, allows); };
+        }
+        canUpload();
+        EXPECT_EQ(canUpload(), allows);
+    }
+}
