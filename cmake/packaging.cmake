@@ -5,7 +5,6 @@ set(CPACK_PACKAGE_NAME "tesk")
 set(CPACK_PACKAGE_VENDOR "Tesk")
 set(CPACK_PACKAGE_CONTACT "Tesk developers <tesk@localhost>")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Move files between this computer and the phones around it")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY "${PROJECT_BINARY_DIR}/packages")
@@ -18,20 +17,17 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tesk.invalid/")
 
 set(CPACK_DEBIAN_TESK_PACKAGE_NAME "tesk")
-set(CPACK_DEBIAN_TESK_DESCRIPTION
-    "Move files between this computer and the phones around it
- Tesk keeps a small library of copies of files, folders, links and notes in the
- system tray and shares any of it with phones on the same Wi-Fi by link and QR
- code. Phones need nothing but a browser; a paired phone keeps a Home Screen web
- app to send photos, files, text and links to the computer.")
+set(CPACK_DEBIAN_TESK_DESCRIPTION "Move files between this computer and the phones around it\n\
+Tesk keeps a small library of copies of files, folders, links and notes in the system tray and shares any of it \
+with phones on the same Wi-Fi by link and QR code. Phones need nothing but a browser; a paired phone keeps a Home \
+Screen web app to send photos, files, text and links to the computer.")
 # xdg-open opens what the preview cannot show; the session bus carries notifications and the file manager call.
 set(CPACK_DEBIAN_TESK_PACKAGE_RECOMMENDS "xdg-utils, dbus-user-session")
 
 set(CPACK_DEBIAN_RELAY_PACKAGE_NAME "tesk-relay")
 set(CPACK_DEBIAN_RELAY_PACKAGE_SECTION "net")
-set(CPACK_DEBIAN_RELAY_DESCRIPTION
-    "Relay service for Tesk
- tesk-relay gives Tesk stable links, follow notifications and send-to-phone.
- Self-host it behind a reverse proxy that terminates TLS.")
+set(CPACK_DEBIAN_RELAY_DESCRIPTION "Relay service for Tesk\n\
+tesk-relay gives Tesk stable links, follow notifications and send-to-phone. Self-host it behind a reverse proxy \
+that terminates TLS.")
 
 include(CPack)
