@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "app/drag_drop.h"
+#include "ui/context_menu.h"
 #include "ui/entry_menu.h"
 #include "ui/file_list_model.h"
 #include "ui/list_drop_delegate.h"
@@ -183,11 +184,8 @@ void FileListView::contextMenuEvent(QContextMenuEvent* event) {
         return;
     }
     const LibraryEntry entry = entryOf(rows_->rows()[static_cast<std::size_t>(index.row())]);
-    QMenu menu(this);
-    EntryMenu::fill(menu, model_, entry);
-    if (!menu.isEmpty()) {
-        menu.exec(event->globalPos());
-    }
+    ContextMenu::popup(*this, event->globalPos(),
+                       [this, &entry](QMenu& menu) { EntryMenu::fill(menu, model_, entry); });
 }
 
 // ---- Hover ----

@@ -1,6 +1,6 @@
 // The panel around the views: where it opens, how Escape and Space behave, when a click elsewhere closes
 // it, the preview window and the drop overlay.
-#include "model_fixture.h"
+#include "ui/device_row.h"
 #include "ui/drop_overlay.h"
 #include "ui/explorer_pane.h"
 #include "ui/file_list_view.h"
@@ -9,18 +9,26 @@
 #include "ui/panel_placement.h"
 #include "ui/popover_root.h"
 #include "ui/preview_window.h"
+#include "ui/share_row.h"
+#include "ui/sidebar_folder_row.h"
 #include "ui/status_item_controller.h"
 #include "ui/tesk_panel.h"
 #include "ui/toast_capsule.h"
 #include "ui/toolbar.h"
+#include "ui_fixture.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <functional>
 
 namespace {
 
@@ -62,7 +70,7 @@ TEST(PanelPlacementTest, WithoutScreenOnlyCentresAndDrops) {
 
 /// The whole interface over a model: in the offscreen platform there is no tray, so the panel is an
 /// ordinary window, shown at once.
-class PanelTest : public ModelFixture {
+class PanelTest : public UIFixture {
 protected:
     PanelTest() {
         Motion::setEnabled(false);
@@ -76,6 +84,37 @@ protected:
     void press(Qt::Key key, QWidget* target = nullptr) {
         QTest::keyClick(target ? target : static_cast<QWidget*>(&panel()), key);
         settle();
+    }
+
+    /// Opens `owner`'s context menu at `at` and, while it is open, makes `change`, which rebuilds the list
+    /// the owner is in; then chooses `choice`. Whether the menu was still open to choose from.
+    bool chooseAfterRebuild(QWidget& owner, QPoint at, const std::function<void()>& change,
+                            const QString& choice) {
+        bool done = false;
+        bool open = false;
+        // Inside the menu's own event loop if it waits for an answer, else on the loop's next turn below.
+        QTimer::singleShot(0, [&] {
+            const QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            change();
+            settle();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            open = menu && menu->isVisible();
+            if (open) {
+                Menus::choose(*menu, choice);
+                menu->close();
+            }
+            done = true;
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, owner.mapToGlobal(at));
+        QApplication::sendEvent(&owner, &event);
+        while (!done) {
+            QApplication::processEvents();
+        }
+        settle();
+        return open;
+    }
+    bool chooseAfterRebuild(QWidget& owner, const std::function<void()>& change, const QString& choice) {
+        return chooseAfterRebuild(owner, owner.rect().center(), change, choice);
     }
 
     std::unique_ptr<StatusItemController> controller;
@@ -263,6 +302,44 @@ TEST_F(PanelTest, TheToastShowsTheMessageAndTappingRunsItsAction) {
     settle();
     EXPECT_TRUE(tapped);
     EXPECT_FALSE(toast->isVisible());
+}
+
+TEST_F(PanelTest, ContextMenusOutliveTheRowsRebuiltUnderThem) {
+    const Item item = addItem("a.txt");
+    const Share share = store.share(ShareTarget::item(item.id), ShareDuration::day, true);
+    const PairedDevice phone = pair("iPhone");
+    const Folder work = folder("Work");
+
+    model->setSelection(SidebarSelection::shared());
+    settle();
+    // A phone finishes a download: the count changes and every share row is made anew.
+    EXPECT_TRUE(chooseAfterRebuild(
+        *shownTopToBottom<ShareRow>(panel()).at(0), [&] { store.recordDownload(share.token); }, "Copy link"));
+    EXPECT_EQ(platform.clipboardString, model->link(share));
+
+    model->setSelection(SidebarSelection::phones());
+    settle();
+    // The phone unpairs itself; "Remove" then has nothing left to ask about.
+    EXPECT_TRUE(chooseAfterRebuild(
+        *shownTopToBottom<DeviceRow>(panel()).at(0), [&] { store.removeDevice(phone.id); }, "Remove"));
+    EXPECT_TRUE(platform.alerts.empty());
+
+    // A new folder rebuilds the sidebar's folder rows.
+    EXPECT_TRUE(chooseAfterRebuild(
+        *shownTopToBottom<SidebarFolderRow>(panel()).at(0), [&] { store.addFolder("Archive", std::nullopt); },
+        "Rename"));
+    EXPECT_EQ(model->renamingID(), work.id);
+    model->setRenamingID(std::nullopt);
+
+    model->setSelection(SidebarSelection::all());
+    settle();
+    auto* list = explorer().findChild<FileListView*>();
+    const auto row = list->fileModel().rowOf(item.id);
+    ASSERT_TRUE(row);
+    EXPECT_TRUE(chooseAfterRebuild(
+        *list->viewport(), list->visualRect(list->fileModel().index(*row)).center(),
+        [&] { addItem("b.txt"); }, "Rename"));
+    EXPECT_EQ(model->renamingID(), item.id);
 }
 
 /// The click-elsewhere rule, fed with pointer readings.

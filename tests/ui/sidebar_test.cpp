@@ -198,7 +198,7 @@ TEST_F(SidebarTest, ContextMenuIsTheFoldersEntryMenu) {
     QContextMenuEvent event(QContextMenuEvent::Mouse, workRow.rect().center(),
                             workRow.mapToGlobal(workRow.rect().center()));
     QApplication::sendEvent(&workRow, &event);
-    auto* menu = workRow.findChild<QMenu*>();
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(titles(*menu).first(), "Open");
     EXPECT_EQ(titles(*menu).last(), "Delete folder");
