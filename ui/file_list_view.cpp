@@ -258,7 +258,9 @@ void FileListView::startRowDrag(int row) {
     if (!image.isNull()) {
         drag->setPixmap(image);
     }
-    drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    // Only a copy may leave the program: a file manager that honours a move would take the stored file out
+    // of the library. Within the panel the entry type alone makes a drop a move, whatever the action.
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
     pressRow_ = -1;
 }
 
@@ -292,7 +294,7 @@ void FileListView::routeDrag(QDragMoveEvent& event, bool entering) {
     if (const auto row = folderRowAt(event.position().toPoint(), data)) {
         leaveListArea();
         setDropTargetRow(*row);
-        event.setDropAction(DragDrop::isInternal(data) ? Qt::MoveAction : Qt::CopyAction);
+        event.setDropAction(Qt::CopyAction);
         event.accept();
         return;
     }
@@ -347,9 +349,8 @@ void FileListView::dropEvent(QDropEvent* event) {
     if (const auto row = folderRowAt(event->position().toPoint(), data)) {
         leaveListArea();
         const std::string folderID = rows_->rows()[static_cast<std::size_t>(*row)].id();
-        const bool internal = DragDrop::isInternal(data);
         if (DragDrop::handle(data, folderID, model_, true)) {
-            event->setDropAction(internal ? Qt::MoveAction : Qt::CopyAction);
+            event->setDropAction(Qt::CopyAction);
             event->accept();
         } else {
             event->ignore();
