@@ -80,13 +80,13 @@ QString DeviceRow::symbolName(const QString& deviceName) {
 }
 
 QString DeviceRow::subtitle(const PairedDevice& device, Date now) {
-    QString text = QStringLiteral("Paired ") + Format::added(device.paired, now).toLower();
+    QString text = QStringLiteral("Paired ") + Format::addedInSentence(device.paired, now);
     if (!device.lastSent) {
         return text + QStringLiteral(" · hasn't sent anything yet");
     }
     text += device.sentCount == 1 ? QStringLiteral(" · sent 1 thing")
                                   : QStringLiteral(" · sent %1 things").arg(device.sentCount);
-    return text + QStringLiteral(" · last ") + Format::added(*device.lastSent, now).toLower();
+    return text + QStringLiteral(" · last ") + Format::addedInSentence(*device.lastSent, now);
 }
 
 void DeviceRow::setDevice(const PairedDevice& device) {

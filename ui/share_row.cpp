@@ -150,9 +150,9 @@ QString ShareRow::contentsLine(const Share& share) {
 QString ShareRow::earlierStatus(const Share& share, Date now) {
     QString when;
     if (share.stopped) {
-        when = QStringLiteral("Stopped ") + Format::added(*share.stopped, now).toLower();
+        when = QStringLiteral("Stopped ") + Format::addedInSentence(*share.stopped, now);
     } else if (share.expires) {
-        when = QStringLiteral("Expired ") + Format::added(*share.expires, now).toLower();
+        when = QStringLiteral("Expired ") + Format::addedInSentence(*share.expires, now);
     }
     return when.isEmpty() ? downloads(share.downloads)
                           : when + QStringLiteral(" · ") + downloads(share.downloads);
