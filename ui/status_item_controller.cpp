@@ -102,7 +102,7 @@ bool StatusItemController::dismissOne(AppModel& model) {
         return true;
     }
     if (!model.picked().empty()) {
-        model.setPicked({});
+        model.clearPicks();
         return true;
     }
     return false;

@@ -128,7 +128,7 @@ TEST_F(PanelTest, WithoutTrayThePanelIsAnOrdinaryWindowShownAtStart) {
 
 TEST_F(PanelTest, EscapeEndsRenameThenPairingThenPicksThenNothingInAWindow) {
     const Item item = addItem("a.txt");
-    model->setPicked({ShareTarget::item(item.id)});
+    model->togglePick(ShareTarget::item(item.id));
     model->startPairing();
     model->setRenamingID(item.id);
     ASSERT_TRUE(model->pairing());
@@ -141,6 +141,7 @@ TEST_F(PanelTest, EscapeEndsRenameThenPairingThenPicksThenNothingInAWindow) {
     EXPECT_EQ(model->picked().size(), 1u);
     press(Qt::Key_Escape);
     EXPECT_TRUE(model->picked().empty());
+    EXPECT_FALSE(model->pickAnchor()) << "a later Shift-click would start from it";
     // Nothing left to dismiss: an ordinary window stays, since no tray icon could bring it back.
     press(Qt::Key_Escape);
     EXPECT_TRUE(controller->isPanelVisible());
