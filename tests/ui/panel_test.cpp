@@ -374,6 +374,24 @@ TEST_F(PointerTest, ADragFromElsewhereKeepsThePanelOpen) {
     EXPECT_FALSE(panel.isVisible());
 }
 
+TEST_F(PointerTest, ATrayClickReadAsAClickElsewhereClosesOnlyOnce) {
+    auto now = std::chrono::steady_clock::time_point();
+    controller.clock = [&] { return now; };
+    const auto open = [this] { controller.showWindow(); };
+    // The release on the icon is read as a click elsewhere before the tray reports it.
+    controller.pointerMoved(QPoint(5, 5), true, false);
+    controller.pointerMoved(QPoint(5, 5), false, false);
+    now += std::chrono::milliseconds(50);
+    controller.toggle(open);
+    EXPECT_FALSE(panel.isVisible());
+    // A later click on the icon opens the panel, and the next one closes it.
+    now += std::chrono::seconds(1);
+    controller.toggle(open);
+    EXPECT_TRUE(panel.isVisible());
+    controller.toggle(open);
+    EXPECT_FALSE(panel.isVisible());
+}
+
 TEST_F(PointerTest, APressOnThePanelItselfDoesNotClose) {
     controller.pointerMoved(QPoint(300, 200), true, true);
     controller.pointerMoved(QPoint(300, 200), false, true);
