@@ -3,6 +3,7 @@
 #include "ui/device_row.h"
 #include "ui/drop_overlay.h"
 #include "ui/explorer_pane.h"
+#include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
 #include "ui/motion.h"
 #include "ui/panel_controller.h"
