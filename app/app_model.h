@@ -139,6 +139,8 @@ public:
     const std::optional<PairedDevice>& justPaired() const { return justPaired_; }
     const std::vector<ShareTarget>& picked() const { return picked_; }
     void setPicked(const std::vector<ShareTarget>& picked);
+    /// Clears the picks and the anchor, so a later Shift-click starts afresh.
+    void clearPicks();
     const std::optional<ShareTarget>& pickAnchor() const { return pickAnchor_; }
     const std::optional<std::string>& renamingID() const { return renamingID_; }
     void setRenamingID(const std::optional<std::string>& id);
@@ -315,8 +317,6 @@ private:
     std::optional<std::string> resolve(const Destination& to) const;
     /// A folder's name for messages, "Tesk" for the top level.
     std::string placeName(const std::optional<std::string>& folderID) const;
-    /// Clears the picks and the anchor.
-    void clearPicks();
     /// Opens the inspector on a target afresh, "Copied" reset.
     void openInspector(const ShareTarget& target);
     /// Shows "Copied" in the inspector for a moment.

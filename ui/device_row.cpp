@@ -1,6 +1,7 @@
 #include "ui/device_row.h"
 
 #include "app/app_model.h"
+#include "ui/context_menu.h"
 #include "ui/elided_label.h"
 #include "ui/format.h"
 #include "ui/labels.h"
@@ -79,13 +80,13 @@ QString DeviceRow::symbolName(const QString& deviceName) {
 }
 
 QString DeviceRow::subtitle(const PairedDevice& device, Date now) {
-    QString text = QStringLiteral("Paired ") + Format::added(device.paired, now).toLower();
+    QString text = QStringLiteral("Paired ") + Format::addedInSentence(device.paired, now);
     if (!device.lastSent) {
         return text + QStringLiteral(" · hasn't sent anything yet");
     }
     text += device.sentCount == 1 ? QStringLiteral(" · sent 1 thing")
                                   : QStringLiteral(" · sent %1 things").arg(device.sentCount);
-    return text + QStringLiteral(" · last ") + Format::added(*device.lastSent, now).toLower();
+    return text + QStringLiteral(" · last ") + Format::addedInSentence(*device.lastSent, now);
 }
 
 void DeviceRow::setDevice(const PairedDevice& device) {
@@ -97,8 +98,15 @@ void DeviceRow::setDevice(const PairedDevice& device) {
 }
 
 void DeviceRow::fillMenu(QMenu& menu) {
-    menu.addAction(QStringLiteral("Rename"), this, [this] { model_.setRenamingID(device_.id); });
-    menu.addAction(QStringLiteral("Remove"), this, [this] { model_.removeDevice(device_); });
+    // By value: the phone, and this row with it, may go while the menu is open.
+    AppModel* const model = &model_;
+    const PairedDevice device = device_;
+    menu.addAction(QStringLiteral("Rename"), [model, id = device.id] { model->setRenamingID(id); });
+    menu.addAction(QStringLiteral("Remove"), [model, device] {
+        if (model->library().device(device.token)) {
+            model->removeDevice(device);
+        }
+    });
 }
 
 void DeviceRow::updateRenaming() {
@@ -164,7 +172,5 @@ void DeviceRow::applyTheme() {
 }
 
 void DeviceRow::contextMenuEvent(QContextMenuEvent* event) {
-    QMenu menu(this);
-    fillMenu(menu);
-    menu.exec(event->globalPos());
+    ContextMenu::popup(*this, event->globalPos(), [this](QMenu& menu) { fillMenu(menu); });
 }

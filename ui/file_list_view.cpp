@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "app/drag_drop.h"
+#include "ui/context_menu.h"
 #include "ui/entry_menu.h"
 #include "ui/file_list_model.h"
 #include "ui/list_drop_delegate.h"
@@ -183,11 +184,8 @@ void FileListView::contextMenuEvent(QContextMenuEvent* event) {
         return;
     }
     const LibraryEntry entry = entryOf(rows_->rows()[static_cast<std::size_t>(index.row())]);
-    QMenu menu(this);
-    EntryMenu::fill(menu, model_, entry);
-    if (!menu.isEmpty()) {
-        menu.exec(event->globalPos());
-    }
+    ContextMenu::popup(*this, event->globalPos(),
+                       [this, &entry](QMenu& menu) { EntryMenu::fill(menu, model_, entry); });
 }
 
 // ---- Hover ----
@@ -260,7 +258,9 @@ void FileListView::startRowDrag(int row) {
     if (!image.isNull()) {
         drag->setPixmap(image);
     }
-    drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    // Only a copy may leave the program: a file manager that honours a move would take the stored file out
+    // of the library. Within the panel the entry type alone makes a drop a move, whatever the action.
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
     pressRow_ = -1;
 }
 
@@ -294,7 +294,7 @@ void FileListView::routeDrag(QDragMoveEvent& event, bool entering) {
     if (const auto row = folderRowAt(event.position().toPoint(), data)) {
         leaveListArea();
         setDropTargetRow(*row);
-        event.setDropAction(DragDrop::isInternal(data) ? Qt::MoveAction : Qt::CopyAction);
+        event.setDropAction(Qt::CopyAction);
         event.accept();
         return;
     }
@@ -349,9 +349,8 @@ void FileListView::dropEvent(QDropEvent* event) {
     if (const auto row = folderRowAt(event->position().toPoint(), data)) {
         leaveListArea();
         const std::string folderID = rows_->rows()[static_cast<std::size_t>(*row)].id();
-        const bool internal = DragDrop::isInternal(data);
         if (DragDrop::handle(data, folderID, model_, true)) {
-            event->setDropAction(internal ? Qt::MoveAction : Qt::CopyAction);
+            event->setDropAction(Qt::CopyAction);
             event->accept();
         } else {
             event->ignore();

@@ -37,11 +37,8 @@ std::optional<QString> withSkeleton(Date date, const char* skeleton) {
     return std::nullopt;
 }
 
-} // namespace
-
-namespace Format {
-
-QString added(Date date, Date now) {
+/// "Just now", "12 min ago", "3 h ago", "Yesterday", "4 days ago"; nothing from a week back.
+std::optional<QString> relative(Date date, Date now) {
     const double seconds = now.sinceReferenceDate - date.sinceReferenceDate;
     if (seconds < 60) {
         return QStringLiteral("Just now");
@@ -61,8 +58,32 @@ QString added(Date date, Date now) {
     if (days < 7) {
         return QString::number(days) + QStringLiteral(" days ago");
     }
+    return std::nullopt;
+}
+
+/// The day and abbreviated month in the user's locale ("6 Dec", "Dec 6").
+QString day(Date date) {
     return withSkeleton(date, "dMMM")
         .value_or(QLocale().toString(local(date).date(), QStringLiteral("d MMM")));
+}
+
+} // namespace
+
+namespace Format {
+
+QString added(Date date, Date now) {
+    if (auto words = relative(date, now)) {
+        return *std::move(words);
+    }
+    return day(date);
+}
+
+QString addedInSentence(Date date, Date now) {
+    // Only the relative words: a month's name keeps the capital the locale gives it.
+    if (const auto words = relative(date, now)) {
+        return words->toLower();
+    }
+    return day(date);
 }
 
 QString shortTime(Date date) {

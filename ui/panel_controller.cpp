@@ -76,6 +76,11 @@ constexpr int desktopCheckEvery = 10;
 /// A press that moves this far is a drag, not a click.
 constexpr int dragDistance = 8;
 
+/// How long after a click elsewhere closed the panel the tray may still report that same click: the
+/// pointer reading and the tray's report of one release reach us in either order, tens of milliseconds
+/// apart, and nobody clicks the icon again that fast.
+constexpr std::chrono::milliseconds sameClick{400};
+
 } // namespace
 
 PanelController::PanelController(TeskPanel& panel, QObject* parent)
@@ -138,6 +143,23 @@ bool PanelController::isOpen() const {
     return panel_.isVisible();
 }
 
+void PanelController::toggle(const std::function<void()>& open) {
+    if (isOpen()) {
+        close();
+        return;
+    }
+    const bool justDismissed = dismissedAt_ && clock() - *dismissedAt_ < sameClick;
+    dismissedAt_.reset();
+    if (!justDismissed) {
+        open();
+    }
+}
+
+void PanelController::dismiss() {
+    dismissedAt_ = clock();
+    close();
+}
+
 void PanelController::startMonitoring() {
     stopMonitoring();
     monitoring_ = true;
@@ -180,7 +202,7 @@ void PanelController::activationChanged() {
     // Only where the pointer cannot be followed: losing activation to another program closes the panel,
     // unless something is being dragged over it.
     if (monitoring_ && !isProgramActive() && !dragInside_) {
-        close();
+        dismiss();
     }
 }
 
@@ -223,7 +245,7 @@ void PanelController::pointerMoved(const QPoint& position, bool pressed, bool ov
     pressedAt_.reset();
     closeOnMouseUp_ = false;
     if (closing) {
-        close();
+        dismiss();
     }
 }
 

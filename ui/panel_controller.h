@@ -4,6 +4,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,6 +30,8 @@ public:
     std::function<bool()> onEscape;
     /// Asked when Space is pressed outside a text field; true means it acted.
     std::function<bool()> onSpace;
+    /// The time the tray's click is judged by; tests set their own.
+    std::function<std::chrono::steady_clock::time_point()> clock = &std::chrono::steady_clock::now;
 
     /// Opens the panel under a tray icon at `icon` (global coordinates) on `screen`.
     void show(const QRect& icon, QScreen* screen);
@@ -38,6 +41,10 @@ public:
     void showWindow();
     void close();
     bool isOpen() const;
+    /// The tray icon's click: closes an open panel, else opens it with `open`. A click on the icon is also a
+    /// click away from the panel, so it may have closed the panel just before the tray reports it; that
+    /// report closes nothing more and opens nothing.
+    void toggle(const std::function<void()>& open);
 
     /// Handles Escape or Space aimed at the panel; whether the key was consumed.
     bool handleKey(const QKeyEvent& event);
@@ -50,6 +57,8 @@ protected:
 
 private:
     void open(const QPoint& origin);
+    /// Closes the panel because the user turned to something else.
+    void dismiss();
     void startMonitoring();
     void stopMonitoring();
     void activationChanged();
@@ -65,6 +74,8 @@ private:
     std::optional<std::uint32_t> desktop_;
     int pointerTicks_ = 0;
     std::optional<QPoint> pressedAt_;
+    /// When a click elsewhere last closed the panel.
+    std::optional<std::chrono::steady_clock::time_point> dismissedAt_;
     QTimer pointerTimer_;
     QMetaObject::Connection focusConnection_;
 };

@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "core/names.h"
+#include "ui/context_menu.h"
 #include "ui/elided_label.h"
 #include "ui/format.h"
 #include "ui/labels.h"
@@ -149,26 +150,29 @@ QString ShareRow::contentsLine(const Share& share) {
 QString ShareRow::earlierStatus(const Share& share, Date now) {
     QString when;
     if (share.stopped) {
-        when = QStringLiteral("Stopped ") + Format::added(*share.stopped, now).toLower();
+        when = QStringLiteral("Stopped ") + Format::addedInSentence(*share.stopped, now);
     } else if (share.expires) {
-        when = QStringLiteral("Expired ") + Format::added(*share.expires, now).toLower();
+        when = QStringLiteral("Expired ") + Format::addedInSentence(*share.expires, now);
     }
     return when.isEmpty() ? downloads(share.downloads)
                           : when + QStringLiteral(" · ") + downloads(share.downloads);
 }
 
 void ShareRow::fillMenu(QMenu& menu) {
+    // Everything by value: the list may be rebuilt, and this row deleted, while the menu is open.
+    AppModel* const model = &model_;
+    const Share share = share_;
     if (live_) {
-        menu.addAction(QStringLiteral("Show QR code"), this, [this] { model_.inspect(share_.target); });
-        menu.addAction(QStringLiteral("Copy link"), this, [this] { model_.copyLink(share_.target); });
-        menu.addAction(QStringLiteral("Stop sharing"), this, [this] { model_.stop(share_); });
+        menu.addAction(QStringLiteral("Show QR code"), [model, share] { model->inspect(share.target); });
+        menu.addAction(QStringLiteral("Copy link"), [model, share] { model->copyLink(share.target); });
+        menu.addAction(QStringLiteral("Stop sharing"), [model, share] { model->stop(share); });
         return;
     }
     if (model_.canShareAgain(share_)) {
-        menu.addAction(QStringLiteral("Share again"), this, [this] { model_.shareAgain(share_); });
+        menu.addAction(QStringLiteral("Share again"), [model, share] { model->shareAgain(share); });
     }
-    menu.addAction(QStringLiteral("Remove from history"), this,
-                   [this] { model_.store().forgetShare(share_.token); });
+    menu.addAction(QStringLiteral("Remove from history"),
+                   [model, token = share.token] { model->store().forgetShare(token); });
 }
 
 void ShareRow::paintEvent(QPaintEvent*) {
@@ -195,7 +199,5 @@ void ShareRow::leaveEvent(QEvent* event) {
 }
 
 void ShareRow::contextMenuEvent(QContextMenuEvent* event) {
-    QMenu menu(this);
-    fillMenu(menu);
-    menu.exec(event->globalPos());
+    ContextMenu::popup(*this, event->globalPos(), [this](QMenu& menu) { fillMenu(menu); });
 }

@@ -1,6 +1,7 @@
 #include "ui/sidebar_folder_row.h"
 
 #include "app/app_model.h"
+#include "ui/context_menu.h"
 #include "ui/drop_target.h"
 #include "ui/entry_menu.h"
 #include "ui/symbol_label.h"
@@ -155,16 +156,9 @@ void SidebarFolderRow::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void SidebarFolderRow::contextMenuEvent(QContextMenuEvent* event) {
-    // A popup rather than exec(): the chosen action may change the library, and the sidebar may then
-    // replace this row; no nested event loop may run inside this handler.
-    auto* menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    EntryMenu::fill(*menu, model_, LibraryEntry::folder(folderID_));
-    if (menu->isEmpty()) {
-        delete menu;
-        return;
-    }
-    menu->popup(event->globalPos());
+    ContextMenu::popup(*this, event->globalPos(), [this](QMenu& menu) {
+        EntryMenu::fill(menu, model_, LibraryEntry::folder(folderID_));
+    });
 }
 
 void SidebarFolderRow::enterEvent(QEnterEvent*) {

@@ -64,11 +64,7 @@ StatusItemController::StatusItemController(AppModel& model, Platform& platform, 
 StatusItemController::~StatusItemController() = default;
 
 void StatusItemController::togglePopover() {
-    if (isPanelVisible()) {
-        controller_->close();
-    } else {
-        showPanel();
-    }
+    controller_->toggle([this] { showPanel(); });
 }
 
 void StatusItemController::showPanel() {
@@ -102,7 +98,7 @@ bool StatusItemController::dismissOne(AppModel& model) {
         return true;
     }
     if (!model.picked().empty()) {
-        model.setPicked({});
+        model.clearPicks();
         return true;
     }
     return false;

@@ -12,11 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -70,12 +72,12 @@ protected:
 
     /// Sends a drag's enter and, when given, a move to another point; whether the last was accepted.
     bool drag(const QMimeData& data, QPoint at) {
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, {});
         QApplication::sendEvent(view->viewport(), &enter);
         return enter.isAccepted();
     }
     bool dragMove(const QMimeData& data, QPoint to, Qt::DropAction* action = nullptr) {
-        QDragMoveEvent move(to, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QDragMoveEvent move(to, offered, &data, Qt::LeftButton, {});
         QApplication::sendEvent(view->viewport(), &move);
         if (action) {
             *action = move.dropAction();
@@ -83,10 +85,12 @@ protected:
         return move.isAccepted();
     }
     bool drop(const QMimeData& data, QPoint at) {
-        QDropEvent event(QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QDropEvent event(QPointF(at), offered, &data, Qt::LeftButton, {});
         QApplication::sendEvent(view->viewport(), &event);
         return event.isAccepted();
     }
+    /// What the drags offer: by default what file managers do.
+    Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
     /// A point of the list below every row.
     QPoint background() const { return QPoint(300, view->viewport()->height() - 5); }
 
@@ -387,11 +391,13 @@ TEST_F(FileListTest, RowDraggedOntoAFolderRowMovesThere) {
     ASSERT_EQ(rows().rowCount(), 2);
     view->setDragSourceCheck([](const QDropEvent&) { return true; });
     const auto data = DragDrop::provider(LibraryEntry::item(item.id), store.fileURL(item), std::nullopt);
+    // A copy, as the list's own drags offer; the entry type is what makes it a move.
+    offered = Qt::CopyAction;
 
     EXPECT_TRUE(drag(*data, nameOf(0)));
     Qt::DropAction action = Qt::IgnoreAction;
     EXPECT_TRUE(dragMove(*data, nameOf(0), &action));
-    EXPECT_EQ(action, Qt::MoveAction);
+    EXPECT_EQ(action, Qt::CopyAction);
     EXPECT_EQ(view->rowDelegate().dropTargetRow(), 0);
     // Over the item row itself (not a folder) the list refuses a row.
     EXPECT_FALSE(dragMove(*data, nameOf(1)));
@@ -402,6 +408,24 @@ TEST_F(FileListTest, RowDraggedOntoAFolderRowMovesThere) {
     EXPECT_EQ(store.snapshot().item(item.id)->folderID, target.id);
     EXPECT_EQ(view->rowDelegate().dropTargetRow(), -1);
     EXPECT_TRUE(counts.empty() || counts.back() == std::nullopt);
+}
+
+TEST_F(FileListTest, RowDragOffersOtherProgramsACopyOnly) {
+    const Item item = addItem("a.txt");
+    ASSERT_EQ(rows().rowCount(), 1);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, nameOf(0));
+    const QPoint away = nameOf(0) + QPoint(0, QApplication::startDragDistance() + 1);
+    QMouseEvent move(QEvent::MouseMove, away, view->viewport()->mapToGlobal(away), Qt::NoButton,
+                     Qt::LeftButton, {});
+    QApplication::sendEvent(view->viewport(), &move);
+    // The offscreen platform ends the drag at once; the drag object goes only once events run again.
+    const QDrag* dragged = view->findChild<QDrag*>();
+    ASSERT_NE(dragged, nullptr);
+    // A file manager that honours a move would otherwise delete the stored file.
+    EXPECT_EQ(dragged->supportedActions(), Qt::CopyAction);
+    EXPECT_EQ(dragged->mimeData()->urls(),
+              QList<QUrl>({QUrl::fromLocalFile(QString::fromStdString(store.fileURL(item).string()))}));
+    EXPECT_TRUE(DragDrop::isInternal(*dragged->mimeData()));
 }
 
 TEST_F(FileListTest, RowDraggedOntoTheBackgroundIsRefused) {

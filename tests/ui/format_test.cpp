@@ -58,6 +58,17 @@ TEST(FormatTest, DaysUpToAWeekThenTheDate) {
     EXPECT_EQ(added(Date::fromUnix(1767225600), now), "Jan 1"); // 2026-01-01: no year shown
 }
 
+TEST(FormatTest, MidSentenceOnlyTheRelativeWordsGoLowerCase) {
+    const struct {
+        double secondsBefore;
+        const char* expected;
+    } cases[] = {{0, "just now"}, {20 * 3600, "yesterday"}, {8 * 86400, "Nov 28"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(Format::addedInSentence(now.adding(-c.secondsBefore), now).toStdString(), c.expected);
+    }
+}
+
 TEST(FormatTest, ShortTimeHasHoursAndMinutesInTheLocalesStyle) {
     const Date afternoon = Date::fromUnix(1796565900); // 2026-12-06 14:05 UTC
     const icu::Locale before = icu::Locale::getDefault();

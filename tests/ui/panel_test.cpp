@@ -1,26 +1,35 @@
 // The panel around the views: where it opens, how Escape and Space behave, when a click elsewhere closes
 // it, the preview window and the drop overlay.
-#include "model_fixture.h"
+#include "ui/device_row.h"
 #include "ui/drop_overlay.h"
 #include "ui/explorer_pane.h"
+#include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
 #include "ui/motion.h"
 #include "ui/panel_controller.h"
 #include "ui/panel_placement.h"
 #include "ui/popover_root.h"
 #include "ui/preview_window.h"
+#include "ui/share_row.h"
+#include "ui/sidebar_folder_row.h"
 #include "ui/status_item_controller.h"
 #include "ui/tesk_panel.h"
 #include "ui/toast_capsule.h"
 #include "ui/toolbar.h"
+#include "ui_fixture.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <functional>
 
 namespace {
 
@@ -62,7 +71,7 @@ TEST(PanelPlacementTest, WithoutScreenOnlyCentresAndDrops) {
 
 /// The whole interface over a model: in the offscreen platform there is no tray, so the panel is an
 /// ordinary window, shown at once.
-class PanelTest : public ModelFixture {
+class PanelTest : public UIFixture {
 protected:
     PanelTest() {
         Motion::setEnabled(false);
@@ -78,6 +87,37 @@ protected:
         settle();
     }
 
+    /// Opens `owner`'s context menu at `at` and, while it is open, makes `change`, which rebuilds the list
+    /// the owner is in; then chooses `choice`. Whether the menu was still open to choose from.
+    bool chooseAfterRebuild(QWidget& owner, QPoint at, const std::function<void()>& change,
+                            const QString& choice) {
+        bool done = false;
+        bool open = false;
+        // Inside the menu's own event loop if it waits for an answer, else on the loop's next turn below.
+        QTimer::singleShot(0, [&] {
+            const QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            change();
+            settle();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            open = menu && menu->isVisible();
+            if (open) {
+                Menus::choose(*menu, choice);
+                menu->close();
+            }
+            done = true;
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, owner.mapToGlobal(at));
+        QApplication::sendEvent(&owner, &event);
+        while (!done) {
+            QApplication::processEvents();
+        }
+        settle();
+        return open;
+    }
+    bool chooseAfterRebuild(QWidget& owner, const std::function<void()>& change, const QString& choice) {
+        return chooseAfterRebuild(owner, owner.rect().center(), change, choice);
+    }
+
     std::unique_ptr<StatusItemController> controller;
 };
 
@@ -89,7 +129,7 @@ TEST_F(PanelTest, WithoutTrayThePanelIsAnOrdinaryWindowShownAtStart) {
 
 TEST_F(PanelTest, EscapeEndsRenameThenPairingThenPicksThenNothingInAWindow) {
     const Item item = addItem("a.txt");
-    model->setPicked({ShareTarget::item(item.id)});
+    model->togglePick(ShareTarget::item(item.id));
     model->startPairing();
     model->setRenamingID(item.id);
     ASSERT_TRUE(model->pairing());
@@ -102,6 +142,7 @@ TEST_F(PanelTest, EscapeEndsRenameThenPairingThenPicksThenNothingInAWindow) {
     EXPECT_EQ(model->picked().size(), 1u);
     press(Qt::Key_Escape);
     EXPECT_TRUE(model->picked().empty());
+    EXPECT_FALSE(model->pickAnchor()) << "a later Shift-click would start from it";
     // Nothing left to dismiss: an ordinary window stays, since no tray icon could bring it back.
     press(Qt::Key_Escape);
     EXPECT_TRUE(controller->isPanelVisible());
@@ -265,6 +306,44 @@ TEST_F(PanelTest, TheToastShowsTheMessageAndTappingRunsItsAction) {
     EXPECT_FALSE(toast->isVisible());
 }
 
+TEST_F(PanelTest, ContextMenusOutliveTheRowsRebuiltUnderThem) {
+    const Item item = addItem("a.txt");
+    const Share share = store.share(ShareTarget::item(item.id), ShareDuration::day, true);
+    const PairedDevice phone = pair("iPhone");
+    const Folder work = folder("Work");
+
+    model->setSelection(SidebarSelection::shared());
+    settle();
+    // A phone finishes a download: the count changes and every share row is made anew.
+    EXPECT_TRUE(chooseAfterRebuild(
+        *shownTopToBottom<ShareRow>(panel()).at(0), [&] { store.recordDownload(share.token); }, "Copy link"));
+    EXPECT_EQ(platform.clipboardString, model->link(share));
+
+    model->setSelection(SidebarSelection::phones());
+    settle();
+    // The phone unpairs itself; "Remove" then has nothing left to ask about.
+    EXPECT_TRUE(chooseAfterRebuild(
+        *shownTopToBottom<DeviceRow>(panel()).at(0), [&] { store.removeDevice(phone.id); }, "Remove"));
+    EXPECT_TRUE(platform.alerts.empty());
+
+    // A new folder rebuilds the sidebar's folder rows.
+    EXPECT_TRUE(chooseAfterRebuild(
+        *shownTopToBottom<SidebarFolderRow>(panel()).at(0), [&] { store.addFolder("Archive", std::nullopt); },
+        "Rename"));
+    EXPECT_EQ(model->renamingID(), work.id);
+    model->setRenamingID(std::nullopt);
+
+    model->setSelection(SidebarSelection::all());
+    settle();
+    auto* list = explorer().findChild<FileListView*>();
+    const auto row = list->fileModel().rowOf(item.id);
+    ASSERT_TRUE(row);
+    EXPECT_TRUE(chooseAfterRebuild(
+        *list->viewport(), list->visualRect(list->fileModel().index(*row)).center(),
+        [&] { addItem("b.txt"); }, "Rename"));
+    EXPECT_EQ(model->renamingID(), item.id);
+}
+
 /// The click-elsewhere rule, fed with pointer readings.
 class PointerTest : public ::testing::Test {
 protected:
@@ -293,6 +372,24 @@ TEST_F(PointerTest, ADragFromElsewhereKeepsThePanelOpen) {
     // The next plain click elsewhere still closes it.
     controller.pointerMoved(QPoint(5, 5), true, false);
     controller.pointerMoved(QPoint(6, 5), false, false);
+    EXPECT_FALSE(panel.isVisible());
+}
+
+TEST_F(PointerTest, ATrayClickReadAsAClickElsewhereClosesOnlyOnce) {
+    auto now = std::chrono::steady_clock::time_point();
+    controller.clock = [&] { return now; };
+    const auto open = [this] { controller.showWindow(); };
+    // The release on the icon is read as a click elsewhere before the tray reports it.
+    controller.pointerMoved(QPoint(5, 5), true, false);
+    controller.pointerMoved(QPoint(5, 5), false, false);
+    now += std::chrono::milliseconds(50);
+    controller.toggle(open);
+    EXPECT_FALSE(panel.isVisible());
+    // A later click on the icon opens the panel, and the next one closes it.
+    now += std::chrono::seconds(1);
+    controller.toggle(open);
+    EXPECT_TRUE(panel.isVisible());
+    controller.toggle(open);
     EXPECT_FALSE(panel.isVisible());
 }
 

@@ -40,6 +40,9 @@ TEST(DeviceRowTest, SubtitleSaysWhenItPairedAndWhatItSent) {
     // Without a last send time the count does not matter.
     EXPECT_EQ(DeviceRow::subtitle(phone("a", yesterday, std::nullopt, 4), morning),
               "Paired yesterday · hasn't sent anything yet");
+    // Only the relative words go lower case mid-sentence, never a month's name.
+    EXPECT_EQ(DeviceRow::subtitle(phone("a", morning.adding(-20 * 86400), yesterday, 1), morning),
+              "Paired Nov 17 · sent 1 thing · last yesterday");
 }
 
 TEST(DeviceRowTest, IPadInAnyLetterCaseGetsTheIPadSymbol) {

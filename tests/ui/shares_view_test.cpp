@@ -63,6 +63,8 @@ TEST(ShareRowTest, EarlierStatusSaysHowTheLinkEnded) {
     // A link that ran until stopped has only its stop to tell.
     share.stopped = morning.adding(-2 * 86400);
     EXPECT_EQ(ShareRow::earlierStatus(share, morning), "Stopped 2 days ago · 0 downloads");
+    share.stopped = morning.adding(-20 * 86400);
+    EXPECT_EQ(ShareRow::earlierStatus(share, morning), "Stopped Nov 17 · 0 downloads");
 }
 
 TEST(ShareRowTest, EarlierTitleIsWhatTheLinkWasMadeWith) {

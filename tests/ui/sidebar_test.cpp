@@ -198,7 +198,7 @@ TEST_F(SidebarTest, ContextMenuIsTheFoldersEntryMenu) {
     QContextMenuEvent event(QContextMenuEvent::Mouse, workRow.rect().center(),
                             workRow.mapToGlobal(workRow.rect().center()));
     QApplication::sendEvent(&workRow, &event);
-    auto* menu = workRow.findChild<QMenu*>();
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(titles(*menu).first(), "Open");
     EXPECT_EQ(titles(*menu).last(), "Delete folder");
@@ -270,8 +270,9 @@ TEST_F(SidebarTest, EntryDraggedFromTheListOntoAFolderRowMovesThere) {
     EXPECT_TRUE(highlight->isVisible());
     EXPECT_TRUE(highlight->testAttribute(Qt::WA_TransparentForMouseEvents));
 
-    QDropEvent release(QPointF(workRow.rect().center()), Qt::CopyAction | Qt::MoveAction, data.get(),
-                       Qt::LeftButton, Qt::NoModifier);
+    // A copy is all the list's drags offer; the entry type is what makes it a move.
+    QDropEvent release(QPointF(workRow.rect().center()), Qt::CopyAction, data.get(), Qt::LeftButton,
+                       Qt::NoModifier);
     QApplication::sendEvent(&workRow, &release);
     EXPECT_TRUE(release.isAccepted());
     EXPECT_FALSE(workRow.dropTarget().isTargeted());
