@@ -1,5 +1,7 @@
 #include "app/shortcut_maker.h"
 
+#include "app/child_process.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
@@ -131,6 +133,7 @@ bool sign(const fs::path& command, const fs::path& input, const fs::path& output
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    ChildProcess::useDefaultSignals(process);
     process.start();
     if (!process.waitForStarted()) {
         return false;
