@@ -82,6 +82,8 @@ AppModel::AppModel(LibraryStore& store, TeskServer& server, Platform& platform, 
 
 AppModel::~AppModel() {
     store_.setOnChange({});
+    // Asked before the jobs are waited for: a large copy or a hung signer ends within one step.
+    stopBackground_.request_stop();
 }
 
 // ---- Published state ----
@@ -383,8 +385,8 @@ void AppModel::ensureShortcuts(std::vector<PairedDevice> devices) {
     if (devices.empty() || !host) {
         return;
     }
-    background_.addFuture(
-        ShortcutMaker::ensure(std::move(devices), store_.root, server_.macName(), host, port()));
+    background_.addFuture(ShortcutMaker::ensure(std::move(devices), store_.root, server_.macName(), host,
+                                                port(), stopBackground_.get_token()));
 }
 
 std::uint16_t AppModel::port() const {

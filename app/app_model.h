@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -365,6 +366,8 @@ private:
     QTimer addressTimer_;
     QTimer toastTimer_;
     QTimer copiedTimer_;
+    /// Stops the copies and shortcut files below when the model goes, so quitting never waits for them.
+    std::stop_source stopBackground_;
     /// Copies and shortcut files still being made; waited for when the model goes, because they use the
     /// store. Last, so it is destroyed first.
     QFutureSynchronizer<void> background_;

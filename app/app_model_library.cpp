@@ -357,14 +357,21 @@ void AppModel::add(std::vector<std::filesystem::path> urls, Destination to, bool
     const std::optional<std::string> folderID = resolve(to);
     const QPointer<AppModel> self(this);
     // Copies can take long, so they run off the main thread; the store serialises its own changes. The
-    // model waits for the copy when it goes, so the store reference stays good.
+    // model stops the copy and waits for it when it goes, so the store reference stays good.
     background_.addFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(), [self, &store = store_, urls = std::move(urls), folderID, reveal] {
+        QThreadPool::globalInstance(), [self, &store = store_, urls = std::move(urls), folderID, reveal,
+                                        stop = stopBackground_.get_token()] {
             std::size_t added = 0;
             std::size_t failed = 0;
             for (const auto& url : urls) {
                 try {
-                    added += store.addFile(url, folderID, std::nullopt, false).size();
+                    added += store.addFile(url, folderID, std::nullopt, false, stop).size();
+                } catch (const LibraryError& error) {
+                    // Stopped because the model is going: nobody is left to tell.
+                    if (error.code() == LibraryError::cancelled) {
+                        return;
+                    }
+                    ++failed;
                 } catch (const std::exception&) {
                     ++failed;
                 }

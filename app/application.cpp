@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/notifier.h"
+#include "app/shortcut_maker.h"
 #include "app/system_names.h"
 #include "core/library_store.h"
 #include "server/tesk_server.h"
@@ -63,6 +64,8 @@ int Application::fail(const std::string& message, const std::string& detail) {
 
 void Application::wire() {
     server_->setIconPNG(shell_.homeScreenIcon());
+    // Without a signing command no shortcut is ever made, so phones are not offered one.
+    server_->setOffersShareSheet(ShortcutMaker::signer().has_value());
     model_ = std::make_unique<AppModel>(*store_, *server_, shell_.platform(), settings_, options_.services);
     server_->setOnEvent([this, forward = model_->serverEventHandler()](const ServerEvent& event) {
         shell_.observe(event);

@@ -1,5 +1,7 @@
 #include "app/shortcut_maker.h"
 
+#include "app/child_process.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
@@ -120,9 +122,10 @@ bool writeFile(const fs::path& path, const char* data, std::size_t size) {
     return static_cast<bool>(file);
 }
 
-/// Runs the signer to completion; true when it exited normally with status 0.
+/// Runs the signer to completion; true when it exited normally with status 0 before `limit` and before a
+/// stop was requested.
 bool sign(const fs::path& command, const fs::path& input, const fs::path& output,
-          std::chrono::milliseconds limit) {
+          std::chrono::milliseconds limit, const std::stop_token& stop) {
     QProcess process;
     process.setProgram(QString::fromStdString(command.string()));
     process.setArguments({QStringLiteral("sign"), QStringLiteral("--mode"), QStringLiteral("anyone"),
@@ -131,11 +134,19 @@ bool sign(const fs::path& command, const fs::path& input, const fs::path& output
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    ChildProcess::useDefaultSignals(process);
     process.start();
     if (!process.waitForStarted()) {
         return false;
     }
-    if (!process.waitForFinished(static_cast<int>(limit.count()))) {
+    // Waited for in short steps, so that quitting need not wait for a slow signer.
+    constexpr std::chrono::milliseconds step{50};
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool finished = false;
+    while (!finished && !stop.stop_requested() && std::chrono::steady_clock::now() < deadline) {
+        finished = process.waitForFinished(static_cast<int>(step.count()));
+    }
+    if (!finished) {
         // A hung signer must not hold the pool thread, nor leave a process behind.
         process.kill();
         process.waitForFinished();
@@ -184,7 +195,8 @@ std::optional<fs::path> signer() {
 }
 
 bool make(const PairedDevice& device, const fs::path& root, const std::string& macName,
-          const std::string& host, std::uint16_t port, std::chrono::milliseconds limit) {
+          const std::string& host, std::uint16_t port, std::chrono::milliseconds limit,
+          std::stop_token stop) {
     // Without a signer the unsigned file would be of no use to anyone: write nothing.
     const auto command = signer();
     if (!command) {
@@ -216,7 +228,8 @@ bool make(const PairedDevice& device, const fs::path& root, const std::string& m
         removeQuietly(unsignedPath);
         return false;
     }
-    bool made = sign(*command, unsignedPath, signingPath, limit) && fs::is_regular_file(signingPath, error);
+    bool made =
+        sign(*command, unsignedPath, signingPath, limit, stop) && fs::is_regular_file(signingPath, error);
     removeQuietly(unsignedPath);
     if (made) {
         fs::rename(signingPath, signedPath, error);
@@ -227,15 +240,18 @@ bool make(const PairedDevice& device, const fs::path& root, const std::string& m
 }
 
 QFuture<void> ensure(std::vector<PairedDevice> devices, std::filesystem::path root, std::string macName,
-                     std::optional<std::string> host, std::uint16_t port) {
+                     std::optional<std::string> host, std::uint16_t port, std::stop_token stop) {
     if (!host) {
         return QtFuture::makeReadyFuture();
     }
     return QtConcurrent::run(QThreadPool::globalInstance(),
                              [devices = std::move(devices), root = std::move(root),
-                              macName = std::move(macName), host = *host, port] {
+                              macName = std::move(macName), host = *host, port, stop = std::move(stop)] {
                                  for (const PairedDevice& device : devices) {
-                                     make(device, root, macName, host, port);
+                                     if (stop.stop_requested()) {
+                                         return;
+                                     }
+                                     make(device, root, macName, host, port, signingLimit, stop);
                                  }
                              });
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <plist/plist.h>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -41,13 +42,15 @@ std::optional<std::filesystem::path> signer();
 /// Writes the device's workflow unsigned beside its shortcut, has the signer turn it into the shortcut and
 /// removes the unsigned file. True when a newly signed shortcut is in place. Without a signer nothing is
 /// written. The signed file replaces the served one in one rename; when signing fails (cannot start,
-/// fails, exceeds `limit`, writes nothing) its output is removed and the shortcut made before, if any,
-/// stays.
+/// fails, exceeds `limit`, writes nothing, or is killed because `stop` was requested) its output is removed
+/// and the shortcut made before, if any, stays.
 bool make(const PairedDevice& device, const std::filesystem::path& root, const std::string& macName,
-          const std::string& host, std::uint16_t port, std::chrono::milliseconds limit = signingLimit);
+          const std::string& host, std::uint16_t port, std::chrono::milliseconds limit = signingLimit,
+          std::stop_token stop = {});
 
-/// Makes the shortcut of each device in turn on the global thread pool; without a host, makes none.
+/// Makes the shortcut of each device in turn on the global thread pool; without a host, makes none. A
+/// request on `stop` ends the job soon: the running signer is killed and the devices left are skipped.
 QFuture<void> ensure(std::vector<PairedDevice> devices, std::filesystem::path root, std::string macName,
-                     std::optional<std::string> host, std::uint16_t port);
+                     std::optional<std::string> host, std::uint16_t port, std::stop_token stop = {});
 
 } // namespace ShortcutMaker

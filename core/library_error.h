@@ -10,6 +10,8 @@ public:
         notFound = 0,
         /// An upload names a folder the share does not cover.
         outsideShare = 1,
+        /// An add was stopped on request; what it had begun is undone.
+        cancelled = 2,
     };
 
     explicit LibraryError(Code code)
@@ -17,7 +19,15 @@ public:
 
     Code code() const { return code_; }
     const char* what() const noexcept override {
-        return code_ == notFound ? "LibraryError.notFound" : "LibraryError.outsideShare";
+        switch (code_) {
+        case notFound:
+            return "LibraryError.notFound";
+        case outsideShare:
+            return "LibraryError.outsideShare";
+        case cancelled:
+            return "LibraryError.cancelled";
+        }
+        return "LibraryError";
     }
 
 private:

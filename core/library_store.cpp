@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -66,6 +68,66 @@ void moveFile(const fs::path& from, const fs::path& to) {
         fs::remove(from);
     } else if (error) {
         throw fs::filesystem_error("move", from, to, error);
+    }
+}
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+void throwIfStopped(const std::stop_token& stop) {
+    if (stop.stop_requested()) {
+        throw LibraryError(LibraryError::cancelled);
+    }
+}
+
+/// Copies a regular file as fs::copy_file does (a new file with the source's permissions), in steps so
+/// that a stop request is answered within one step of a large file. Throws filesystem_error or
+/// LibraryError::cancelled.
+void copyFile(const fs::path& from, const fs::path& to, const std::stop_token& stop) {
+    constexpr std::size_t step = 8 << 20;
+    // Checked before opening: opening a FIFO would wait for a writer.
+    if (!fs::is_regular_file(from)) {
+        throw fs::filesystem_error("copy_file", from, to, std::make_error_code(std::errc::not_supported));
+    }
+    const UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!in || ::fstat(in.get(), &info) != 0) {
+        throw fs::filesystem_error("copy_file", from, to, lastError());
+    }
+    const UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IWUSR));
+    if (!out || ::fchmod(out.get(), info.st_mode & 07777) != 0) {
+        throw fs::filesystem_error("copy_file", from, to, lastError());
+    }
+    // sendfile copies in the kernel; a file system that cannot do it gets plain reads and writes.
+    bool plain = false;
+    std::vector<char> buffer;
+    for (;;) {
+        throwIfStopped(stop);
+        ssize_t done = 0;
+        if (!plain) {
+            done = ::sendfile(out.get(), in.get(), nullptr, step);
+            if (done < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                plain = true;
+                buffer.resize(step);
+                continue;
+            }
+        } else {
+            done = ::read(in.get(), buffer.data(), buffer.size());
+            for (ssize_t written = 0; written < done;) {
+                const ssize_t wrote = ::write(out.get(), buffer.data() + written, done - written);
+                if (wrote < 0 && errno != EINTR) {
+                    throw fs::filesystem_error("copy_file", from, to, lastError());
+                }
+                written += std::max<ssize_t>(wrote, 0);
+            }
+        }
+        if (done == 0) {
+            return;
+        }
+        if (done < 0 && errno != EINTR) {
+            throw fs::filesystem_error("copy_file", from, to, lastError());
+        }
     }
 }
 
@@ -172,14 +234,14 @@ void LibraryStore::save() {
 // ---- Files and folders ----
 
 std::vector<Item> LibraryStore::addFile(const Path& source, const OptionalID& folderID,
-                                        const OptionalID& receivedFrom, bool move) {
+                                        const OptionalID& receivedFrom, bool move, std::stop_token stop) {
     std::error_code error;
     const auto status = fs::status(source, error);
     if (error || !fs::exists(status)) {
         throw LibraryError(LibraryError::notFound);
     }
     if (!fs::is_directory(status)) {
-        return {storeFile(source, folderID, receivedFrom, move)};
+        return {storeFile(source, folderID, receivedFrom, move, stop)};
     }
 
     const Folder folder = addFolder(source.filename().string(), folderID);
@@ -201,16 +263,26 @@ std::vector<Item> LibraryStore::addFile(const Path& source, const OptionalID& fo
         entries.push_back(entry);
     }
     std::vector<Item> added;
-    for (const Path& entry : entries) {
-        auto items = addFile(entry, folder.id, receivedFrom, move);
-        added.insert(added.end(), std::make_move_iterator(items.begin()),
-                     std::make_move_iterator(items.end()));
+    try {
+        for (const Path& entry : entries) {
+            throwIfStopped(stop);
+            auto items = addFile(entry, folder.id, receivedFrom, move, stop);
+            added.insert(added.end(), std::make_move_iterator(items.begin()),
+                         std::make_move_iterator(items.end()));
+        }
+    } catch (const LibraryError& error) {
+        // A stopped add leaves no half of a tree behind, recorded or on disk.
+        if (error.code() == LibraryError::cancelled) {
+            deleteFolder(folder.id);
+        }
+        throw;
     }
     return added;
 }
 
 Item LibraryStore::storeFile(const Path& source, const OptionalID& folderID, const OptionalID& receivedFrom,
-                             bool move) {
+                             bool move, const std::stop_token& stop) {
+    throwIfStopped(stop);
     const std::string id = Names::newID();
     const std::string name = Names::safeFileName(source.filename().string());
     // Built under a staging name and renamed into place whole, with its bytes on disk before the index
@@ -224,7 +296,7 @@ Item LibraryStore::storeFile(const Path& source, const OptionalID& folderID, con
             moveFile(source, staged);
             moved = true;
         } else {
-            fs::copy_file(source, staged);
+            copyFile(source, staged, stop);
         }
         syncFile(staged);
         fs::rename(staging, filesDir / id);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -84,9 +85,12 @@ public:
     /// Copies (or moves) a file, or a directory tree as folders and files, into `folderID` (the root should
     /// that folder be deleted meanwhile, here and in the other adds). Returns the file items made, in order.
     /// Hidden entries, symbolic links to directories and special files in a tree are skipped. Throws
-    /// LibraryError::notFound or filesystem_error; items added before a failure stay.
+    /// LibraryError::notFound or filesystem_error; items added before a failure stay. A request on `stop`
+    /// is answered between files and between steps of a copy with LibraryError::cancelled: the copy in
+    /// progress is removed and a directory's folder goes with everything recorded under it.
     std::vector<Item> addFile(const Path& source, const OptionalID& folderID,
-                              const OptionalID& receivedFrom = std::nullopt, bool move = false);
+                              const OptionalID& receivedFrom = std::nullopt, bool move = false,
+                              std::stop_token stop = {});
     /// A new folder whose name is made safe and unique among its siblings.
     Folder addFolder(std::string_view name, const OptionalID& parentID);
     /// A link or note from the text; nothing (and no mutation) for blank text.
@@ -193,7 +197,8 @@ private:
     /// files/<id>, or nothing for an id that is not a plain name (a damaged index must not make a
     /// delete reach outside "files").
     std::optional<Path> storedDirectory(std::string_view id) const;
-    Item storeFile(const Path& source, const OptionalID& folderID, const OptionalID& receivedFrom, bool move);
+    Item storeFile(const Path& source, const OptionalID& folderID, const OptionalID& receivedFrom, bool move,
+                   const std::stop_token& stop);
 
     static void forget(const std::set<std::string>& items, const std::set<std::string>& folders,
                        Library& library, Date at);

@@ -150,10 +150,15 @@ start();
 constexpr std::string_view phoneBody =
     R"(<main><h1 id="title">Send to your computer</h1><p id="sub" class="sub">From this phone, over your Wi-Fi.</p>)"
     R"(<section id="tip" class="card hidden"><h2>Add Tesk to your Home Screen</h2>)"
-    R"(<p>Then sending is one tap, no scanning.</p><ol id="tip-steps" class="steps"></ol></section>)"
+    R"(<p>Then sending is one tap, no scanning.</p><ol id="tip-steps" class="steps"></ol></section>)";
+
+// Offered only where this computer can sign the shortcut the button downloads.
+constexpr std::string_view shareSheetCard =
     R"(<section id="share-sheet" class="card hidden"><h2>Send from any app's Share button</h2>)"
     R"(<p>Add <b>Send to Tesk</b> to your share sheet. Then in Photos, Files or Safari: Share → Send to Tesk.</p>)"
-    R"(<a class="btn soft" href="Send%20to%20Tesk.shortcut">Add to share sheet</a></section>)"
+    R"(<a class="btn soft" href="Send%20to%20Tesk.shortcut">Add to share sheet</a></section>)";
+
+constexpr std::string_view phoneBodyRest =
     R"(<div id="drop" class="drop"><span id="drop-icon"></span><h2>Photos and files</h2>)"
     R"(<p>Pick as many as you like. They land in this phone's folder on the computer.</p>)"
     R"(<button id="pick" class="btn" type="button">Choose photos &amp; files</button></div>)"
@@ -227,8 +232,14 @@ const STEPS = {
 // With a relay the icon belongs on its page, which finds the computer after an address change; this page
 // only points there. Opened from that icon ("from=app"), or already installed, it needs no tip.
 function tips() {
-  if (isIOS) $("share-sheet").classList.remove("hidden");
-  const launcher = document.documentElement.getAttribute("data-launcher") || "";
+)js";
+
+// Shows the share-sheet card; only in a page that has it.
+constexpr std::string_view shareSheetScript = R"js(  if (isIOS) $("share-sheet").classList.remove("hidden");
+)js";
+
+constexpr std::string_view phoneScriptRest =
+    R"js(  const launcher = document.documentElement.getAttribute("data-launcher") || "";
   const fromApp = new URLSearchParams(location.search).get("from") === "app";
   const tip = $("tip");
   if (launcher && !fromApp) {
@@ -317,7 +328,7 @@ std::string pair(std::string_view mac) {
     return page("Pair with " + name, "", " data-mac=\"" + name + "\"", pairBody, pairScript);
 }
 
-std::string phone(std::string_view token, std::string_view launcher) {
+std::string phone(std::string_view token, std::string_view launcher, bool shareSheet) {
     // With a relay the Home Screen icon belongs on the relay's page, so this page offers none of its own.
     std::string extra;
     if (launcher.empty()) {
@@ -327,8 +338,15 @@ std::string phone(std::string_view token, std::string_view launcher) {
                 "<meta name=\"apple-mobile-web-app-capable\" content=\"yes\">\n"
                 "<meta name=\"apple-mobile-web-app-title\" content=\"Tesk\">\n";
     }
-    return page("Tesk", extra, " data-launcher=\"" + PageStyle::escaped(launcher) + "\"", phoneBody,
-                phoneScript);
+    std::string body(phoneBody);
+    std::string script(phoneScript);
+    if (shareSheet) {
+        body += shareSheetCard;
+        script += shareSheetScript;
+    }
+    body += phoneBodyRest;
+    script += phoneScriptRest;
+    return page("Tesk", extra, " data-launcher=\"" + PageStyle::escaped(launcher) + "\"", body, script);
 }
 
 std::string manifest(std::string_view token) {

@@ -14,7 +14,8 @@ std::string pair(std::string_view mac);
 
 /// The phone page of the device with `token`. `launcher` is the relay's page for this phone, or empty
 /// when the server has no device base; only then does the page carry its own manifest and icon links.
-std::string phone(std::string_view token, std::string_view launcher);
+/// The card offering the share-sheet shortcut is there only with `shareSheet`.
+std::string phone(std::string_view token, std::string_view launcher, bool shareSheet = true);
 
 /// The web-app manifest of the device with `token`: one compact JSON object.
 std::string manifest(std::string_view token);

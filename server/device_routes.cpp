@@ -103,7 +103,8 @@ void RequestHandler::routeDevice(const HTTPRequest& request, const std::string& 
         respond(301, {{"Location", "/d/" + token + "/"}}, "");
     } else if (get && rest.empty()) {
         const auto base = server.deviceBase();
-        respondHTML(200, DevicePages::phone(token, base ? *base + "/" + token + "/" : ""));
+        respondHTML(
+            200, DevicePages::phone(token, base ? *base + "/" + token + "/" : "", server.offersShareSheet()));
     } else if (get && only("ping")) {
         respond(204, probeHeaders, "");
     } else if (get && only("api")) {

@@ -66,6 +66,10 @@ public:
     /// The Home Screen icon served at "/icon.png".
     std::shared_ptr<const std::string> iconPNG() const;
     void setIconPNG(std::optional<std::string> png);
+    /// Whether phone pages offer the share-sheet shortcut: only where this computer can sign one. Off
+    /// until the application says so.
+    bool offersShareSheet() const { return offersShareSheet_.load(); }
+    void setOffersShareSheet(bool offers) { offersShareSheet_.store(offers); }
     void setOnEvent(EventHandler handler);
     /// Reports an event to the application, on the calling connection's thread.
     void report(const ServerEvent& event) const;
@@ -110,6 +114,7 @@ private:
     std::optional<asio::ip::tcp::acceptor> acceptor_;
     asio::steady_timer acceptPause_;
     std::atomic<std::uint16_t> port_{0};
+    std::atomic<bool> offersShareSheet_{false};
     std::vector<std::thread> threads_;
     asio::thread_pool diskThreads_;
 

@@ -1,5 +1,6 @@
 #include "ui/widgets_platform.h"
 
+#include "app/child_process.h"
 #include "app/notifier.h"
 #include "ui/file_chooser.h"
 
@@ -26,6 +27,15 @@ QString qt(const std::string& text) {
 
 QUrl fileURL(const std::filesystem::path& file) {
     return QUrl::fromLocalFile(QString::fromStdString(file.string()));
+}
+
+/// Opens `url` in the program the desktop chooses. xdg-open is what QDesktopServices would start here,
+/// but Qt's start would hand it Tesk's blocked stop signals; started through ChildProcess, it and the
+/// program it opens answer Ctrl+C and a stop as usual. Without xdg-open, Qt's own way is the fallback.
+void launch(const QUrl& url) {
+    if (!ChildProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromUtf8(url.toEncoded())})) {
+        QDesktopServices::openUrl(url);
+    }
 }
 
 QPalette darkPalette() {
@@ -111,11 +121,11 @@ void WidgetsPlatform::activate() {
 }
 
 void WidgetsPlatform::openFile(const std::filesystem::path& file) {
-    QDesktopServices::openUrl(fileURL(file));
+    launch(fileURL(file));
 }
 
 void WidgetsPlatform::openURL(const std::string& url) {
-    QDesktopServices::openUrl(QUrl(qt(url)));
+    launch(QUrl(qt(url)));
 }
 
 void WidgetsPlatform::revealFile(const std::filesystem::path& file) {
@@ -127,7 +137,7 @@ void WidgetsPlatform::revealFile(const std::filesystem::path& file) {
     call << QStringList{fileURL(file).toString()} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        QDesktopServices::openUrl(fileURL(file.parent_path()));
+        launch(fileURL(file.parent_path()));
     }
 }
 

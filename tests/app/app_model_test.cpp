@@ -341,3 +341,46 @@ TEST_F(ModelFollowingTest, ShortcutFilesAreMadeForPhonesWithoutOneOnlyWithAHostN
     EXPECT_TRUE(
         spinUntil([&] { return fs::exists(store.root / "shortcuts" / (second->token + ".shortcut")); }));
 }
+
+// ---- Quitting ----
+
+class ModelQuittingTest : public ModelFixture {
+protected:
+    /// Destroys the model as quitting does and says how long that took.
+    std::chrono::steady_clock::duration quit() {
+        const auto start = std::chrono::steady_clock::now();
+        model.reset();
+        return std::chrono::steady_clock::now() - start;
+    }
+    bool filesDirIsEmpty() const { return fs::is_empty(store.filesDir); }
+};
+
+TEST_F(ModelQuittingTest, AFolderBeingAddedIsStoppedAndNothingOfItStays) {
+    for (int file = 0; file < 400; ++file) {
+        makeFile("Big/" + std::to_string(file) + ".txt", std::string(4096, 'x'));
+    }
+    model->add({dir.path() / "outside" / "Big"});
+    ASSERT_TRUE(spinUntil([&] { return store.snapshot().items.size() >= 2; }));
+
+    EXPECT_LT(quit(), std::chrono::seconds(2));
+    const Library library = store.snapshot();
+    EXPECT_TRUE(library.items.empty());
+    EXPECT_TRUE(library.folders.empty());
+    EXPECT_TRUE(filesDirIsEmpty()) << "no copy, whole or half, is left";
+}
+
+TEST_F(ModelQuittingTest, AHungSignerIsKilled) {
+    const fs::path started = dir.path() / "signer-started";
+    const fs::path signer = dir.path() / "signer";
+    std::ofstream(signer) << "#!/bin/sh\n: > '" << started.string()
+                          << "'\nprintf partial > \"$7\"\nexec sleep 20\n";
+    fs::permissions(signer, fs::perms::owner_all);
+    ScopedEnv variable("TESK_SHORTCUT_SIGNER", signer.string());
+    ASSERT_TRUE(store.claimPairing(store.newPairingCode().code, "Ana's iPhone"));
+    server.setLocalHostName("ana.local");
+    makeModel();
+    ASSERT_TRUE(spinUntil([&] { return fs::exists(started); }));
+
+    EXPECT_LT(quit(), std::chrono::seconds(2));
+    EXPECT_TRUE(fs::is_empty(store.root / "shortcuts"));
+}

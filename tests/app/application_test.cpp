@@ -88,6 +88,17 @@ TEST_F(ApplicationTest, LaunchWiresIconModelTrayAndServerEvents) {
     EXPECT_TRUE(shell.fatal.empty());
 }
 
+TEST_F(ApplicationTest, PhonesAreOfferedTheShareSheetOnlyWithASigner) {
+    ScopedEnv path("PATH", dir.path().string());
+    for (const bool withSigner : {false, true}) {
+        SCOPED_TRACE(withSigner);
+        ScopedEnv signer("TESK_SHORTCUT_SIGNER", withSigner ? "/opt/signer" : "");
+        Application application(shell, settings, options());
+        ASSERT_EQ(application.launch(), std::nullopt);
+        EXPECT_EQ(application.server()->offersShareSheet(), withSigner);
+    }
+}
+
 TEST_F(ApplicationTest, ALibraryThatCannotBeMadeEndsWithStatusOneBeforeAnyPort) {
     std::ofstream(dir.path() / "blocked") << "a file where a directory should be";
     auto blocked = options();

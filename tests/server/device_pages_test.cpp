@@ -131,6 +131,17 @@ TEST(DevicePagesTest, PhonePageHasEachElementItsScriptFillsOnceAndThePickerOutsi
               std::string::npos);
 }
 
+TEST(DevicePagesTest, ShareSheetCardOnlyWhereAShortcutCanBeMade) {
+    const auto offered = DevicePages::phone("tok", "", true);
+    EXPECT_EQ(occurrences(offered, R"(<section id="share-sheet" )"), 1u);
+    EXPECT_EQ(occurrences(offered, R"($("share-sheet"))"), 1u);
+    // Neither the card nor a script line reaching for it: the script would stop at a missing element.
+    const auto withheld = DevicePages::phone("tok", "", false);
+    EXPECT_EQ(withheld.find("share-sheet"), std::string::npos);
+    EXPECT_EQ(withheld.find(".shortcut"), std::string::npos);
+    EXPECT_NE(withheld.find(R"(<button id="pick")"), std::string::npos);
+}
+
 TEST(DevicePagesTest, ScriptsCannotEndTheirElementEarly) {
     for (const auto& html : {DevicePages::pair("Studio"), DevicePages::phone("tok", "")}) {
         std::string script(ownScript(html));

@@ -1,3 +1,4 @@
+#include "server/device_pages.h"
 #include "server_fixture.h"
 
 #include <nlohmann/json.hpp>
@@ -117,6 +118,9 @@ TEST_F(DeviceRoutesTest, PageProbeDocumentAndManifest) {
     const Response page = get(base);
     EXPECT_EQ(page.status, 200);
     EXPECT_EQ(page.header("content-type"), "text/html; charset=utf-8");
+    EXPECT_EQ(page.body, DevicePages::phone(phone.token, "", false)) << "no signer is known yet";
+    server.setOffersShareSheet(true);
+    EXPECT_EQ(get(base).body, DevicePages::phone(phone.token, "", true));
     const Response ping = get(base + "ping");
     EXPECT_EQ(ping.status, 204);
     EXPECT_EQ(ping.headerLines, (std::vector<std::string>{"Access-Control-Allow-Origin: *",
