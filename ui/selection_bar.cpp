@@ -55,7 +55,7 @@ SelectionBar::SelectionBar(AppModel& model, QWidget* parent)
     connect(shareLink_, &QToolButton::clicked, this, [this] { model_.sharePicked(); });
     connect(copyLink_, &QToolButton::clicked, this, [this] { model_.copyPickedLink(); });
     connect(delete_, &QToolButton::clicked, this, [this] { model_.deletePicked(); });
-    connect(clear_, &QToolButton::clicked, this, [this] { model_.setPicked({}); });
+    connect(clear_, &QToolButton::clicked, this, [this] { model_.clearPicks(); });
     connect(moveMenu_, &QMenu::aboutToShow, this, &SelectionBar::refreshMoveMenu);
 
     connect(&model_, &AppModel::pickedChanged, this, &SelectionBar::refresh);

@@ -152,13 +152,14 @@ TEST_F(SelectionBarTest, DeleteAsksFirstThenDeletes) {
     EXPECT_FALSE(model->library().item(a.id));
 }
 
-TEST_F(SelectionBarTest, ClearButtonEmptiesThePicks) {
+TEST_F(SelectionBarTest, ClearButtonEmptiesThePicksAndTheirAnchor) {
     const Item a = addItem("a.txt");
     SelectionBar bar(*model);
     bar.show();
-    model->setPicked({ShareTarget::item(a.id)});
+    model->togglePick(ShareTarget::item(a.id));
     QTest::mouseClick(&button(bar, "clearSelectionButton"), Qt::LeftButton);
     EXPECT_TRUE(model->picked().empty());
+    EXPECT_FALSE(model->pickAnchor()) << "a later Shift-click would start from it";
 }
 
 // ---- Footer ----
