@@ -179,6 +179,9 @@ int main(int argc, char** argv) {
     try {
         LibraryStore store{fs::path(argv[1])};
         TeskServer server(store, std::string(macName));
+        // A computer with a shortcut signer, so the phone page shows everything it can; without one the
+        // share-sheet card is left out, which the page builder's own tests cover.
+        server.setOffersShareSheet(true);
         server.start({0});
         std::cout << prepare(store, server.port()).dump() << std::endl;
 
