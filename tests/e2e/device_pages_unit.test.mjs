@@ -1,18 +1,13 @@
 // The pairing and phone pages' scripts, run for real in a node `vm` context with a small stand-in for the
-// browser and a virtual clock. The scripts come from the C++ build, so these tests check what is sent:
-//   TESK_DUMP_DEVICE_SCRIPTS=/tmp/device_pages build/tests/server/server_tests \
-//       --gtest_filter=DevicePagesTest.DumpsScriptsForNodeTests
-//   TESK_DUMP_DEVICE_SCRIPTS=/tmp/device_pages node --test tests/e2e/device_pages_unit.test.mjs
+// browser and a virtual clock. The scripts are read from the files the server compiles in (the phone page's
+// with its share-sheet line): node --test tests/e2e/device_pages_unit.test.mjs
 import assert from "node:assert/strict";
-import fs from "node:fs";
-import path from "node:path";
 import { describe, test } from "node:test";
 import vm from "node:vm";
+import { pageScript } from "./page_scripts.mjs";
 
-const dir = process.env.TESK_DUMP_DEVICE_SCRIPTS;
-if (!dir) throw new Error("TESK_DUMP_DEVICE_SCRIPTS must name where DevicePagesTest.DumpsScriptsForNodeTests wrote");
-const PAIR = fs.readFileSync(path.join(dir, "pair_page.js"), "utf8");
-const PHONE = fs.readFileSync(path.join(dir, "phone_page.js"), "utf8");
+const PAIR = pageScript("pair_page.js");
+const PHONE = pageScript("phone_page.js");
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
 const IPHONE = "Mozilla/5.0 (iPhone; CPU iPhone OS 17_5 like Mac OS X) Mobile/15E148 Safari/604.1";

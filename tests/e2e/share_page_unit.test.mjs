@@ -1,18 +1,11 @@
 // The share page's script, run for real in a node `vm` context with a small stand-in for the browser.
-// The script comes from the C++ build, so these tests check exactly what the server sends:
-//   TESK_DUMP_SCRIPTS=/tmp/share_page.js build/tests/server/server_tests \
-//       --gtest_filter=ReceiverPageTest.DumpsScriptForNodeTests
-//   TESK_DUMP_SCRIPTS=/tmp/share_page.js node --test tests/e2e/share_page_unit.test.mjs
+// The script is read from the files the server compiles in: node --test tests/e2e/share_page_unit.test.mjs
 import assert from "node:assert/strict";
-import fs from "node:fs";
 import { describe, test } from "node:test";
 import vm from "node:vm";
+import { pageScript } from "./page_scripts.mjs";
 
-const scriptPath = process.env.TESK_DUMP_SCRIPTS;
-if (!scriptPath) {
-  throw new Error("TESK_DUMP_SCRIPTS must name the file written by ReceiverPageTest.DumpsScriptForNodeTests");
-}
-const source = fs.readFileSync(scriptPath, "utf8");
+const source = pageScript("receiver_page.js");
 
 const NOW = Date.UTC(2025, 2, 1, 9, 30, 0);
 const isoIn = (seconds) => new Date(NOW + seconds * 1000).toISOString();

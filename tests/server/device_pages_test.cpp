@@ -7,9 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cctype>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -182,30 +179,6 @@ TEST(DevicePagesTest, ManifestIsCompactJsonWithTheKeysInOrder) {
     EXPECT_EQ(json["icons"][0]["src"], "/icon.png");
     EXPECT_EQ(json["icons"][0]["sizes"], "180x180");
     EXPECT_EQ(json["icons"][0]["type"], "image/png");
-}
-
-TEST(DevicePagesTest, DumpsScriptsForNodeTests) {
-    // Hands the shipped scripts to tests/e2e/device_pages_unit.test.mjs, which exercises them.
-    const char* target = std::getenv("TESK_DUMP_DEVICE_SCRIPTS");
-    if (target == nullptr || *target == '\0') {
-        GTEST_SKIP() << "TESK_DUMP_DEVICE_SCRIPTS is not set";
-    }
-    const std::filesystem::path directory(target);
-    std::filesystem::create_directories(directory);
-    const std::vector<std::pair<std::string, std::string>> scripts = {
-        {"pair_page.js",
-         std::string(SharedScript::text()) + std::string(ownScript(DevicePages::pair("Studio")))},
-        {"phone_page.js",
-         std::string(SharedScript::text()) + std::string(ownScript(DevicePages::phone("tok", "")))},
-    };
-    for (const auto& [name, script] : scripts) {
-        std::ofstream out(directory / name, std::ios::binary | std::ios::trunc);
-        ASSERT_TRUE(out) << "cannot write " << (directory / name);
-        out << script;
-        out.close();
-        EXPECT_TRUE(out) << name;
-        EXPECT_EQ(std::filesystem::file_size(directory / name), script.size()) << name;
-    }
 }
 
 } // namespace

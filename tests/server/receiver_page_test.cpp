@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -78,23 +75,6 @@ TEST(ReceiverPageTest, AddressesAreRelative) {
                                      html[at + 1] == '/' || html[at + 1] == '?');
         EXPECT_FALSE(opensValue && pathFollows) << html.substr(at - 1, 40);
     }
-}
-
-TEST(ReceiverPageTest, DumpsScriptForNodeTests) {
-    // Hands the shipped script to tests/e2e/share_page_unit.test.mjs, which exercises it.
-    const char* target = std::getenv("TESK_DUMP_SCRIPTS");
-    if (target == nullptr || *target == '\0') {
-        GTEST_SKIP() << "TESK_DUMP_SCRIPTS is not set";
-    }
-    const auto script = scriptText(ReceiverPage::html());
-    {
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        ASSERT_TRUE(out) << "cannot write " << target;
-        out << script;
-    }
-    std::stringstream written;
-    written << std::ifstream(target, std::ios::binary).rdbuf();
-    EXPECT_EQ(written.str(), script);
 }
 
 } // namespace
