@@ -95,7 +95,7 @@ void copyFile(const fs::path& from, const fs::path& to, const std::stop_token& s
     if (!in || ::fstat(in.get(), &info) != 0) {
         throw fs::filesystem_error("copy_file", from, to, lastError());
     }
-    const UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IWUSR));
+    UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IWUSR));
     if (!out || ::fchmod(out.get(), info.st_mode & 07777) != 0) {
         throw fs::filesystem_error("copy_file", from, to, lastError());
     }
@@ -123,6 +123,10 @@ void copyFile(const fs::path& from, const fs::path& to, const std::stop_token& s
             }
         }
         if (done == 0) {
+            // Some file systems (NFS, FUSE, quotas) report a failed write only here.
+            if (out.close() != 0) {
+                throw fs::filesystem_error("copy_file", from, to, lastError());
+            }
             return;
         }
         if (done < 0 && errno != EINTR) {
@@ -271,13 +275,50 @@ std::vector<Item> LibraryStore::addFile(const Path& source, const OptionalID& fo
                          std::make_move_iterator(items.end()));
         }
     } catch (const LibraryError& error) {
-        // A stopped add leaves no half of a tree behind, recorded or on disk.
-        if (error.code() == LibraryError::cancelled) {
-            deleteFolder(folder.id);
+        // A stopped copy leaves no half of a tree behind, recorded or on disk. Moved files stay: their
+        // originals are gone, and what was moved is whole.
+        if (error.code() == LibraryError::cancelled && !move) {
+            takeBackAdd(folder.id, added);
         }
         throw;
     }
     return added;
+}
+
+void LibraryStore::takeBackAdd(const std::string& folderID, const std::vector<Item>& added) {
+    std::set<std::string> items;
+    for (const Item& item : added) {
+        items.insert(item.id);
+    }
+    // Decided under the lock: whatever a phone uploaded or the user moved into the new folder meanwhile is
+    // not this add's to take back, and the folders holding it stay.
+    mutate([&](Library& library) {
+        std::erase_if(library.items, [&](const Item& item) { return items.contains(item.id); });
+        std::set<std::string> empty;
+        const auto tree = library.descendantFolderIDs(folderID);
+        for (bool found = true; found;) {
+            found = false;
+            for (const std::string& id : tree) {
+                const bool holdsItem = std::any_of(library.items.begin(), library.items.end(),
+                                                   [&](const Item& item) { return item.folderID == id; });
+                const bool holdsFolder =
+                    std::any_of(library.folders.begin(), library.folders.end(),
+                                [&](const Folder& f) { return f.parentID == id && !empty.contains(f.id); });
+                if (!empty.contains(id) && !holdsItem && !holdsFolder) {
+                    empty.insert(id);
+                    found = true;
+                }
+            }
+        }
+        std::erase_if(library.folders, [&](const Folder& f) { return empty.contains(f.id); });
+        forget(items, empty, library, now_());
+    });
+    for (const std::string& item : items) {
+        if (const auto directory = storedDirectory(item)) {
+            std::error_code ignored;
+            fs::remove_all(*directory, ignored);
+        }
+    }
 }
 
 Item LibraryStore::storeFile(const Path& source, const OptionalID& folderID, const OptionalID& receivedFrom,

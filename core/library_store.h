@@ -199,6 +199,9 @@ private:
     std::optional<Path> storedDirectory(std::string_view id) const;
     Item storeFile(const Path& source, const OptionalID& folderID, const OptionalID& receivedFrom, bool move,
                    const std::stop_token& stop);
+    /// Undoes a stopped add of the folder `folderID`: removes the items it stored and then each folder of it
+    /// left holding nothing, in one change.
+    void takeBackAdd(const std::string& folderID, const std::vector<Item>& added);
 
     static void forget(const std::set<std::string>& items, const std::set<std::string>& folders,
                        Library& library, Date at);

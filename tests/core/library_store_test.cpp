@@ -300,6 +300,36 @@ TEST_F(LibraryStoreTest, AddingADirectoryMakesAFolderAndSkipsHiddenEntries) {
     }
 }
 
+TEST_F(LibraryStoreTest, AStoppedFolderAddTakesBackWhatItStoredAndNothingElse) {
+    for (const char* name : {"Album/a.jpg", "Album/b.jpg", "Album/c.jpg", "Album/Sub/d.jpg"}) {
+        makeFile(name);
+    }
+    const Item outsider = store->addFile(makeFile("note.txt"), std::nullopt).front();
+    // Once the add has stored its first file, the user moves another item into the new folder and quits.
+    std::stop_source stop;
+    store->setOnChange([&] {
+        const Library library = store->snapshot();
+        const auto folders = library.foldersIn(std::nullopt);
+        if (!stop.stop_requested() && !folders.empty() && !library.itemsIn(folders[0].id).empty()) {
+            stop.request_stop();
+            store->moveItem(outsider.id, folders[0].id);
+        }
+    });
+    try {
+        store->addFile(dir.path() / "outside" / "Album", std::nullopt, std::nullopt, false, stop.get_token());
+        FAIL() << "the add was not stopped";
+    } catch (const LibraryError& error) {
+        EXPECT_EQ(error.code(), LibraryError::cancelled);
+    }
+
+    const Library library = store->snapshot();
+    ASSERT_EQ(library.folders.size(), 1u) << "the folder holding the moved item stays, its empty one goes";
+    ASSERT_EQ(library.items.size(), 1u);
+    EXPECT_EQ(library.items[0].id, outsider.id);
+    EXPECT_EQ(library.items[0].folderID, library.folders[0].id);
+    EXPECT_EQ(filesIn(store->filesDir), std::vector<fs::path>{outsider.id});
+}
+
 TEST_F(LibraryStoreTest, AddingADirectoryNeverFollowsLinksToDirectoriesNorReadsSpecialFiles) {
     makeFile("Tree/real.txt", "real");
     makeFile("Elsewhere/private.txt", "private");
