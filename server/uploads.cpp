@@ -179,8 +179,9 @@ void RequestHandler::receiveBody(std::shared_ptr<Upload> upload, std::string ini
     auto done = [self = shared_from_this(), upload, finish = std::move(finish)](bool success) {
         // Closing, syncing and filing a large file can hold the disk for seconds, which on a connection
         // thread would stall every other phone. A disk thread settles the upload; the strand answers.
-        // The phone is not idle meanwhile, the disk is: no deadline runs until the answer.
-        self->deadline_.cancel();
+        // The phone is not idle meanwhile, the disk is: no deadline runs until the answer. Moved, not just
+        // cancelled, so a wait that had already fired sees a deadline still to come.
+        self->deadline_.expires_at(asio::steady_timer::time_point::max());
         self->server_.runOnDisk([self, upload, finish, success, strand = self->socket_.get_executor()] {
             int status = 0; // nothing to answer: the phone left
             std::optional<ServerEvent> received;
