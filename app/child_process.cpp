@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <string>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -65,6 +67,9 @@ bool startDetached(const QString& program, const QStringList& arguments) {
         // The middle process exits at once, so the program is adopted by init and never left a zombie.
         const pid_t grandchild = ::fork();
         if (grandchild == 0) {
+            // Asio's sockets are not close-on-exec: a browser or file manager started here would otherwise
+            // hold the server's port after Tesk quits. A kernel without close_range leaves them as before.
+            ::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC);
             ::execve(argv[0], argv.data(), environ);
         }
         if (grandchild > 0) {
