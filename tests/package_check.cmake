@@ -4,7 +4,7 @@ cmake_minimum_required(VERSION 3.25)
 # dependencies that keep Qt out of the relay's package.
 set(scratch "${BUILD_DIR}/package-check")
 file(REMOVE_RECURSE "${scratch}")
-execute_process(COMMAND cpack -G DEB --config "${BUILD_DIR}/CPackConfig.cmake" -B "${scratch}/debs"
+execute_process(COMMAND "${CPACK}" -G DEB --config "${BUILD_DIR}/CPackConfig.cmake" -B "${scratch}/debs"
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "cpack failed: ${result}\n${output}")
