@@ -378,6 +378,38 @@ std::string head(int status, const Headers& headers) {
     return text;
 }
 
+} // namespace HTTP
+
+std::string HTTPResponse::serialized() const {
+    HTTP::Headers all = headers;
+    all.emplace_back("Content-Length", std::to_string(body.size()));
+    std::string out = HTTP::head(status, all);
+    if (!omitBody) {
+        out += body;
+    }
+    return out;
+}
+
+HTTPResponse HTTPResponse::text(int status, std::string_view text) {
+    return {status, {{"Content-Type", "text/plain; charset=utf-8"}}, std::string(text)};
+}
+
+HTTPResponse HTTPResponse::html(int status, std::string_view html) {
+    return {status,
+            {{"Content-Type", "text/html; charset=utf-8"}, {"Cache-Control", "no-store"}},
+            std::string(html)};
+}
+
+HTTPResponse HTTPResponse::json(int status, std::string body) {
+    return {status, {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}}, std::move(body)};
+}
+
+HTTPResponse HTTPResponse::redirect(std::string location) {
+    return {301, {{"Location", std::move(location)}}, ""};
+}
+
+namespace HTTP {
+
 std::string_view reason(int status) {
     switch (status) {
     case 200:

@@ -31,6 +31,29 @@ struct HTTPRequest {
     friend bool operator==(const HTTPRequest&, const HTTPRequest&) = default;
 };
 
+/// One complete answer: a status, headers in order and a body.
+struct HTTPResponse {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    /// Answering HEAD: the head announces the body's length, but the body is not sent.
+    bool omitBody = false;
+
+    /// The bytes to send: the head with "Content-Length" added, then the body.
+    std::string serialized() const;
+
+    /// UTF-8 plain text.
+    static HTTPResponse text(int status, std::string_view text);
+    /// UTF-8 HTML that browsers must not cache.
+    static HTTPResponse html(int status, std::string_view html);
+    /// A JSON document that browsers must not cache.
+    static HTTPResponse json(int status, std::string body);
+    /// A permanent redirect to `location`, with an empty body.
+    static HTTPResponse redirect(std::string location);
+
+    friend bool operator==(const HTTPResponse&, const HTTPResponse&) = default;
+};
+
 /// What the bytes received so far amount to.
 struct HTTPParseResult {
     /// A complete head; the body starts at `headerLength` (the blank line included).

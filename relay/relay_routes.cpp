@@ -20,7 +20,6 @@ namespace {
 constexpr std::string_view visitorMaxAge = "34560000";
 constexpr std::size_t visitorLength = 24;
 
-const HTTP::Headers jsonHeaders{{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
 /// The pairing page on the Mac's LAN origin asks "where" across origins.
 const std::pair<std::string, std::string> anyOrigin{"Access-Control-Allow-Origin", "*"};
 
@@ -29,27 +28,23 @@ std::string compact(const json& value) {
 }
 
 RelayResponse jsonResponse(int status, const json& value, HTTP::Headers extra = {}) {
-    HTTP::Headers headers = jsonHeaders;
-    headers.insert(headers.end(), extra.begin(), extra.end());
-    return {status, std::move(headers), compact(value)};
+    RelayResponse response = HTTPResponse::json(status, compact(value));
+    response.headers.insert(response.headers.end(), extra.begin(), extra.end());
+    return response;
 }
 
 RelayResponse errorResponse(int status, std::string_view error, HTTP::Headers extra = {}) {
     return jsonResponse(status, {{"error", error}}, std::move(extra));
 }
 
-RelayResponse textResponse(int status, std::string_view text) {
-    return {status, {{"Content-Type", "text/plain; charset=utf-8"}}, std::string(text)};
-}
-
 RelayResponse htmlResponse(int status, std::string html, HTTP::Headers extra = {}) {
-    HTTP::Headers headers{{"Content-Type", "text/html; charset=utf-8"}, {"Cache-Control", "no-store"}};
-    headers.insert(headers.end(), extra.begin(), extra.end());
-    return {status, std::move(headers), std::move(html)};
+    RelayResponse response = HTTPResponse::html(status, html);
+    response.headers.insert(response.headers.end(), extra.begin(), extra.end());
+    return response;
 }
 
 RelayResponse notFound() {
-    return textResponse(404, "Not found");
+    return HTTPResponse::text(404, "Not found");
 }
 
 RelayResponse unpairedPage() {
@@ -383,7 +378,7 @@ RelayResponse follow(RelayState& state, const HTTPRequest& request, const std::s
 }
 
 RelayResponse methodNotAllowed(std::string_view allowed) {
-    RelayResponse response = textResponse(405, "Method not allowed");
+    RelayResponse response = HTTPResponse::text(405, "Method not allowed");
     response.headers.emplace_back("Allow", std::string(allowed));
     return response;
 }
@@ -400,7 +395,7 @@ RelayResponse route(RelayState& state, const HTTPRequest& request, std::string_v
             return methodNotAllowed("GET, HEAD");
         }
         if (segments[0] == "healthz") {
-            return textResponse(200, "ok");
+            return HTTPResponse::text(200, "ok");
         }
         return {200,
                 {{"Content-Type", "image/png"}, {"Cache-Control", "public, max-age=86400"}},
@@ -439,16 +434,6 @@ RelayResponse route(RelayState& state, const HTTPRequest& request, std::string_v
 }
 
 } // namespace
-
-std::string RelayResponse::serialized() const {
-    HTTP::Headers all = headers;
-    all.emplace_back("Content-Length", std::to_string(body.size()));
-    std::string out = HTTP::head(status, all);
-    if (!omitBody) {
-        out += body;
-    }
-    return out;
-}
 
 namespace RelayRoutes {
 

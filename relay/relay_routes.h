@@ -8,16 +8,7 @@
 #include <string_view>
 
 /// One complete answer of the relay.
-struct RelayResponse {
-    int status = 200;
-    HTTP::Headers headers;
-    std::string body;
-    /// Answering HEAD: the head announces the body's length, but the body is not sent.
-    bool omitBody = false;
-
-    /// The bytes to send: the head with "Content-Length" and "Connection: close", then the body.
-    std::string serialized() const;
-};
+using RelayResponse = HTTPResponse;
 
 /// Which route answers which request. A pure function of the state, the request and its body (besides
 /// the fresh random ids it hands out), so every route is testable without sockets.

@@ -1,8 +1,6 @@
 #include "relay/relay_server.h"
 
-#include "relay/relay_connection.h"
 #include "relay/relay_state_file.h"
-#include "server/listener.h"
 
 #include <chrono>
 #include <iostream>
@@ -10,13 +8,11 @@
 
 namespace {
 
-/// An acceptor on `port`; throws when the port cannot be used.
-asio::ip::tcp::acceptor listenOn(asio::io_context& io, std::uint16_t port) {
-    std::error_code error;
-    if (auto acceptor = Listener::open(io, port, error)) {
-        return std::move(*acceptor);
-    }
-    throw std::system_error(error, "listen on port " + std::to_string(port));
+ServiceLimits serviceLimits(const RelayConnectionLimits& limits) {
+    return {
+        {limits.headDeadline, limits.bodyDeadline, limits.bodyDeadline, limits.writeDeadline, limits.linger},
+        limits.maxConnections,
+        false};
 }
 
 } // namespace
@@ -24,48 +20,49 @@ asio::ip::tcp::acceptor listenOn(asio::io_context& io, std::uint16_t port) {
 RelayServer::RelayServer(RelayState state, std::filesystem::path stateFile, RelayConnectionLimits limits)
     : limits_(limits)
     , stateFile_(std::move(stateFile))
-    , state_(std::move(state)) {}
+    , state_(std::move(state))
+    , service_(serviceLimits(limits), 1,
+               [this](HttpConnection& connection, const HTTPRequest& request, std::string body) {
+                   serve(connection, request, std::move(body));
+               }) {}
 
 RelayServer::~RelayServer() {
-    io_.stop();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    service_.shutdown();
 }
 
 std::uint16_t RelayServer::start(std::uint16_t port) {
-    acceptor_.emplace(listenOn(io_, port));
-    const std::uint16_t bound = acceptor_->local_endpoint().port();
-    accept();
-    thread_ = std::thread([this] { io_.run(); });
-    return bound;
-}
-
-void RelayServer::accept() {
-    acceptor_->async_accept([this](std::error_code error, asio::ip::tcp::socket socket) {
-        if (error == asio::error::operation_aborted) {
-            return;
-        }
-        if (!error) {
-            if (admitConnection()) {
-                std::make_shared<RelayConnection>(std::move(socket), *this)->start();
-            } else {
-                std::error_code ignored;
-                socket.close(ignored);
-            }
-        }
-        accept();
-    });
-}
-
-bool RelayServer::admitConnection() {
-    std::size_t current = open_.load();
-    while (current < limits_.maxConnections) {
-        if (open_.compare_exchange_weak(current, current + 1)) {
-            return true;
-        }
+    std::error_code error;
+    if (const auto bound = service_.listen(port, error)) {
+        return *bound;
     }
-    return false;
+    throw std::system_error(error, "listen on port " + std::to_string(port));
+}
+
+void RelayServer::serve(HttpConnection& connection, const HTTPRequest& request, std::string body) {
+    const auto length = request.contentLength();
+    // Every relay request is small and sent whole; chunked bodies are not worth their parser here.
+    if (request.headers.contains("transfer-encoding")) {
+        connection.respond(HTTPResponse::text(411, "Length required"));
+        return;
+    }
+    if (request.headers.contains("content-length") && (!length || *length < 0)) {
+        connection.respond(HTTPResponse::text(400, "Bad request"));
+        return;
+    }
+    const auto announced = static_cast<std::uint64_t>(length.value_or(0));
+    if (announced > limits_.maxBodyBytes) {
+        connection.respond(HTTPResponse::text(413, "Too large"));
+        return;
+    }
+    connection.readBody(
+        static_cast<std::size_t>(announced), std::move(body),
+        [this, self = connection.shared_from_this(), request](std::optional<std::string> whole) {
+            if (!whole) {
+                self->close(); // cut short: nothing to answer
+                return;
+            }
+            self->respond(handle(request, *whole));
+        });
 }
 
 RelayResponse RelayServer::handle(const HTTPRequest& request, std::string_view body) {
@@ -83,9 +80,7 @@ RelayResponse RelayServer::handle(const HTTPRequest& request, std::string_view b
             // not believe it is safe on disk now.
             std::cerr << "tesk-relay: could not save " << stateFile_.string() << ": " << error.what()
                       << std::endl;
-            return {503,
-                    {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}},
-                    R"({"error":"storage"})"};
+            return HTTPResponse::json(503, R"({"error":"storage"})");
         }
     }
     return response;

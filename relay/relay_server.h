@@ -3,17 +3,12 @@
 #include "relay/relay_limits.h"
 #include "relay/relay_routes.h"
 #include "relay/relay_state.h"
+#include "server/http_service.h"
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
-#include <optional>
 #include <string_view>
-#include <thread>
 
 /// The relay's HTTP/1.1 server: one request per connection, every answer closes it. One thread runs
 /// every connection; TLS belongs to a reverse proxy in front.
@@ -37,22 +32,15 @@ public:
     RelayResponse handle(const HTTPRequest& request, std::string_view body);
 
     /// Connections not yet finished.
-    std::size_t connectionCount() const { return open_.load(); }
-    /// Connections call these as they begin and end.
-    bool admitConnection();
-    void connectionClosed() { --open_; }
+    std::size_t connectionCount() const { return service_.connectionCount(); }
 
 private:
-    void accept();
+    /// Refuses what no relay request needs before reading a byte of the body, then reads it and answers.
+    void serve(HttpConnection& connection, const HTTPRequest& request, std::string body);
 
     const RelayConnectionLimits limits_;
     const std::filesystem::path stateFile_;
     std::mutex stateLock_;
     RelayState state_;
-    // Declared before the io_context: connections it still holds when it goes away report to it.
-    std::atomic<std::size_t> open_{0};
-
-    asio::io_context io_;
-    std::optional<asio::ip::tcp::acceptor> acceptor_;
-    std::thread thread_;
+    HttpService service_;
 };

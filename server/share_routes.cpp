@@ -1,22 +1,84 @@
 // Routes under /s/<token>/: the share page, its JSON document, downloads and uploads.
 #include "core/share_api.h"
+#include "core/text.h"
 #include "server/page_style.h"
 #include "server/receiver_page.h"
-#include "server/request_handler.h"
-#include "server/tesk_server.h"
+#include "server/routes.h"
 
 namespace {
 
-const HTTP::Headers jsonHeaders{{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
+/// Longest sender name kept from "X-Tesk-Device", in characters.
+constexpr std::size_t maxSenderCharacters = 40;
+
+std::optional<std::string> header(const HTTPRequest& request, const std::string& name) {
+    const auto found = request.headers.find(name);
+    return found == request.headers.end() ? std::nullopt : std::optional(found->second);
+}
+
+/// The "folder" query item, when there is a non-empty one.
+std::optional<std::string> folderOf(const HTTPRequest& request) {
+    if (const auto found = request.query.find("folder");
+        found != request.query.end() && !found->second.empty()) {
+        return found->second;
+    }
+    return std::nullopt;
+}
+
+/// The JSON document of `share`, as found in `library` at `version`, for the folder the query asks for;
+/// null when the folder is not one the share covers.
+std::shared_ptr<const std::string> documentFor(const HTTPRequest& request, const Library& library,
+                                               std::uint64_t version, const Share& share,
+                                               const ServerFacts& facts, DocumentCache& documents) {
+    const std::optional<std::string> folder = folderOf(request);
+    std::optional<std::string> followURL;
+    const auto kind = share.target.kind();
+    if ((kind == ShareTarget::Kind::folder || kind == ShareTarget::Kind::bundle) && facts.followBase) {
+        followURL = *facts.followBase + "/" + share.token + "/follow";
+    }
+    // Everything the document depends on besides the library, which the version covers.
+    const std::string key =
+        share.token + '\n' + facts.macName + '\n' + folder.value_or("") + '\n' + followURL.value_or("");
+    if (auto cached = documents.find(key, version)) {
+        return cached;
+    }
+    auto payload = ShareAPI::payload(library, share, folder, facts.macName);
+    if (!payload) {
+        return nullptr;
+    }
+    payload->followURL = followURL;
+    auto built = std::make_shared<const std::string>(ShareAPI::json(*payload));
+    documents.store(key, version, built);
+    return built;
+}
+
+/// Whether an upload into `share` may go to `destination`.
+bool acceptsAt(const Library& library, const Share& share, const std::optional<std::string>& destination) {
+    switch (share.target.kind()) {
+    case ShareTarget::Kind::folder:
+        return (!destination || library.folder(destination)) &&
+               library.folderIsInside(destination, share.target.id());
+    case ShareTarget::Kind::bundle: {
+        const auto bundle = library.bundle(*share.target.id());
+        return bundle && (!destination || library.folderIsInBundle(destination, *bundle));
+    }
+    case ShareTarget::Kind::item:
+    case ShareTarget::Kind::inbox:
+        break;
+    }
+    return true;
+}
 
 } // namespace
 
-void RequestHandler::routeShare(const HTTPRequest& request, const std::string& token,
-                                const std::vector<std::string>& rest, std::string body) {
-    LibraryStore& store = server_.store();
+namespace Routes {
+
+Answer share(const HTTPRequest& request, const std::string& token, const std::vector<std::string>& rest,
+             const LibraryStore& store, const ServerFacts& facts, DocumentCache& documents) {
     const Date now = store.currentDate();
     const bool get = request.method == "GET";
-    const bool wantsDocument = get && rest == std::vector<std::string>{"api"};
+    const bool isAPI = rest == std::vector<std::string>{"api"};
+    const bool isUpload = request.method == "POST" && rest == std::vector<std::string>{"upload"};
+    const bool isFile = get && rest.size() == 2 && rest[0] == "f";
     // Read in place under the store's lock: copying a large library on every poll would cost more than
     // everything else the request does. The document is built in the same read: one built from a later
     // look at the library than the share came from would be cached under that later version with the
@@ -25,87 +87,87 @@ void RequestHandler::routeShare(const HTTPRequest& request, const std::string& t
         std::optional<Share> share;
         /// Null unless asked for, and when the query's folder is not one the share covers.
         std::shared_ptr<const std::string> document;
+        std::optional<Item> item;
+        bool uploadAllowed = false;
     };
-    const Found lookup = store.read([&](const Library& library, std::uint64_t version) {
-        Found result{library.share(token), nullptr};
-        if (wantsDocument && result.share && result.share->isActive(now)) {
-            result.document = documentFor(request, library, version, *result.share);
+    const Found found = store.read([&](const Library& library, std::uint64_t version) {
+        Found result{library.share(token), nullptr, std::nullopt, false};
+        if (!result.share || !result.share->isActive(now)) {
+            return result;
+        }
+        if (get && isAPI) {
+            result.document = documentFor(request, library, version, *result.share, facts, documents);
+        } else if (isFile) {
+            auto item = library.item(rest[1]);
+            if (item && library.shareIncludes(*result.share, *item)) {
+                result.item = std::move(item);
+            }
+        } else if (isUpload) {
+            result.uploadAllowed = acceptsAt(library, *result.share, folderOf(request));
         }
         return result;
     });
-    const std::optional<Share>& share = lookup.share;
-    if (!share) {
-        respondHTML(
+    if (!found.share) {
+        return HTTPResponse::html(
             404, PageStyle::notice("This link doesn't work",
                                    "It may have been stopped. Ask the person who shared it for a new one."));
-        return;
     }
-    if (!share->isActive(now)) {
-        if (rest == std::vector<std::string>{"api"}) {
-            respond(410, jsonHeaders, R"({"error":"expired"})");
-        } else {
-            respondHTML(
-                410, PageStyle::notice(share->stopped ? "This link was turned off" : "This link has expired",
-                                       "Ask the person who shared it to send a new one."));
+    const Share& share = *found.share;
+    if (!share.isActive(now)) {
+        if (isAPI) {
+            return HTTPResponse::json(410, R"({"error":"expired"})");
         }
-        return;
+        return HTTPResponse::html(
+            410, PageStyle::notice(share.stopped ? "This link was turned off" : "This link has expired",
+                                   "Ask the person who shared it to send a new one."));
     }
-
-    if (get && rest.empty() && !request.hasTrailingSlash) {
-        respond(301, {{"Location", "/s/" + token + "/"}}, "");
-    } else if (get && rest.empty()) {
-        respondHTML(200, ReceiverPage::html());
-    } else if (wantsDocument) {
-        if (lookup.document) {
-            respond(200, jsonHeaders, *lookup.document);
-        } else {
-            respond(404, jsonHeaders, R"({"error":"not found"})");
+    if (get && rest.empty()) {
+        if (!request.hasTrailingSlash) {
+            return HTTPResponse::redirect("/s/" + token + "/");
         }
-    } else if (get && rest.size() == 2 && rest[0] == "f") {
-        const auto item = store.read([&](const Library& library, std::uint64_t) -> std::optional<Item> {
-            auto found = library.item(rest[1]);
-            return found && library.shareIncludes(*share, *found) ? found : std::nullopt;
-        });
-        if (!item) {
-            respondText(404, "Not found");
-            return;
-        }
-        sendItem(*item, request, *share);
-    } else if (request.method == "POST" && rest == std::vector<std::string>{"upload"}) {
-        receiveUpload(request, std::move(body), *share, store.snapshot());
-    } else {
-        respondText(404, "Not found");
+        return HTTPResponse::html(200, ReceiverPage::html());
     }
+    if (get && isAPI) {
+        if (!found.document) {
+            return HTTPResponse::json(404, R"({"error":"not found"})");
+        }
+        return HTTPResponse::json(200, *found.document);
+    }
+    if (isFile) {
+        if (!found.item) {
+            return HTTPResponse::text(404, "Not found");
+        }
+        if (found.item->kind != ItemKind::file) {
+            return HTTPResponse{
+                200,
+                {{"Content-Type", "text/plain; charset=utf-8"},
+                 {"Content-Disposition", HTTP::contentDisposition(found.item->name + ".txt", false)}},
+                found.item->content.value_or("")};
+        }
+        return Download{*found.item, share.token};
+    }
+    if (!isUpload) {
+        return HTTPResponse::text(404, "Not found");
+    }
+    if (!share.allowsUploads) {
+        return HTTPResponse::text(403, "This link doesn't accept files");
+    }
+    if (!found.uploadAllowed) {
+        return HTTPResponse::text(403, "Not allowed");
+    }
+    const auto length = request.contentLength();
+    if (!length || *length <= 0) {
+        return HTTPResponse::text(400, "Missing Content-Length");
+    }
+    std::string name = "file";
+    if (const auto raw = header(request, "x-tesk-name")) {
+        name = HTTP::percentDecoded(*raw).value_or("file");
+    }
+    const auto expect = header(request, "expect");
+    return Upload{
+        Upload::IntoShare{share, folderOf(request)}, std::move(name),
+        Text::prefixCharacters(header(request, "x-tesk-device").value_or("a browser"), maxSenderCharacters),
+        *length, expect && Text::lowercased(*expect) == "100-continue"};
 }
 
-std::shared_ptr<const std::string> RequestHandler::documentFor(const HTTPRequest& request,
-                                                               const Library& library, std::uint64_t version,
-                                                               const Share& share) {
-    std::optional<std::string> folder;
-    if (const auto found = request.query.find("folder");
-        found != request.query.end() && !found->second.empty()) {
-        folder = found->second;
-    }
-    std::optional<std::string> followURL;
-    const auto kind = share.target.kind();
-    if (kind == ShareTarget::Kind::folder || kind == ShareTarget::Kind::bundle) {
-        if (const auto base = server_.followBase()) {
-            followURL = *base + "/" + share.token + "/follow";
-        }
-    }
-    const std::string mac = server_.macName();
-    // Everything the document depends on besides the library, which the version covers.
-    const std::string key =
-        share.token + '\n' + mac + '\n' + folder.value_or("") + '\n' + followURL.value_or("");
-    if (auto cached = server_.documents().find(key, version)) {
-        return cached;
-    }
-    auto payload = ShareAPI::payload(library, share, folder, mac);
-    if (!payload) {
-        return nullptr;
-    }
-    payload->followURL = followURL;
-    auto built = std::make_shared<const std::string>(ShareAPI::json(*payload));
-    server_.documents().store(key, version, built);
-    return built;
-}
+} // namespace Routes

@@ -1,14 +1,17 @@
 #include "server/tesk_server.h"
 
-#include "server/listener.h"
-#include "server/request_handler.h"
+#include "core/library_error.h"
+#include "core/names.h"
 
-#include <asio/bind_executor.hpp>
 #include <asio/post.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
-#include <future>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -22,17 +25,73 @@ std::size_t threadCount() {
 /// Two uploads finishing together sync side by side; beyond that the disk itself is the limit.
 constexpr std::size_t diskThreadCount = 2;
 
+const std::string continueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
+
+ServiceLimits serviceLimits(const ServerLimits& limits) {
+    return {{limits.headDeadline, limits.transferIdle, limits.transferIdle, limits.transferIdle,
+             limits.lingerAfterResponse},
+            limits.maxConnections,
+            true};
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+/// One upload arriving on disk: its directory, its open file and the disk space it was promised.
+struct IncomingFile {
+    explicit IncomingFile(UploadSpace::Claim claim)
+        : space(std::move(claim)) {}
+
+    UploadSpace::Claim space;
+    fs::path directory;
+    UniqueFd file;
+    /// The disk refused a write (full, or failing): the phone is told, unlike when it hangs up.
+    bool writeFailed = false;
+
+    fs::path path() const { return directory / "upload.part"; }
+    /// Writes body bytes to the file; they then count as used disk space rather than promised.
+    bool write(const char* data, std::size_t size) {
+        if (!writeAll(file.get(), data, size)) {
+            writeFailed = true;
+            return false;
+        }
+        space.landed(size);
+        return true;
+    }
+    /// Gives back the promised space, closes the file and removes the directory; errors are of no further
+    /// use.
+    void cleanUp() {
+        space.release();
+        file.reset();
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+};
+
 } // namespace
 
 TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits limits)
     : store_(store)
     , limits_(limits)
     , uploadsDir_(store.root / "incoming")
-    , work_(asio::make_work_guard(io_))
-    , listenerStrand_(asio::make_strand(io_))
-    , acceptPause_(listenerStrand_)
     , diskThreads_(diskThreadCount)
-    , macName_(std::move(macName)) {
+    , service_(serviceLimits(limits), threadCount(),
+               [this](HttpConnection& connection, const HTTPRequest& request, std::string body) {
+                   serve(connection, request, std::move(body));
+               }) {
+    facts_.macName = std::move(macName);
     // sendfile(2) has no MSG_NOSIGNAL: a phone hanging up mid-download would otherwise raise SIGPIPE and
     // end the whole process. The failed write is reported as EPIPE instead.
     static const bool ignoringBrokenPipes = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
@@ -44,33 +103,13 @@ TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits li
         fs::remove_all(it->path(), removeError);
     }
     fs::create_directories(uploadsDir_, ignored);
-    for (std::size_t i = 0; i < threadCount(); ++i) {
-        threads_.emplace_back([this] { io_.run(); });
-    }
 }
 
 TeskServer::~TeskServer() {
-    stop();
-    std::vector<std::shared_ptr<RequestHandler>> open;
-    {
-        std::lock_guard guard(connectionsLock_);
-        for (const auto& [key, handler] : connections_) {
-            open.push_back(handler);
-        }
-    }
-    for (const auto& handler : open) {
-        handler->closeSoon();
-    }
-    work_.reset();
-    io_.stop();
-    for (auto& thread : threads_) {
-        thread.join();
-    }
+    service_.shutdown();
     // Only connection threads hand work to the disk threads: with those gone, this runs out. What it
     // posts back to a connection is never run; an upload it files is kept all the same.
     diskThreads_.join();
-    std::lock_guard guard(connectionsLock_);
-    connections_.clear();
 }
 
 void TeskServer::start(const std::vector<std::uint16_t>& preferredPorts) {
@@ -79,22 +118,13 @@ void TeskServer::start(const std::vector<std::uint16_t>& preferredPorts) {
     std::error_code lastError;
     for (const std::uint16_t candidate : candidates) {
         std::error_code error;
-        auto acceptor = Listener::open(io_, candidate, error);
-        if (!acceptor) {
+        if (const auto bound = service_.listen(candidate, error)) {
+            port_ = *bound;
+            return;
+        }
+        if (error) {
             lastError = error;
-            continue;
         }
-        const auto bound = acceptor->local_endpoint(error).port();
-        if (error || bound == 0) {
-            continue;
-        }
-        asio::post(listenerStrand_,
-                   [this, a = std::make_shared<asio::ip::tcp::acceptor>(std::move(*acceptor))]() mutable {
-                       acceptor_.emplace(std::move(*a));
-                       accept();
-                   });
-        port_ = bound;
-        return;
     }
     if (!lastError) {
         lastError = std::make_error_code(std::errc::address_in_use);
@@ -103,176 +133,224 @@ void TeskServer::start(const std::vector<std::uint16_t>& preferredPorts) {
 }
 
 void TeskServer::stop() {
-    std::promise<void> stopped;
-    auto done = stopped.get_future();
-    asio::post(listenerStrand_, [this, &stopped] {
-        if (acceptor_) {
-            std::error_code ignored;
-            acceptor_->close(ignored);
-            acceptor_.reset();
-        }
-        acceptPause_.cancel();
-        stopped.set_value();
-    });
-    // The caller expects nothing to be accepted once stop returns.
-    if (!io_.stopped()) {
-        done.wait();
+    service_.stop();
+}
+
+void TeskServer::serve(HttpConnection& connection, const HTTPRequest& request, std::string body) {
+    ServerFacts facts = this->facts();
+    auto answer = Routes::answer(request, store_, facts, documents_);
+    if (const auto* response = std::get_if<HTTPResponse>(&answer)) {
+        connection.respond(*response);
+    } else if (const auto* download = std::get_if<Routes::Download>(&answer)) {
+        this->download(connection, request, *download);
+    } else if (auto* upload = std::get_if<Routes::Upload>(&answer)) {
+        this->upload(connection, std::move(*upload), std::move(body));
+    } else {
+        readSmallBody(connection, std::get<Routes::SmallBody>(std::move(answer)), std::move(body),
+                      std::move(facts));
     }
 }
 
-void TeskServer::accept() {
-    if (!acceptor_) {
+void TeskServer::download(HttpConnection& connection, const HTTPRequest& request,
+                          const Routes::Download& download) {
+    UniqueFd file(::open(store_.fileURL(download.item).c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        connection.respond(HTTPResponse::text(404, "This file is no longer on the computer."));
         return;
     }
-    acceptor_->async_accept(
-        asio::make_strand(io_),
-        asio::bind_executor(listenerStrand_, [this](std::error_code error, asio::ip::tcp::socket socket) {
-            if (!acceptor_ || error == asio::error::operation_aborted) {
-                return;
-            }
-            if (!error) {
-                admit(std::move(socket));
-            } else if (error == asio::error::no_descriptors ||
-                       error == std::errc::too_many_files_open_in_system ||
-                       error == asio::error::no_buffer_space || error == asio::error::no_memory) {
-                // The connection stays queued in the kernel, so accepting again at once fails again at
-                // once: a thread would spin until something closes. Wait a moment instead.
-                acceptLater();
-                return;
-            }
-            accept();
-        }));
-}
-
-void TeskServer::acceptLater() {
-    acceptPause_.expires_after(std::chrono::milliseconds(100));
-    acceptPause_.async_wait([this](std::error_code error) {
-        if (!error) {
-            accept();
-        }
-    });
-}
-
-void TeskServer::admit(asio::ip::tcp::socket socket) {
-    std::shared_ptr<RequestHandler> handler;
-    std::shared_ptr<RequestHandler> displaced;
-    {
-        std::lock_guard guard(connectionsLock_);
-        if (connections_.size() >= limits_.maxConnections) {
-            // Make room by dropping whoever has waited longest without sending a head; a full house of
-            // busy transfers turns the newcomer away instead.
-            auto oldest = connections_.end();
-            for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-                if (!it->second->hasHead() && (oldest == connections_.end() ||
-                                               it->second->acceptedAt() < oldest->second->acceptedAt())) {
-                    oldest = it;
-                }
-            }
-            if (oldest == connections_.end()) {
-                std::error_code ignored;
-                socket.close(ignored);
-                return;
-            }
-            displaced = oldest->second;
-            connections_.erase(oldest);
-        }
-        handler = std::make_shared<RequestHandler>(std::move(socket), *this);
-        connections_.emplace(handler.get(), handler);
+    auto send = Routes::send(request, download.item, info.st_size);
+    if (const auto* refused = std::get_if<HTTPResponse>(&send)) {
+        connection.respond(*refused);
+        return;
     }
-    if (displaced) {
-        displaced->closeSoon();
+    auto& plan = std::get<Routes::FileSend>(send);
+    connection.sendFile(std::move(plan.head), std::move(file), plan.start, plan.count,
+                        [this, counts = plan.counts, download, peer = connection.peer()](bool success) {
+                            if (success && counts) {
+                                store_.recordDownload(download.shareToken);
+                                report(ServerEvent{ServerEvent::Downloaded{download.item, peer}});
+                            }
+                        });
+}
+
+void TeskServer::upload(HttpConnection& connection, Routes::Upload upload, std::string initialBody) {
+    // Uploads already in flight have their bytes promised: the disk must hold them all at once.
+    auto claim = uploadSpace_.claim(uploadsDir_.parent_path(), static_cast<std::uint64_t>(upload.length),
+                                    limits_.uploadReserve);
+    if (!claim) {
+        connection.respond(HTTPResponse::text(413, "Couldn't save the file"));
+        return;
     }
-    handler->setOnClose([this, key = handler.get()] {
-        std::lock_guard guard(connectionsLock_);
-        connections_.erase(key);
-    });
-    handler->start();
+    auto incoming = std::make_shared<IncomingFile>(std::move(*claim));
+    incoming->directory = uploadsDir_ / Names::newID();
+    std::error_code error;
+    fs::create_directories(incoming->directory, error);
+    if (!error) {
+        incoming->file.reset(::open(incoming->path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    }
+    if (error || !incoming->file) {
+        incoming->cleanUp();
+        connection.respond(HTTPResponse::text(500, "Couldn't save the file"));
+        return;
+    }
+    auto self = connection.shared_from_this();
+    auto receive = [this, self, incoming, upload = std::move(upload)](std::string initial) mutable {
+        const std::int64_t length = upload.length;
+        self->receiveBody(
+            length, std::move(initial),
+            [incoming](const char* data, std::size_t size) { return incoming->write(data, size); },
+            [this, self, incoming, upload = std::move(upload)](bool complete) mutable {
+                // Closing, syncing and filing a large file can hold the disk for seconds, which on a
+                // connection thread would stall every other phone. A disk thread settles the upload; the
+                // connection's strand answers.
+                asio::post(diskThreads_, [this, self, incoming, upload = std::move(upload), complete] {
+                    if (incoming->file.close() != 0) {
+                        incoming->writeFailed = true; // a write the disk could not complete shows up here
+                    }
+                    std::optional<HTTPResponse> response; // none: the phone left
+                    std::optional<ServerEvent> received;
+                    if (incoming->writeFailed) {
+                        response = HTTPResponse::text(500, "Couldn't save the file");
+                    } else if (complete) {
+                        try {
+                            Item item = Routes::file(upload, incoming->path(), store_);
+                            received = ServerEvent{ServerEvent::Received{std::move(item), upload.sender}};
+                            response = HTTPResponse::json(201, R"({"ok":true})");
+                        } catch (const LibraryError& error) {
+                            response = HTTPResponse::text(error.code() == LibraryError::notFound ? 404 : 500,
+                                                          "Couldn't save the file");
+                        } catch (const std::exception&) {
+                            response = HTTPResponse::text(500, "Couldn't save the file");
+                        }
+                    }
+                    incoming->cleanUp();
+                    asio::post(self->executor(),
+                               [this, self, response = std::move(response), received = std::move(received)] {
+                                   if (received) {
+                                       report(*received);
+                                   }
+                                   if (response) {
+                                       self->respond(*response);
+                                   } else {
+                                       self->close();
+                                   }
+                               });
+                });
+            });
+    };
+    // The interim answer must be on the wire before anything else is written, so the body is read only
+    // after it went out. A client that already sent body bytes did not wait for it: none is needed then.
+    if (upload.expectsContinue && initialBody.empty()) {
+        connection.sendInterim(continueResponse,
+                               [self, incoming, receive = std::move(receive)](bool sent) mutable {
+                                   if (!sent) {
+                                       incoming->cleanUp();
+                                       self->close();
+                                       return;
+                                   }
+                                   receive("");
+                               });
+        return;
+    }
+    receive(std::move(initialBody));
 }
 
-void TeskServer::runOnDisk(std::function<void()> work) {
-    asio::post(diskThreads_, std::move(work));
+void TeskServer::readSmallBody(HttpConnection& connection, Routes::SmallBody body, std::string initialBody,
+                               ServerFacts facts) {
+    const std::size_t length = body.length;
+    connection.readBody(length, std::move(initialBody),
+                        [this, self = connection.shared_from_this(), body = std::move(body),
+                         facts = std::move(facts)](std::optional<std::string> received) {
+                            auto settled = Routes::settle(body, received, store_, facts);
+                            if (settled.event) {
+                                report(*settled.event);
+                            }
+                            self->respond(settled.response);
+                        });
 }
 
-std::size_t TeskServer::connectionCount() const {
-    std::lock_guard guard(connectionsLock_);
-    return connections_.size();
+ServerFacts TeskServer::facts() const {
+    std::lock_guard guard(factsLock_);
+    ServerFacts copy = facts_;
+    copy.port = port_.load();
+    return copy;
 }
 
 std::string TeskServer::macName() const {
-    std::lock_guard guard(propertiesLock_);
-    return macName_;
+    std::lock_guard guard(factsLock_);
+    return facts_.macName;
 }
 
 void TeskServer::setMacName(std::string name) {
-    std::lock_guard guard(propertiesLock_);
-    macName_ = std::move(name);
+    std::lock_guard guard(factsLock_);
+    facts_.macName = std::move(name);
 }
 
 std::optional<std::string> TeskServer::localHostName() const {
-    std::lock_guard guard(propertiesLock_);
-    return localHostName_;
+    std::lock_guard guard(factsLock_);
+    return facts_.localHostName;
 }
 
 void TeskServer::setLocalHostName(std::optional<std::string> name) {
-    std::lock_guard guard(propertiesLock_);
-    localHostName_ = std::move(name);
+    std::lock_guard guard(factsLock_);
+    facts_.localHostName = std::move(name);
 }
 
 std::shared_ptr<const std::string> TeskServer::iconPNG() const {
-    std::lock_guard guard(propertiesLock_);
-    return iconPNG_;
+    std::lock_guard guard(factsLock_);
+    return facts_.iconPNG;
 }
 
 void TeskServer::setIconPNG(std::optional<std::string> png) {
     auto icon = png ? std::make_shared<const std::string>(std::move(*png)) : nullptr;
-    std::lock_guard guard(propertiesLock_);
-    iconPNG_ = std::move(icon);
+    std::lock_guard guard(factsLock_);
+    facts_.iconPNG = std::move(icon);
+}
+
+bool TeskServer::offersShareSheet() const {
+    std::lock_guard guard(factsLock_);
+    return facts_.offersShareSheet;
+}
+
+void TeskServer::setOffersShareSheet(bool offers) {
+    std::lock_guard guard(factsLock_);
+    facts_.offersShareSheet = offers;
+}
+
+std::optional<std::string> TeskServer::followBase() const {
+    std::lock_guard guard(factsLock_);
+    return facts_.followBase;
+}
+
+void TeskServer::setFollowBase(std::optional<std::string> base) {
+    std::lock_guard guard(factsLock_);
+    facts_.followBase = std::move(base);
+}
+
+std::optional<std::string> TeskServer::deviceBase() const {
+    std::lock_guard guard(factsLock_);
+    return facts_.deviceBase;
+}
+
+void TeskServer::setDeviceBase(std::optional<std::string> base) {
+    std::lock_guard guard(factsLock_);
+    facts_.deviceBase = std::move(base);
 }
 
 void TeskServer::setOnEvent(EventHandler handler) {
     auto shared = handler ? std::make_shared<const EventHandler>(std::move(handler)) : nullptr;
-    std::lock_guard guard(propertiesLock_);
+    std::lock_guard guard(factsLock_);
     onEvent_ = std::move(shared);
 }
 
 void TeskServer::report(const ServerEvent& event) const {
     std::shared_ptr<const EventHandler> handler;
     {
-        std::lock_guard guard(propertiesLock_);
+        std::lock_guard guard(factsLock_);
         handler = onEvent_;
     }
     if (handler) {
         (*handler)(event);
     }
-}
-
-std::optional<std::string> TeskServer::followBase() const {
-    std::lock_guard guard(followLock_);
-    return followBase_;
-}
-
-void TeskServer::setFollowBase(std::optional<std::string> base) {
-    std::lock_guard guard(followLock_);
-    followBase_ = std::move(base);
-}
-
-std::optional<std::string> TeskServer::deviceBase() const {
-    std::lock_guard guard(followLock_);
-    return deviceBase_;
-}
-
-void TeskServer::setDeviceBase(std::optional<std::string> base) {
-    std::lock_guard guard(followLock_);
-    deviceBase_ = std::move(base);
-}
-
-void TeskServer::setRouter(Router router) {
-    auto shared = router ? std::make_shared<const Router>(std::move(router)) : nullptr;
-    std::lock_guard guard(propertiesLock_);
-    router_ = std::move(shared);
-}
-
-std::shared_ptr<const TeskServer::Router> TeskServer::router() const {
-    std::lock_guard guard(propertiesLock_);
-    return router_;
 }
