@@ -1,0 +1,181 @@
+// The pages as their scripts and browsers need them: one script element that cannot end early, every
+// element a script fills present once, addresses that work from any origin, values escaped.
+#include "core/text.h"
+#include "server/device_pages.h"
+#include "server/page_style.h"
+#include "server/receiver_page.h"
+#include "server/shared_script.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+std::size_t occurrences(std::string_view text, std::string_view piece) {
+    std::size_t count = 0;
+    for (auto at = text.find(piece); at != std::string_view::npos; at = text.find(piece, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string_view headOf(std::string_view html) {
+    return html.substr(0, html.find("</head>"));
+}
+
+struct Page {
+    std::string name;
+    std::string html;
+    std::string head;
+    /// Ids the page's script fills: each exactly once, those in `outsideMain` after </main>.
+    std::vector<std::string> ids;
+    std::set<std::string> outsideMain;
+    /// Links named from the root (the server-wide icon and the phone's manifest).
+    std::size_t rootLinks = 0;
+};
+
+std::vector<Page> pages() {
+    return {
+        {"share",
+         std::string(ReceiverPage::html()),
+         PageStyle::head("Tesk"),
+         // gone() replaces the main block alone; the send bar must survive it to be hidden.
+         {"crumbs", "title", "sub", "content", "uploads-label", "uploads", "send", "send-title", "send-text",
+          "pick", "picker", "dot", "mac"},
+         {"send", "send-title", "send-text", "pick", "picker"}},
+        {"pair",
+         DevicePages::pair("Studio"),
+         PageStyle::head("Pair with Studio", "", " data-mac=\"Studio\""),
+         {"form", "name", "go", "status"},
+         {}},
+        // unpaired() replaces the main block; the picker outlives it.
+        {"phone",
+         DevicePages::phone("tok", ""),
+         "",
+         {"title", "sub", "tip", "tip-steps", "share-sheet", "drop", "drop-icon", "pick", "uploads-label",
+          "uploads", "text", "send-text", "text-status", "picker"},
+         {"picker"},
+         2},
+        {"phone with launcher",
+         DevicePages::phone("tok", "https://relay.example/d/m1/tok/", false),
+         PageStyle::head("Tesk", "", " data-launcher=\"https://relay.example/d/m1/tok/\""),
+         {"title", "pick", "text", "picker"},
+         {"picker"}},
+    };
+}
+
+} // namespace
+
+TEST(PagesTest, EachIsHeadBarMainThenOneScriptThatCannotEndEarly) {
+    for (const Page& page : pages()) {
+        SCOPED_TRACE(page.name);
+        const std::string& html = page.html;
+        if (!page.head.empty()) {
+            EXPECT_EQ(headOf(html), headOf(page.head));
+        }
+        EXPECT_NE(html.find("<body>" + std::string(PageStyle::topBar()) + "<main>"), std::string::npos);
+        EXPECT_TRUE(html.ends_with("</script></body></html>"));
+        ASSERT_EQ(occurrences(html, "<script"), 1u);
+        const auto open = html.find("<script>") + 8;
+        const std::string script = html.substr(open, html.find("</script>") - open);
+        EXPECT_TRUE(script.starts_with(SharedScript::text()));
+        // The HTML parser ends the element at the first "</script", whatever the JavaScript meant.
+        EXPECT_EQ(Text::lowercased(script).find("</script"), std::string::npos);
+        EXPECT_EQ(script.find("<!--"), std::string::npos);
+    }
+}
+
+TEST(PagesTest, ElementsTheScriptsFillExistOnceWhereTheScriptsExpectThem) {
+    for (const Page& page : pages()) {
+        SCOPED_TRACE(page.name);
+        const auto mainClose = page.html.find("</main>");
+        ASSERT_NE(mainClose, std::string::npos);
+        for (const std::string& id : page.ids) {
+            const std::string attribute = "id=\"" + id + "\"";
+            ASSERT_EQ(occurrences(page.html, attribute), 1u) << id;
+            EXPECT_EQ(page.html.find(attribute) > mainClose, page.outsideMain.contains(id)) << id;
+        }
+    }
+    // Without a share-sheet shortcut neither the card nor a script line reaching for it: the script
+    // would stop at a missing element.
+    const auto withheld = DevicePages::phone("tok", "", false);
+    EXPECT_EQ(withheld.find("share-sheet"), std::string::npos);
+    EXPECT_EQ(withheld.find(".shortcut"), std::string::npos);
+    EXPECT_EQ(occurrences(DevicePages::phone("tok", "", true), "share-sheet"), 2u);
+}
+
+TEST(PagesTest, AddressesAreRelativeBesidesTheIconAndManifest) {
+    // The pages are reached by LAN address, local name or relay alike: an absolute address breaks one.
+    for (const Page& page : pages()) {
+        SCOPED_TRACE(page.name);
+        const std::string_view html = page.html;
+        const auto body = html.substr(html.find("</head>"));
+        EXPECT_EQ(body.find("http:"), std::string::npos);
+        EXPECT_EQ(body.find("https:"), std::string::npos);
+        EXPECT_EQ(html.find("src=\"/"), std::string::npos);
+        EXPECT_EQ(occurrences(html, "href=\"/"), page.rootLinks);
+    }
+    const auto own = headOf(DevicePages::phone("T0k", ""));
+    EXPECT_EQ(occurrences(own, R"(<link rel="manifest" href="/d/T0k/manifest.json">)"), 1u);
+    EXPECT_EQ(occurrences(own, R"(<link rel="apple-touch-icon" href="/icon.png">)"), 1u);
+}
+
+TEST(PagesTest, InsertedValuesAreEscapedOnce) {
+    // "&" first: a name that already looks like an entity must still show as typed.
+    const auto pair = DevicePages::pair(R"(Ann & "Bo" <Mac> &lt;</title><script>)");
+    const std::string escaped = "Ann &amp; &quot;Bo&quot; &lt;Mac&gt; &amp;lt;&lt;/title&gt;&lt;script&gt;";
+    EXPECT_NE(pair.find("<title>Pair with " + escaped + "</title>"), std::string::npos);
+    EXPECT_NE(pair.find("<html lang=\"en\" data-mac=\"" + escaped + "\">"), std::string::npos);
+    EXPECT_EQ(occurrences(pair, "<script"), 1u);
+    const auto relayed = DevicePages::phone("T0k", R"(https://relay.example/d/m&1/"x"/)");
+    EXPECT_NE(relayed.find(R"(data-launcher="https://relay.example/d/m&amp;1/&quot;x&quot;/")"),
+              std::string::npos);
+    // Callers escape what goes into the head; escaping again would show "&amp;amp;" on the phone.
+    const auto head = PageStyle::head("Q&amp;A", "<link rel=\"x\">\n", " data-token=\"a&b\"");
+    EXPECT_TRUE(head.starts_with("<!doctype html><html lang=\"en\" data-token=\"a&b\"><head>"));
+    EXPECT_NE(head.find("<title>Q&amp;A</title>\n<link rel=\"x\">\n<style>"), std::string::npos);
+}
+
+TEST(PagesTest, EveryColourUsedIsDefinedInBothSchemes) {
+    // A misspelt var() silently falls back to nothing: a white-on-white button.
+    const std::string_view sheet = PageStyle::styleSheet();
+    const auto defined = [&](std::size_t from) {
+        std::set<std::string> names;
+        const auto end = sheet.find('}', from);
+        for (auto at = sheet.find("--", from); at < end; at = sheet.find("--", at + 2)) {
+            names.emplace(sheet.substr(at, sheet.find(':', at) - at));
+        }
+        return names;
+    };
+    const auto darkAt = sheet.find("@media (prefers-color-scheme: dark){:root{");
+    ASSERT_NE(darkAt, std::string_view::npos);
+    const auto light = defined(sheet.find(":root{"));
+    EXPECT_EQ(light, defined(darkAt));
+    std::size_t uses = 0;
+    for (auto at = sheet.find("var("); at != std::string_view::npos;
+         at = sheet.find("var(", at + 1), ++uses) {
+        EXPECT_TRUE(
+            light.contains(std::string(sheet.substr(at + 4, sheet.find_first_of(",)", at) - at - 4))));
+    }
+    EXPECT_GT(uses, 20u);
+    EXPECT_EQ(sheet.find("</"), std::string_view::npos) << "would end the style element early";
+}
+
+TEST(PagesTest, ManifestIsCompactJsonWithTheKeysInOrder) {
+    const auto text = DevicePages::manifest("T0k-9");
+    const auto json = nlohmann::ordered_json::parse(text);
+    EXPECT_EQ(json.dump(), text) << "not compact";
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : json.items()) {
+        keys.push_back(key);
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"name", "short_name", "start_url", "scope", "display",
+                                              "background_color", "theme_color", "icons"}));
+    EXPECT_EQ(json["scope"], "/d/T0k-9/");
+    EXPECT_EQ(json["icons"][0]["src"], "/icon.png");
+}
