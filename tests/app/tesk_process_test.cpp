@@ -1,6 +1,7 @@
 // The tesk executable as a user runs it: started in a fresh home, stopped by a signal.
 #include "core/library_store.h"
 #include "relay_service.h"
+#include "support/child_process.h"
 #include "support/raw_client.h"
 #include "support/temp_dir.h"
 
@@ -12,117 +13,36 @@
 
 #include <csignal>
 #include <fstream>
-#include <poll.h>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-/// A running tesk with its standard output and error captured.
-class TeskProcess {
+/// A running tesk. `environment` adds "NAME=value" entries to a bare environment without any display.
+class TeskProcess : public ChildProcess {
 public:
-    /// `environment` adds "NAME=value" entries to a bare environment without any display.
     TeskProcess(const fs::path& dataHome, std::vector<std::string> arguments,
-                std::vector<std::string> environment = {}) {
-        int out[2];
-        int err[2];
-        EXPECT_EQ(pipe(out), 0);
-        EXPECT_EQ(pipe(err), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
+                std::vector<std::string> environment = {})
+        : ChildProcess(withProgram(std::move(arguments)), withHome(dataHome, std::move(environment))) {}
 
+    /// The next line of standard output; what is there of it when none came within `timeout`.
+    std::string firstLine(std::chrono::milliseconds timeout = 10s) { return readLine(timeout).value_or(""); }
+    int wait(std::chrono::milliseconds timeout = 10s) { return exitCode(timeout); }
+    std::string standardError() { return readError(); }
+
+private:
+    static std::vector<std::string> withProgram(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), TESK_EXECUTABLE);
+        return arguments;
+    }
+    static std::vector<std::string> withHome(const fs::path& dataHome, std::vector<std::string> environment) {
         environment.push_back("XDG_DATA_HOME=" + dataHome.string());
         environment.push_back("XDG_CONFIG_HOME=" + (dataHome / "config").string());
         environment.push_back("HOME=" + dataHome.string());
-        std::vector<char*> envp;
-        for (auto& entry : environment) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
-        arguments.insert(arguments.begin(), TESK_EXECUTABLE);
-        std::vector<char*> argv;
-        for (auto& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid_, TESK_EXECUTABLE, &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
+        return environment;
     }
-
-    ~TeskProcess() {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
-        ::close(err_);
-    }
-
-    /// The first line of standard output, waiting up to `timeout`.
-    std::string firstLine(std::chrono::milliseconds timeout = 10s) {
-        std::string line;
-        const auto until = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < until) {
-            pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) {
-                continue;
-            }
-            char c;
-            if (read(out_, &c, 1) != 1 || c == '\n') {
-                break;
-            }
-            line += c;
-        }
-        return line;
-    }
-
-    std::string standardError() {
-        std::string text;
-        char buffer[4096];
-        ssize_t got;
-        while ((got = read(err_, buffer, sizeof buffer)) > 0) {
-            text.append(buffer, static_cast<std::size_t>(got));
-        }
-        return text;
-    }
-
-    void signal(int number) { kill(pid_, number); }
-
-    /// The exit status, or -1 if it did not exit normally within `timeout`.
-    int wait(std::chrono::milliseconds timeout = 10s) {
-        const auto until = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < until) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    bool exited_ = false;
 };
 
 } // namespace

@@ -1,5 +1,5 @@
-// The relay's routes as a pure function of state, request and body: methods, malformed input,
-// authorisation, cookies and the pages, without sockets.
+// The relay's routes as a pure function of state, request and body, without sockets: each rule as
+// request in, status, header and body out.
 #include "relay/relay_routes.h"
 
 #include "relay/secret_hash.h"
@@ -12,6 +12,12 @@ namespace {
 
 using json = nlohmann::json;
 
+HttpReply answer(RelayState& state, std::string_view method, const std::string& target,
+                 std::string_view body = "", const HTTP::Headers& headers = {}) {
+    return parseHttpReply(
+        RelayRoutes::answer(state, parsedRequest(method, target, headers), body, 1).serialized());
+}
+
 class RelayRoutesTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -21,23 +27,14 @@ protected:
         secret = credentials->secret;
     }
 
-    RelayResponse call(std::string_view method, const std::string& target, std::string_view body = "",
-                       HTTP::Headers headers = {}) {
-        return RelayRoutes::answer(state, parsedRequest(method, target, headers), body, 1000);
+    HttpReply call(std::string_view method, const std::string& target, std::string_view body = "",
+                   const HTTP::Headers& headers = {}) {
+        return answer(state, method, target, body, headers);
     }
 
-    RelayResponse asMac(const std::string& action, const json& body) {
+    HttpReply asMac(const std::string& action, const json& body) {
         return call("POST", "/api/macs/" + id + "/" + action, body.dump(),
                     {{"Authorization", "Bearer " + secret}});
-    }
-
-    static std::string header(const RelayResponse& response, std::string_view name) {
-        for (const auto& [key, value] : response.headers) {
-            if (key == name) {
-                return value;
-            }
-        }
-        return {};
     }
 
     RelayState state;
@@ -47,65 +44,94 @@ protected:
 
 } // namespace
 
-TEST_F(RelayRoutesTest, UnknownPathsAre404AndWrongMethods405) {
-    const std::vector<std::pair<std::string, std::string>> missing{
-        {"GET", "/"},    {"GET", "/api"},     {"GET", "/api/macs/x/other"},
-        {"GET", "/d/x"}, {"GET", "/k/x/y/z"}, {"POST", "/nothing"}};
-    for (const auto& [method, target] : missing) {
-        SCOPED_TRACE(method + " " + target);
-        EXPECT_EQ(call(method, target).status, 404);
-    }
-    const std::vector<std::tuple<std::string, std::string, std::string>> wrongMethod{
-        {"POST", "/healthz", "GET, HEAD"},
-        {"GET", "/api/macs", "POST"},
-        {"GET", "/api/macs/" + id + "/presence", "POST"},
-        {"PUT", "/api/macs/" + id + "/send", "POST"},
-        {"POST", "/api/macs/" + id + "/where", "GET, HEAD"},
-        {"DELETE", "/d/" + id + "/token/", "GET, HEAD"},
-        {"POST", "/k/" + id + "/token/follow", "GET, HEAD"},
+TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
+    asMac("presence", {{"name", "Ann's \"Mac\" <b>"},
+                       {"lan", {"http://10.0.0.2:47470", "http://ann.local:47470"}},
+                       {"shares", {{{"token", "abc"}}}},
+                       {"devices", {SecretHash::sha256Hex("tok")}}});
+    const std::string mac = "/api/macs/" + id;
+    const std::string launcher = "/d/" + id + "/tok/";
+    struct Case {
+        std::string method;
+        std::string target;
+        int status;
+        std::string header = {}; // "name: value" the answer must carry
+        std::string inBody = {};
     };
-    for (const auto& [method, target, allowed] : wrongMethod) {
-        SCOPED_TRACE(method + " " + target);
-        const auto response = call(method, target);
-        EXPECT_EQ(response.status, 405);
-        EXPECT_EQ(header(response, "Allow"), allowed);
+    const std::vector<Case> cases{
+        {"GET", "/healthz", 200, "content-type: text/plain; charset=utf-8", "ok"},
+        {"GET", "/icon.png", 200, "content-type: image/png", "\x89PNG"},
+        {"GET", "/", 404},
+        {"GET", mac + "/other", 404},
+        {"GET", "/d/x", 404},
+        {"GET", "/k/x/y/z", 404},
+        {"POST", "/healthz", 405, "allow: GET, HEAD"},
+        {"GET", "/api/macs", 405, "allow: POST"},
+        {"PUT", mac + "/send", 405, "allow: POST"},
+        {"POST", mac + "/where", 405, "allow: GET, HEAD"},
+        {"POST", "/k/" + id + "/abc/follow", 405, "allow: GET, HEAD"},
+        // The pairing page asks from the computer's own origin whether the relay knows the phone.
+        {"GET", mac + "/where?device=tok", 200, "access-control-allow-origin: *"},
+        {"GET", mac + "/where?device=other", 404, "access-control-allow-origin: *", "unknown device"},
+        {"GET", "/k/" + id + "/abc", 302, "location: http://10.0.0.2:47470/s/abc/"},
+        {"GET", "/k/" + id + "/other", 404},
+        {"GET", "/k/" + id + "/other/follow", 404},
+        {"GET", "/k/nobody/abc/follow", 404},
+        // The page's own addresses are relative to its directory.
+        {"GET", "/d/" + id + "/tok", 301, "location: " + launcher},
+        {"GET", launcher, 200, "content-type: text/html; charset=utf-8",
+         "data-mac=\"Ann&#39;s &quot;Mac&quot; &lt;b&gt;\""},
+        {"GET", launcher, 200, "",
+         "data-addresses=\"[&quot;http://10.0.0.2:47470&quot;,&quot;http://ann.local:47470&quot;]\""},
+        {"GET", launcher + "manifest.json", 200, "content-type: application/manifest+json",
+         "\"start_url\":\"" + launcher + "\""},
+        {"GET", "/d/" + id + "/other/", 404},
+        {"GET", "/d/" + id + "/other/manifest.json", 404},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method + " " + c.target);
+        const auto reply = call(c.method, c.target);
+        EXPECT_EQ(reply.status, c.status);
+        if (!c.header.empty()) {
+            const auto colon = c.header.find(": ");
+            EXPECT_EQ(reply.header(c.header.substr(0, colon)), c.header.substr(colon + 2));
+        }
+        EXPECT_NE(reply.body.find(c.inBody), std::string::npos) << reply.body.substr(0, 200);
     }
 }
 
 TEST_F(RelayRoutesTest, HeadAnnouncesTheBodyWithoutSendingIt) {
-    const auto response = call("HEAD", "/healthz");
-    EXPECT_EQ(response.status, 200);
-    const std::string bytes = response.serialized();
-    EXPECT_NE(bytes.find("Content-Length: 2\r\n"), std::string::npos);
-    EXPECT_TRUE(bytes.ends_with("\r\n\r\n"));
+    const auto reply = call("HEAD", "/healthz");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.header("content-length"), "2");
+    EXPECT_EQ(reply.body, "");
 }
 
-TEST_F(RelayRoutesTest, SignUpToleratesAMissingOrInvalidBody) {
-    for (const std::string body : {"", "not json", R"({"name":7})", R"({"name":""})", "[]"}) {
+TEST_F(RelayRoutesTest, SignUpToleratesAnyBodyAndRefusesWhenFull) {
+    for (const std::string body :
+         {"", "not json", R"({"name":7})", R"({"name":""})", "[]", R"({"name":"Mac"})"}) {
         SCOPED_TRACE(body);
-        const auto response = call("POST", "/api/macs", body);
-        ASSERT_EQ(response.status, 201);
-        const auto reply = json::parse(response.body);
-        EXPECT_EQ(state.mac(reply.at("macId").get<std::string>())->presence.name, "this computer");
+        const auto reply = call("POST", "/api/macs", body);
+        ASSERT_EQ(reply.status, 201);
+        const auto macId = json::parse(reply.body).at("macId").get<std::string>();
+        EXPECT_EQ(state.mac(macId)->presence.name, body.ends_with("\"Mac\"}") ? "Mac" : "this computer");
     }
-    const auto named = json::parse(call("POST", "/api/macs", R"({"name":"Studio"})").body);
-    EXPECT_EQ(state.mac(named.at("macId").get<std::string>())->presence.name, "Studio");
+    RelayState full(RelayLimits{.maxMacs = 0});
+    const auto refused = answer(full, "POST", "/api/macs");
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_EQ(refused.body, R"({"error":"full"})");
 }
 
 TEST_F(RelayRoutesTest, MacRoutesNeedTheBearerSecret) {
-    const std::vector<HTTP::Headers> refused{
-        {},
-        {{"Authorization", "Bearer wrong"}},
-        {{"Authorization", "Basic " + secret}},
-        {{"Authorization", "Bearer"}},
-    };
-    for (const auto& headers : refused) {
+    for (const std::string& authorization :
+         std::vector<std::string>{"", "Bearer wrong", "Basic " + secret, "Bearer"}) {
         for (const std::string action : {"presence", "notify", "send"}) {
-            SCOPED_TRACE(action);
-            const auto response = call("POST", "/api/macs/" + id + "/" + action, "{}", headers);
-            EXPECT_EQ(response.status, 401);
-            EXPECT_EQ(header(response, "WWW-Authenticate"), "Bearer");
-            EXPECT_EQ(json::parse(response.body).at("error"), "unauthorized");
+            SCOPED_TRACE(authorization + " " + action);
+            const auto reply =
+                call("POST", "/api/macs/" + id + "/" + action, "{}", {{"Authorization", authorization}});
+            EXPECT_EQ(reply.status, 401);
+            EXPECT_EQ(reply.header("www-authenticate"), "Bearer");
+            EXPECT_EQ(reply.body, R"({"error":"unauthorized"})");
         }
     }
     EXPECT_EQ(
@@ -117,116 +143,85 @@ TEST_F(RelayRoutesTest, MacRoutesNeedTheBearerSecret) {
 TEST_F(RelayRoutesTest, MalformedBodiesAre400AndChangeNothing) {
     asMac("presence", {{"shares", {{{"token", "abc"}}}}});
     const auto revision = state.revision();
-    const std::vector<std::pair<std::string, std::string>> presence{
-        {"not json", "{"},
-        {"not an object", "[]"},
-        {"name not text", R"({"name":1})"},
-        {"lan not a list", R"({"lan":"http://a"})"},
-        {"lan entry not text", R"({"lan":[1]})"},
-        {"header break in address", R"({"lan":["http://a\r\nX: y"]})"},
-        {"quote in address", R"({"lan":["http://a\"b"]})"},
-        {"other scheme", R"({"lan":["ftp://a"]})"},
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"presence", "{"},
+        {"presence", "[]"},
+        {"presence", R"({"name":1})"},
+        {"presence", R"({"lan":"http://a"})"},
+        {"presence", R"({"lan":["http://a\r\nX: y"]})"},
+        {"presence", R"({"lan":["ftp://a"]})"},
         // Share links redirect there: a domain would make the relay an open redirect.
-        {"domain name", R"({"lan":["http://phish.example:47470"]})"},
-        {"domain after a local name", R"({"lan":["http://mac.local:1","https://evil.example"]})"},
-        {"share not an object", R"({"shares":["abc"]})"},
-        {"share without token", R"({"shares":[{"title":"x"}]})"},
-        {"token with a slash", R"({"shares":[{"token":"a/b"}]})"},
-        {"device not a digest", R"({"devices":["abc"]})"},
+        {"presence", R"({"lan":["http://phish.example:47470"]})"},
+        {"presence", R"({"lan":["http://mac.local:1","https://evil.example"]})"},
+        {"presence", R"({"shares":[{"title":"x"}]})"},
+        {"presence", R"({"shares":[{"token":"a/b"}]})"},
+        {"presence", R"({"devices":["abc"]})"},
+        {"notify", R"({"title":"no token"})"},
+        {"notify", R"({"token":"abc","body":3})"},
+        {"send", R"({"token":"abc"})"},
     };
-    for (const auto& [name, body] : presence) {
-        SCOPED_TRACE(name);
-        const auto response =
-            call("POST", "/api/macs/" + id + "/presence", body, {{"Authorization", "Bearer " + secret}});
-        EXPECT_EQ(response.status, 400);
-        EXPECT_EQ(json::parse(response.body).at("error"), "malformed");
+    for (const auto& [action, body] : cases) {
+        SCOPED_TRACE(action + " " + body);
+        const auto reply =
+            call("POST", "/api/macs/" + id + "/" + action, body, {{"Authorization", "Bearer " + secret}});
+        EXPECT_EQ(reply.status, 400);
+        EXPECT_EQ(reply.body, R"({"error":"malformed"})");
     }
-    EXPECT_EQ(asMac("notify", {{"title", "no token"}}).status, 400);
-    EXPECT_EQ(asMac("notify", {{"token", "abc"}, {"body", 3}}).status, 400);
-    EXPECT_EQ(asMac("send", {{"token", "abc"}}).status, 400) << "no device";
     EXPECT_EQ(state.revision(), revision);
-    EXPECT_EQ(state.mac(id)->presence.shares.size(), 1u);
 }
 
-TEST_F(RelayRoutesTest, PresenceKeepsAddressesAsBasesAndCountsEveryShare) {
-    const auto response = asMac(
-        "presence", {{"name", "Studio"},
-                     {"lan", {"192.168.1.20:47470/", "https://studio.local:47470", "http://[fe80::1]:47470"}},
-                     {"shares", {{{"token", "abc"}, {"title", "Photos"}}, {{"token", "de-f_9"}}}},
-                     {"ssid", "Home"},
-                     {"devices", {std::string(64, 'A')}}});
-    ASSERT_EQ(response.status, 200);
-    EXPECT_EQ(json::parse(response.body), json::parse(R"({"followers":{"abc":0,"de-f_9":0}})"));
-    const RelayMac& mac = *state.mac(id);
-    EXPECT_EQ(mac.presence.lan,
+TEST_F(RelayRoutesTest, MacActionsKeepAddressesAsBasesAndDigestsInLowerCase) {
+    const std::string phone(64, 'A');
+    const auto checkIn = asMac(
+        "presence", {{"lan", {"192.168.1.20:47470/", "https://studio.local:47470", "http://[fe80::1]:47470"}},
+                     {"shares", {{{"token", "abc"}}, {{"token", "de-f_9"}}}},
+                     {"devices", {phone}}});
+    EXPECT_EQ(checkIn.body, R"({"followers":{"abc":0,"de-f_9":0}})");
+    EXPECT_EQ(state.mac(id)->presence.lan,
               (std::vector<std::string>{"http://192.168.1.20:47470", "https://studio.local:47470",
                                         "http://[fe80::1]:47470"}));
-    EXPECT_TRUE(mac.knowsDevice(std::string(64, 'a'))) << "hex digits kept in lower case";
+    EXPECT_TRUE(state.mac(id)->knowsDevice(std::string(64, 'a')));
+
+    state.follow(id, "abc", "visitor");
+    EXPECT_EQ(asMac("notify", {{"token", "abc"}, {"title", "t"}, {"body", "b"}}).body, "{}");
+    EXPECT_EQ(state.mac(id)->notifications.size(), 1u);
+    const auto toStranger =
+        asMac("send", {{"device", std::string(64, 'b')}, {"token", "abc"}, {"title", "x"}});
+    EXPECT_EQ(toStranger.status, 404);
+    EXPECT_EQ(toStranger.body, R"({"error":"unknown device"})");
+    EXPECT_EQ(asMac("send", {{"device", phone}, {"token", "abc"}, {"title", "x"}}).body, R"({"sent":0})");
 }
 
-TEST_F(RelayRoutesTest, FollowSetsAVisitorCookieOnlyWhenItHasNone) {
-    asMac("presence",
-          {{"lan", {"http://10.0.0.2:47470"}}, {"shares", {{{"token", "abc"}, {"title", "<Photos>"}}}}});
+TEST_F(RelayRoutesTest, FollowCountsEachBrowserOnceThroughItsCookie) {
+    asMac("presence", {{"shares", {{{"token", "abc"}, {"title", "<Photos>"}}}}});
     const std::string follow = "/k/" + id + "/abc/follow";
+    EXPECT_EQ(call("GET", "/k/" + id + "/abc").status, 404) << "no address to send followers on to";
 
     const auto first = call("GET", follow);
     ASSERT_EQ(first.status, 200);
-    const std::string cookie = header(first, "Set-Cookie");
+    const std::string cookie = first.header("set-cookie");
     EXPECT_TRUE(cookie.starts_with("tesk_visitor=")) << cookie;
     for (const std::string attribute : {"; HttpOnly", "; SameSite=Lax", "; Path=/", "; Max-Age=34560000"}) {
         EXPECT_NE(cookie.find(attribute), std::string::npos) << attribute;
     }
-    EXPECT_EQ(cookie.find("Secure"), std::string::npos)
-        << "plain HTTP: a Secure cookie would never come back";
+    EXPECT_EQ(cookie.find("Secure"), std::string::npos) << "plain HTTP: a Secure cookie never comes back";
     EXPECT_NE(first.body.find("&lt;Photos&gt;"), std::string::npos);
     EXPECT_EQ(first.body.find("<Photos>"), std::string::npos);
 
     const std::string visitor = cookie.substr(0, cookie.find(';'));
-    const auto again = call("GET", follow, "", {{"Cookie", "theme=dark; " + visitor}});
-    EXPECT_EQ(again.status, 200);
-    EXPECT_EQ(header(again, "Set-Cookie"), "");
+    EXPECT_EQ(call("GET", follow, "", {{"Cookie", "theme=dark; " + visitor}}).header("set-cookie"), "");
     EXPECT_EQ(state.mac(id)->followerCount("abc"), 1u);
 
     const auto forged =
         call("GET", follow, "", {{"Cookie", "tesk_visitor=short"}, {"X-Forwarded-Proto", "https"}});
-    EXPECT_NE(header(forged, "Set-Cookie").find("; Secure"), std::string::npos);
+    EXPECT_NE(forged.header("set-cookie").find("; Secure"), std::string::npos);
     EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "an id the relay never hands out is replaced";
 
-    const auto probe = call("HEAD", follow);
-    EXPECT_EQ(probe.status, 200);
-    EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "a HEAD request is not a follower";
+    EXPECT_EQ(call("HEAD", follow).status, 200);
+    EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "a link preview is not a follower";
 
-    EXPECT_EQ(call("GET", "/k/" + id + "/other/follow").status, 404);
-    EXPECT_EQ(call("GET", "/k/unknown/abc/follow").status, 404);
-}
-
-TEST_F(RelayRoutesTest, ShareLinkNeedsAnAddressToGoTo) {
-    asMac("presence", {{"shares", {{{"token", "abc"}}}}});
-    EXPECT_EQ(call("GET", "/k/" + id + "/abc").status, 404) << "no LAN address reported";
-    asMac("presence", {{"lan", {"http://10.0.0.2:47470"}}, {"shares", {{{"token", "abc"}}}}});
-    const auto response = call("GET", "/k/" + id + "/abc/");
-    EXPECT_EQ(response.status, 302);
-    EXPECT_EQ(header(response, "Location"), "http://10.0.0.2:47470/s/abc/");
-}
-
-TEST_F(RelayRoutesTest, LauncherRedirectsToItsDirectoryAndEscapesWhatItShows) {
-    asMac("presence", {{"name", "Ann's \"Mac\" <b>"},
-                       {"lan", {"http://10.0.0.2:47470", "http://ann.local:47470"}},
-                       {"devices", {SecretHash::sha256Hex("tok")}}});
-    const auto bare = call("GET", "/d/" + id + "/tok");
-    EXPECT_EQ(bare.status, 301);
-    EXPECT_EQ(header(bare, "Location"), "/d/" + id + "/tok/");
-
-    const auto page = call("GET", "/d/" + id + "/tok/");
-    ASSERT_EQ(page.status, 200);
-    EXPECT_NE(page.body.find("data-mac=\"Ann&#39;s &quot;Mac&quot; &lt;b&gt;\""), std::string::npos);
-    EXPECT_NE(
-        page.body.find(
-            "data-addresses=\"[&quot;http://10.0.0.2:47470&quot;,&quot;http://ann.local:47470&quot;]\""),
-        std::string::npos);
-    EXPECT_NE(page.body.find("<link rel=\"manifest\" href=\"/d/" + id + "/tok/manifest.json\">"),
-              std::string::npos);
-
-    EXPECT_EQ(call("GET", "/d/" + id + "/other/").status, 404);
-    EXPECT_EQ(call("GET", "/d/" + id + "/other/manifest.json").status, 404);
+    RelayState full(RelayLimits{.maxFollowersPerShare = 0});
+    const auto other = full.signUp("Mac", 1)->macId;
+    full.checkIn(other, {"Mac", {}, {{"abc", "A"}}, "", {}}, 1);
+    EXPECT_EQ(answer(full, "GET", "/k/" + other + "/abc/follow").status, 503);
 }

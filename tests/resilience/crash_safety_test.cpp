@@ -3,28 +3,21 @@
 // clear what the killed process left half-written.
 #include "core/index_file.h"
 #include "core/library_store.h"
-#include "core/unique_fd.h"
 #include "crash_sequence.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <optional>
-#include <poll.h>
 #include <random>
 #include <set>
 #include <signal.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -45,86 +38,40 @@ std::optional<std::string> readFile(const fs::path& path) {
     return bytes.str();
 }
 
-/// The crash child, running on a library; killed and reaped when it goes away.
+/// The crash child, running on a library; it reports each committed operation's count on a line.
 class Child {
 public:
-    Child(const fs::path& library, const fs::path& scratch, int first) {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) {
-            throw std::system_error(errno, std::generic_category(), "pipe2");
-        }
-        out_.reset(fds[0]);
-        UniqueFd writeEnd(fds[1]);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
-        const std::string libraryArg = library.string();
-        const std::string scratchArg = scratch.string();
-        const std::string firstArg = std::to_string(first);
-        char* argv[] = {const_cast<char*>(TESK_CRASH_CHILD), const_cast<char*>(libraryArg.c_str()),
-                        const_cast<char*>(scratchArg.c_str()), const_cast<char*>(firstArg.c_str()), nullptr};
-        const int error = ::posix_spawn(&pid_, TESK_CRASH_CHILD, &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (error != 0) {
-            throw std::system_error(error, std::generic_category(), "posix_spawn");
-        }
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
+    Child(const fs::path& library, const fs::path& scratch, int first)
+        : process_({TESK_CRASH_CHILD, library.string(), scratch.string(), std::to_string(first)}) {}
 
     /// Reads reports until `until`; the last count reported so far, if any.
     std::optional<int> readUntil(std::chrono::steady_clock::time_point until) {
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 until - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                return last_;
+            const auto line = left.count() > 0 ? process_.readLine(left) : std::nullopt;
+            if (!line) {
+                return last_; // the time is up, or the child ended by itself
             }
-            pollfd p{out_.get(), POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) > 0 && !readSome()) {
-                return last_; // the child ended by itself
-            }
+            last_ = std::stoi(*line);
         }
     }
 
     /// Kills the child, reaps it and reads what it reported before dying. Whether it died of the kill.
     bool kill() {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        while (readSome()) {
+        const int status = process_.kill();
+        // Its end of the pipe closed with it: what is left arrives at once.
+        while (const auto line = process_.readLine(0ms)) {
+            last_ = std::stoi(*line);
         }
         return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
     }
 
     std::optional<int> lastReported() const { return last_; }
+    std::string errors() { return process_.readError(); }
 
 private:
-    /// One read from the pipe; false at its end.
-    bool readSome() {
-        char buffer[4096];
-        const ssize_t got = ::read(out_.get(), buffer, sizeof buffer);
-        if (got <= 0) {
-            return got < 0 && errno == EINTR;
-        }
-        pending_.append(buffer, static_cast<std::size_t>(got));
-        for (auto end = pending_.find('\n'); end != std::string::npos; end = pending_.find('\n')) {
-            last_ = std::stoi(pending_.substr(0, end));
-            pending_.erase(0, end + 1);
-        }
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    UniqueFd out_;
-    std::string pending_;
+    ChildProcess process_;
     std::optional<int> last_;
 };
 
@@ -222,7 +169,7 @@ TEST(CrashSafetyTest, KilledAtRandomMomentsTheIndexHoldsWhatWasCommitted) {
         {
             Child child(library, scratch, committed);
             child.readUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(lifeMs(random)));
-            ASSERT_TRUE(child.kill()) << "the child ended before it was killed";
+            ASSERT_TRUE(child.kill()) << "the child ended before it was killed: " << child.errors();
             if (const auto reported = child.lastReported()) {
                 ASSERT_GT(*reported, committed);
                 last = *reported;
