@@ -2,7 +2,6 @@
 #include "server_fixture.h"
 
 #include <arpa/inet.h>
-#include <array>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/resource.h>
@@ -20,6 +19,7 @@ struct Service {
         std::error_code error;
         port = service.listen(0, error).value();
     }
+    std::size_t count() const { return service.connectionCount(); }
     HttpService service;
     std::uint16_t port = 0;
 };
@@ -27,6 +27,28 @@ struct Service {
 void answerOk(HttpConnection& connection, const HTTPRequest&, const std::string&) {
     connection.respond(HTTPResponse::text(200, "ok"));
 }
+
+/// What the service's threads hand to the test.
+template <typename T>
+class Log {
+public:
+    void add(T value) {
+        std::lock_guard guard(lock_);
+        values_.push_back(std::move(value));
+    }
+    std::vector<T> values() {
+        std::lock_guard guard(lock_);
+        return values_;
+    }
+    std::vector<T> take() {
+        std::lock_guard guard(lock_);
+        return std::exchange(values_, {});
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<T> values_;
+};
 
 /// Bytes that differ from their neighbours, so a lost or misplaced piece shows.
 std::string pattern(std::size_t size) {
@@ -37,58 +59,32 @@ std::string pattern(std::size_t size) {
     return bytes;
 }
 
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-long residentKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("VmRSS:")) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
-}
-
 } // namespace
 
 TEST(HttpConnectionTest, CompleteHeadReachesOnRequestOnceWithItsBodyBytesAndPeer) {
-    std::mutex lock;
-    std::vector<std::tuple<HTTPRequest, std::string, std::string>> seen;
+    Log<std::tuple<HTTPRequest, std::string, std::string>> seen;
     Service served([&](HttpConnection& connection, const HTTPRequest& request, std::string body) {
-        {
-            std::lock_guard guard(lock);
-            seen.emplace_back(request, body, connection.peer());
-        }
+        seen.add({request, body, connection.peer()});
         answerOk(connection, request, body);
     });
-    const struct {
-        std::string request;
-        bool byteByByte;
-        std::string body;
-    } cases[] = {
-        {"GET /a/b HTTP/1.1\r\nHost: x\r\n\r\n", true, ""},
-        {"POST /a/b HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n0123456789", false, "0123456789"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.request);
+    const std::string head = "POST /a/b HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n";
+    for (const bool byteByByte : {true, false}) {
         RawClient client(served.port);
-        for (std::size_t at = 0; at < c.request.size(); at += c.byteByByte ? 1 : c.request.size()) {
-            client.send(std::string_view(c.request).substr(at, c.byteByByte ? 1 : std::string::npos));
+        const std::string sent = byteByByte ? head : head + "0123456789";
+        for (std::size_t at = 0; at < sent.size(); at += byteByByte ? 1 : sent.size()) {
+            client.send(std::string_view(sent).substr(at, byteByByte ? 1 : std::string::npos));
         }
         EXPECT_EQ(parseResponse(client.readAll()).status, 200);
-        std::lock_guard guard(lock);
-        ASSERT_EQ(seen.size(), static_cast<std::size_t>(&c - cases + 1));
-        const auto& [request, body, peer] = seen.back();
+    }
+    const auto calls = seen.values();
+    ASSERT_EQ(calls.size(), 2u);
+    for (const auto& [request, body, peer] : calls) {
         EXPECT_EQ(request.segments, (std::vector<std::string>{"a", "b"}));
         EXPECT_EQ(request.headers.at("host"), "x");
-        EXPECT_EQ(body, c.body);
         EXPECT_EQ(peer, "127.0.0.1");
     }
+    EXPECT_EQ(std::get<1>(calls[0]), "");
+    EXPECT_EQ(std::get<1>(calls[1]), "0123456789");
 }
 
 TEST(HttpConnectionTest, OversizedOrMalformedHeadIsABadRequest) {
@@ -110,11 +106,11 @@ TEST(HttpConnectionTest, OversizedOrMalformedHeadIsABadRequest) {
 TEST(HttpConnectionTest, ClientThatLeavesBeforeItsHeadGetsNothingAndIsForgotten) {
     Service served(answerOk);
     RawClient client(served.port);
-    ASSERT_TRUE(eventually([&] { return served.service.connectionCount() == 1; }));
+    ASSERT_TRUE(eventually([&] { return served.count() == 1; }));
     client.send("GET / HTTP/1.1\r\n");
     client.shutdownSend();
     EXPECT_EQ(client.readAll(2s), "");
-    EXPECT_TRUE(eventually([&] { return served.service.connectionCount() == 0; }));
+    EXPECT_TRUE(eventually([&] { return served.count() == 0; }));
 }
 
 TEST(HttpConnectionTest, IdleClientIsClosedAtTheHeadDeadlineWhileOthersAreServed) {
@@ -127,7 +123,7 @@ TEST(HttpConnectionTest, IdleClientIsClosedAtTheHeadDeadlineWhileOthersAreServed
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_GE(waited, 350ms);
     EXPECT_LT(waited, 2s);
-    EXPECT_TRUE(eventually([&] { return served.service.connectionCount() == 0; }));
+    EXPECT_TRUE(eventually([&] { return served.count() == 0; }));
 }
 
 TEST(HttpConnectionTest, ResponseArrivesWholeThoughTheRequestBodyWasNeverRead) {
@@ -145,14 +141,14 @@ TEST(HttpConnectionTest, PeerThatKeepsSendingAfterTheResponseIsClosedAtTheLinger
     EXPECT_EQ(client.readExactly(12), "HTTP/1.1 200");
     const auto started = std::chrono::steady_clock::now();
     try {
-        while (served.service.connectionCount() > 0 && std::chrono::steady_clock::now() - started < 3s) {
+        while (served.count() > 0 && std::chrono::steady_clock::now() - started < 3s) {
             client.send(std::string(1024, 'x'));
             std::this_thread::sleep_for(20ms);
         }
     } catch (const std::system_error&) {
         // The connection was closed and reset under the sender: just as good.
     }
-    EXPECT_TRUE(eventually([&] { return served.service.connectionCount() == 0; }, 100ms));
+    EXPECT_TRUE(eventually([&] { return served.count() == 0; }, 100ms));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);
 }
 
@@ -173,25 +169,17 @@ TEST(HttpConnectionTest, StopRefusesNewcomersWhileARunningResponseCompletes) {
 
 TEST(HttpConnectionTest, NewcomerAtTheCapDisplacesTheLongestWaitingIdleConnectionOrIsTurnedAway) {
     const struct {
-        const char* why;
         bool displaces;
         bool busy;
         bool newcomerServed;
-    } cases[] = {{"idle, displacing", true, false, true},
-                 {"busy, displacing", true, true, false},
-                 {"idle, not displacing", false, false, false}};
+    } cases[] = {{true, false, true}, {true, true, false}, {false, false, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        std::mutex lock;
-        std::vector<std::shared_ptr<HttpConnection>> held; // busy: answered only when the test lets go
+        SCOPED_TRACE(std::string(c.busy ? "busy" : "idle") + (c.displaces ? ", displacing" : ""));
+        Log<std::shared_ptr<HttpConnection>> held; // busy: never answered
         Service served(
             [&](HttpConnection& connection, const HTTPRequest& request, std::string body) {
-                if (request.segments.empty()) {
-                    answerOk(connection, request, body);
-                    return;
-                }
-                std::lock_guard guard(lock);
-                held.push_back(connection.shared_from_this());
+                request.segments.empty() ? answerOk(connection, request, body)
+                                         : held.add(connection.shared_from_this());
             },
             {.connection = {}, .maxConnections = 2, .newcomerDisplacesIdle = c.displaces});
         std::vector<std::unique_ptr<RawClient>> first;
@@ -200,22 +188,17 @@ TEST(HttpConnectionTest, NewcomerAtTheCapDisplacesTheLongestWaitingIdleConnectio
             if (c.busy) {
                 first.back()->send("GET /hold HTTP/1.1\r\n\r\n");
             }
-            ASSERT_TRUE(eventually([&] { return served.service.connectionCount() == i; }));
+            ASSERT_TRUE(
+                eventually([&] { return served.count() == i && held.values().size() == (c.busy ? i : 0); }));
         }
-        ASSERT_TRUE(eventually([&] {
-            std::lock_guard guard(lock);
-            return held.size() == (c.busy ? 2u : 0u);
-        }));
         RawClient newcomer(served.port);
         newcomer.send("GET / HTTP/1.1\r\n\r\n");
         EXPECT_EQ(parseResponse(newcomer.readAll(2s)).status, c.newcomerServed ? 200 : 0);
         EXPECT_EQ(first[0]->closedWithin(c.newcomerServed ? 2s : 50ms), c.newcomerServed);
         EXPECT_FALSE(first[1]->closedWithin(50ms));
-        std::lock_guard guard(lock);
-        for (const auto& connection : held) {
-            connection->closeSoon();
+        for (const auto& connection : held.take()) {
+            connection->closeSoon(); // before the service goes, which a connection must not outlive
         }
-        held.clear();
     }
 }
 
@@ -242,7 +225,10 @@ TEST(HttpConnectionTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning
     rlimit lowered = saved;
     lowered.rlim_cur = static_cast<rlim_t>(lowestFree);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    const sockaddr_in address = loopback(served.port);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(served.port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     for (const auto& fd : clients) {
         ASSERT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     }
@@ -271,31 +257,30 @@ TEST(HttpConnectionTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning
     }
 }
 
-/// Each request is answered with the whole of `path`, streamed.
+/// Each request is answered with the whole of `path`, streamed; `sent` logs how each send ended.
 class SendFileTest : public ::testing::Test {
 protected:
     void write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-    std::vector<bool> results() {
-        std::lock_guard guard(lock);
-        return results_;
-    }
 
     TempDir dir;
     const std::filesystem::path path = dir.path() / "file.bin";
-    std::mutex lock;
-    std::vector<bool> results_;
+    Log<bool> sent;
     Service served{[this](HttpConnection& connection, const HTTPRequest&, std::string) {
-        UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         const auto size = static_cast<std::int64_t>(std::filesystem::file_size(path));
         connection.sendFile("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n",
-                            std::move(file), 0, size, [this](bool sent) {
-                                std::lock_guard guard(lock);
-                                results_.push_back(sent);
-                            });
+                            UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), 0, size,
+                            [this](bool whole) { sent.add(whole); });
     }};
 };
 
 TEST_F(SendFileTest, HugeFileStreamsWithoutGrowingMemory) {
+    const auto residentKiB = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line) && !line.starts_with("VmRSS:")) {
+        }
+        return std::stol(line.substr(6));
+    };
     write("x");
     std::filesystem::resize_file(path, std::uintmax_t{1} << 30); // sparse: costs no disk
     const long before = residentKiB();
@@ -303,7 +288,7 @@ TEST_F(SendFileTest, HugeFileStreamsWithoutGrowingMemory) {
     client.send("GET / HTTP/1.1\r\n\r\n");
     EXPECT_GT(client.drain(120s), std::size_t{1} << 30);
     EXPECT_LT(residentKiB() - before, 16 * 1024) << "resident memory grew";
-    EXPECT_EQ(results(), std::vector<bool>{true});
+    EXPECT_EQ(sent.values(), std::vector<bool>{true});
 }
 
 TEST_F(SendFileTest, ClientThatVanishesMidFileEndsTheSendAsFailed) {
@@ -318,9 +303,9 @@ TEST_F(SendFileTest, ClientThatVanishesMidFileEndsTheSendAsFailed) {
             EXPECT_EQ(client.readExactly(100000).size(), 100000u);
         }
     }
-    EXPECT_TRUE(eventually([&] { return results().size() == 6; }));
-    EXPECT_EQ(results(), std::vector<bool>(6, false));
-    EXPECT_TRUE(eventually([&] { return served.service.connectionCount() == 0; }));
+    EXPECT_TRUE(eventually([&] { return sent.values().size() == 6; }));
+    EXPECT_EQ(sent.values(), std::vector<bool>(6, false));
+    EXPECT_TRUE(eventually([&] { return served.count() == 0; }));
 }
 
 TEST_F(SendFileTest, TailArrivesWhenThePeerSendsBytesNobodyReads) {
@@ -333,61 +318,52 @@ TEST_F(SendFileTest, TailArrivesWhenThePeerSendsBytesNobodyReads) {
         RawClient client(served.port);
         client.send("GET / HTTP/1.1\r\n\r\n");
         std::string raw = afterTheEnd ? "" : client.readExactly(1000);
-        if (afterTheEnd) {
-            ASSERT_TRUE(eventually([&] { return results().size() == 2; }));
-        }
+        ASSERT_TRUE(!afterTheEnd || eventually([&] { return sent.values().size() == 2; }));
         client.send("GET / HTTP/1.1\r\n\r\n");
         std::this_thread::sleep_for(300ms); // the file's tail is still in the buffers when the send ends
         raw += client.readAll();
         EXPECT_TRUE(parseResponse(raw).body == bytes) << raw.size() << " bytes arrived";
     }
-    EXPECT_EQ(results(), std::vector<bool>(2, true));
+    EXPECT_EQ(sent.values(), std::vector<bool>(2, true));
 }
 
 TEST(HttpConnectionTest, ReceiveBodyTakesItOverSeveralReadsOrReportsItCutShort) {
-    std::mutex lock;
-    std::string received;
-    int writes = 0;
-    std::vector<bool> results;
+    Log<std::string> reads;
+    Log<bool> ends;
     Service served([&](HttpConnection& connection, const HTTPRequest& request, std::string initial) {
         connection.receiveBody(
             *request.contentLength(), std::move(initial),
             [&](const char* data, std::size_t size) {
-                std::lock_guard guard(lock);
-                received.append(data, size);
-                ++writes;
+                reads.add(std::string(data, size));
                 return true;
             },
             [&, self = connection.shared_from_this()](bool complete) {
-                {
-                    std::lock_guard guard(lock);
-                    results.push_back(complete);
-                }
+                ends.add(complete);
                 complete ? self->respond(HTTPResponse::text(201, "stored")) : self->close();
             });
     });
+    const auto received = [&] {
+        std::string all;
+        for (const auto& read : reads.values()) {
+            all += read;
+        }
+        return all;
+    };
     const std::string body = pattern(3 << 20);
     const std::string head = "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-    {
-        RawClient client(served.port);
-        client.send(head);
-        for (std::size_t at = 0; at < body.size(); at += 256 << 10) {
-            client.send(std::string_view(body).substr(at, 256 << 10));
-        }
-        EXPECT_EQ(parseResponse(client.readAll(20s)).status, 201);
-        std::lock_guard guard(lock);
-        EXPECT_TRUE(received == body);
-        EXPECT_GE(writes, 3) << "a read takes at most 1 MiB";
-        received.clear();
+    RawClient whole(served.port);
+    whole.send(head);
+    for (std::size_t at = 0; at < body.size(); at += 256 << 10) {
+        whole.send(std::string_view(body).substr(at, 256 << 10));
     }
-    RawClient client(served.port);
-    client.send(head + body.substr(0, 1000));
-    ASSERT_TRUE(eventually([&] {
-        std::lock_guard guard(lock);
-        return received.size() == 1000;
-    }));
-    client.shutdownSend();
-    EXPECT_EQ(client.readAll(), "");
-    std::lock_guard guard(lock);
-    EXPECT_EQ(results, (std::vector<bool>{true, false}));
+    EXPECT_EQ(parseResponse(whole.readAll(20s)).status, 201);
+    EXPECT_TRUE(received() == body);
+    EXPECT_GE(reads.take().size(), 3u) << "a read takes at most 1 MiB";
+
+    RawClient cut(served.port);
+    cut.send(head + body.substr(0, 1000));
+    ASSERT_TRUE(eventually([&] { return received().size() == 1000; }));
+    cut.shutdownSend();
+    EXPECT_EQ(cut.readAll(), "");
+    EXPECT_EQ(ends.values(), (std::vector<bool>{true, false}));
 }

@@ -3,9 +3,9 @@
 #include "server_fixture.h"
 #include "support/file_contents.h"
 
-#include <condition_variable>
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <limits>
 #include <sys/resource.h>
 
@@ -14,39 +14,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/// A port some other socket is listening on for its lifetime.
-class OccupiedPort {
-public:
-    OccupiedPort()
-        : acceptor_(io_, asio::ip::tcp::endpoint(asio::ip::tcp::v4(), 0)) {}
-    std::uint16_t port() const { return acceptor_.local_endpoint().port(); }
-
-private:
-    asio::io_context io_;
-    asio::ip::tcp::acceptor acceptor_;
-};
-
 /// Makes the disk refuse writes past `bytes` in this process, as a full disk would, until it goes away.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes) {
+    explicit FileSizeLimit(rlim_t bytes)
+        : handler_(std::signal(SIGXFSZ, SIG_IGN)) { // past the limit a write fails with EFBIG instead
         ::getrlimit(RLIMIT_FSIZE, &before_);
-        // Past the limit a write fails with EFBIG instead of ending the process.
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limited = before_;
         limited.rlim_cur = bytes;
         ::setrlimit(RLIMIT_FSIZE, &limited);
     }
     ~FileSizeLimit() {
         ::setrlimit(RLIMIT_FSIZE, &before_);
-        std::signal(SIGXFSZ, previousHandler_);
+        std::signal(SIGXFSZ, handler_);
     }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
+    void (*handler_)(int);
     rlimit before_{};
-    void (*previousHandler_)(int) = nullptr;
 };
 
 } // namespace
@@ -73,24 +60,19 @@ protected:
     const Share inbox = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
 };
 
-TEST(TeskServerStartTest, ListensOnTheFirstPreferredPortThatCanBeBoundElseOneTheSystemPicks) {
-    TempDir dir;
-    LibraryStore store(dir.path() / "Tesk");
-    OccupiedPort taken;
-    std::uint16_t freePort = 0;
+TEST_F(TeskServerTest, ListensOnTheFirstPreferredPortThatCanBeBoundElseOneTheSystemPicks) {
+    std::uint16_t picked = 0;
     {
-        OccupiedPort probe;
-        freePort = probe.port();
+        TeskServer fallback(store, "Mac");
+        fallback.start({server.port()});
+        picked = fallback.port();
+        EXPECT_NE(picked, 0);
+        EXPECT_NE(picked, server.port());
+        EXPECT_EQ(parseResponse(request(picked, "GET / HTTP/1.1\r\n\r\n")).status, 200);
     }
     TeskServer preferred(store, "Mac");
-    preferred.start({taken.port(), freePort});
-    EXPECT_EQ(preferred.port(), freePort);
-    TeskServer fallback(store, "Mac");
-    fallback.start({taken.port(), freePort});
-    EXPECT_NE(fallback.port(), 0);
-    EXPECT_NE(fallback.port(), taken.port());
-    EXPECT_NE(fallback.port(), freePort);
-    EXPECT_EQ(parseResponse(request(fallback.port(), "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    preferred.start({server.port(), picked});
+    EXPECT_EQ(preferred.port(), picked);
 }
 
 TEST_F(TeskServerTest, LeftoverUploadsAreRemovedAtCreation) {
@@ -168,7 +150,7 @@ TEST_F(TeskServerTest, DownloadCutShortOrGoneIsNotCounted) {
     const Item big = addFile("big.bin", std::string(32 << 20, 'b'));
     const Item gone = addFile("gone.txt", "x");
     const Share share = store.share(ShareTarget::folder(), ShareDuration::day, true);
-    for (int i = 0; i < 3; ++i) {
+    {
         RawClient client(server.port());
         client.send("GET /s/" + share.token + "/f/" + big.id + " HTTP/1.1\r\n\r\n");
         EXPECT_EQ(client.readExactly(100000).size(), 100000u);
@@ -255,28 +237,16 @@ TEST_F(TeskServerReserveTest, UploadThatWouldEatIntoTheReserveIsRefused) {
 }
 
 TEST_F(TeskServerTest, UploadsBeingFiledDoNotHoldUpOtherRequests) {
-    // Filing an upload blocks until the test lets go, as syncing a large file to a slow disk does. The
-    // store reports its changes on the thread that files the upload; the state outlives the test body,
-    // so a thread let go late finds it still there.
-    struct Hold {
-        std::mutex lock;
-        std::condition_variable changed;
-        bool held = true;
-        int filing = 0;
-        void release() {
-            std::lock_guard guard(lock);
-            held = false;
-            changed.notify_all();
-        }
-    };
-    const auto hold = std::make_shared<Hold>();
-    store.setOnChange([hold] {
-        std::unique_lock guard(hold->lock);
-        ++hold->filing;
-        hold->changed.notify_all();
-        hold->changed.wait(guard, [&] { return !hold->held; });
+    // Filing an upload blocks until the test lets go, as syncing a large file to a slow disk does: the
+    // store reports its changes on the thread that files the upload.
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    const auto filing = std::make_shared<std::atomic<int>>(0);
+    store.setOnChange([released, filing] {
+        ++*filing;
+        released.wait();
     });
-    const std::shared_ptr<void> letGo(nullptr, [hold](void*) { hold->release(); });
+    std::shared_ptr<void> letGo(nullptr, [&](void*) { release.set_value(); }); // also when a check fails
 
     // As many uploads as the server can have connection threads, all finishing at once.
     std::vector<std::unique_ptr<RawClient>> uploads;
@@ -284,17 +254,14 @@ TEST_F(TeskServerTest, UploadsBeingFiledDoNotHoldUpOtherRequests) {
         uploads.push_back(std::make_unique<RawClient>(server.port()));
         uploads.back()->send(uploadHead(4) + "data");
     }
-    {
-        std::unique_lock guard(hold->lock);
-        ASSERT_TRUE(hold->changed.wait_for(guard, 5s, [&] { return hold->filing >= 2; }));
-    }
+    ASSERT_TRUE(eventually([&] { return *filing >= 2; }));
     const auto asked = std::chrono::steady_clock::now();
     RawClient page(server.port());
     page.send("GET /s/" + inbox.token + "/ HTTP/1.1\r\nHost: test\r\n\r\n");
     EXPECT_EQ(parseResponse(page.readAll(2s)).status, 200);
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 100ms);
 
-    hold->release();
+    letGo.reset();
     for (const auto& upload : uploads) {
         EXPECT_EQ(parseResponse(upload->readAll()).status, 201);
     }
