@@ -5,6 +5,7 @@
 #include <asio/write.hpp>
 
 #include <cerrno>
+#include <csignal>
 #include <sys/sendfile.h>
 #include <unistd.h>
 
@@ -130,6 +131,10 @@ void HttpConnection::sendInterim(std::string bytes, std::function<void(bool)> th
 
 void HttpConnection::sendFile(std::string head, UniqueFd file, std::int64_t start, std::int64_t count,
                               std::function<void(bool)> done) {
+    // sendfile(2) has no MSG_NOSIGNAL: a peer that closed before the file's end would otherwise raise
+    // SIGPIPE and end the whole process. The failed step is reported as EPIPE instead.
+    static const bool ignoringBrokenPipes = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
+    (void)ignoringBrokenPipes;
     auto shared = std::make_shared<UniqueFd>(std::move(file));
     auto finish = [self = shared_from_this(), shared, done = std::move(done)](bool success) {
         shared->reset();

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -92,10 +91,6 @@ TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits li
                    serve(connection, request, std::move(body));
                }) {
     facts_.macName = std::move(macName);
-    // sendfile(2) has no MSG_NOSIGNAL: a phone hanging up mid-download would otherwise raise SIGPIPE and
-    // end the whole process. The failed write is reported as EPIPE instead.
-    static const bool ignoringBrokenPipes = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
-    (void)ignoringBrokenPipes;
     // Nothing can be in flight yet: whatever an earlier run left half-received is garbage.
     std::error_code ignored;
     for (fs::directory_iterator it(uploadsDir_, ignored), end; !ignored && it != end; it.increment(ignored)) {

@@ -1,0 +1,353 @@
+#include "server/http_service.h"
+#include "server_fixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+/// An HttpService on a port of its own whose requests `onRequest` answers.
+struct Service {
+    explicit Service(HttpConnection::OnRequest onRequest, ServiceLimits limits = {})
+        : service(limits, 2, std::move(onRequest)) {
+        std::error_code error;
+        port = service.listen(0, error).value();
+    }
+    std::size_t count() const { return service.connectionCount(); }
+    HttpService service;
+    std::uint16_t port = 0;
+};
+
+void answerOk(HttpConnection& connection, const HTTPRequest&, const std::string&) {
+    connection.respond(HTTPResponse::text(200, "ok"));
+}
+
+/// What the service's threads hand to the test.
+template <typename T>
+class Log {
+public:
+    void add(T value) {
+        std::lock_guard guard(lock_);
+        values_.push_back(std::move(value));
+    }
+    std::vector<T> values() {
+        std::lock_guard guard(lock_);
+        return values_;
+    }
+    std::vector<T> take() {
+        std::lock_guard guard(lock_);
+        return std::exchange(values_, {});
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<T> values_;
+};
+
+/// Bytes that differ from their neighbours, so a lost or misplaced piece shows.
+std::string pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(i * 13 % 253);
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST(HttpConnectionTest, CompleteHeadReachesOnRequestOnceWithItsBodyBytesAndPeerBadOnesDoNot) {
+    Log<std::tuple<HTTPRequest, std::string, std::string>> seen;
+    Service served([&](HttpConnection& connection, const HTTPRequest& request, std::string body) {
+        seen.add({request, body, connection.peer()});
+        answerOk(connection, request, body);
+    });
+    const std::string head = "POST /a/b HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n";
+    for (const bool byteByByte : {true, false}) {
+        RawClient client(served.port);
+        const std::string sent = byteByByte ? head : head + "0123456789";
+        for (std::size_t at = 0; at < sent.size(); at += byteByByte ? 1 : sent.size()) {
+            client.send(std::string_view(sent).substr(at, byteByByte ? 1 : std::string::npos));
+        }
+        EXPECT_EQ(parseResponse(client.readAll()).status, 200);
+    }
+    for (const std::string& bad :
+         {"GET /" + std::string(20000, 'a'), std::string("GET /a b HTTP/1.1\r\n\r\n")}) {
+        RawClient client(served.port);
+        client.send(bad);
+        EXPECT_EQ(client.readAll(), "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                                    "Content-Length: 11\r\nConnection: close\r\n\r\nBad request");
+    }
+    const auto calls = seen.values();
+    ASSERT_EQ(calls.size(), 2u);
+    for (const auto& [request, body, peer] : calls) {
+        EXPECT_EQ(request.segments, (std::vector<std::string>{"a", "b"}));
+        EXPECT_EQ(request.headers.at("host"), "x");
+        EXPECT_EQ(peer, "127.0.0.1");
+    }
+    EXPECT_EQ(std::get<1>(calls[0]), "");
+    EXPECT_EQ(std::get<1>(calls[1]), "0123456789");
+}
+
+TEST(HttpConnectionTest, ClientWithoutAHeadIsForgottenWhenItLeavesOrAtTheHeadDeadline) {
+    Service served(answerOk, {.connection = {.head = 400ms}});
+    RawClient idle(served.port);
+    RawClient leaving(served.port);
+    idle.send("GET / HTTP/1.1\r\n"); // never finishes its head
+    leaving.send("GET / HTTP/1.1\r\n");
+    ASSERT_TRUE(eventually([&] { return served.count() == 2; }));
+    const auto started = std::chrono::steady_clock::now();
+    leaving.shutdownSend();
+    EXPECT_EQ(leaving.readAll(2s), "");
+    EXPECT_TRUE(eventually([&] { return served.count() == 1; }, 300ms)) << "kept until the deadline";
+    EXPECT_EQ(parseResponse(request(served.port, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    EXPECT_TRUE(idle.closedWithin(3s));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, 350ms);
+    EXPECT_LT(waited, 2s);
+    EXPECT_TRUE(eventually([&] { return served.count() == 0; }));
+}
+
+TEST(HttpConnectionTest, ResponseArrivesWholeWhilePeerKeepsSendingWhichEndsAtTheLingerLimit) {
+    Service served(answerOk, {.connection = {.linger = 300ms}});
+    // Closing over unread bytes would reset the connection and could destroy the answer.
+    RawClient unread(served.port);
+    unread.send("POST / HTTP/1.1\r\nContent-Length: 300000\r\n\r\n" + std::string(300000, 'x'));
+    EXPECT_EQ(parseResponse(unread.readAll()).body, "ok");
+
+    RawClient client(served.port);
+    client.send("POST / HTTP/1.1\r\nContent-Length: 1000000000\r\n\r\n");
+    EXPECT_EQ(client.readExactly(12), "HTTP/1.1 200");
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        while (served.count() > 0 && std::chrono::steady_clock::now() - started < 3s) {
+            client.send(std::string(1024, 'x'));
+            std::this_thread::sleep_for(20ms);
+        }
+    } catch (const std::system_error&) {
+        // The connection was closed and reset under the sender: just as good.
+    }
+    EXPECT_TRUE(eventually([&] { return served.count() == 0; }, 100ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);
+}
+
+TEST(HttpConnectionTest, StopRefusesNewcomersWhileARunningResponseCompletes) {
+    const std::string big = pattern(8 << 20);
+    std::atomic<bool> answering{false};
+    Service served([&](HttpConnection& connection, const HTTPRequest&, std::string) {
+        connection.respond(HTTPResponse{200, {}, big});
+        answering = true;
+    });
+    RawClient client(served.port);
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(eventually([&] { return answering.load(); }));
+    served.service.stop();
+    EXPECT_THROW(RawClient{served.port}, std::system_error);
+    EXPECT_TRUE(parseResponse(client.readAll(10s)).body == big);
+}
+
+TEST(HttpConnectionTest, NewcomerAtTheCapDisplacesTheLongestWaitingIdleConnectionOrIsTurnedAway) {
+    const struct {
+        bool displaces;
+        bool busy;
+        bool newcomerServed;
+    } cases[] = {{true, false, true}, {true, true, false}, {false, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.busy ? "busy" : "idle") + (c.displaces ? ", displacing" : ""));
+        Log<std::shared_ptr<HttpConnection>> held; // busy: never answered
+        Service served(
+            [&](HttpConnection& connection, const HTTPRequest& request, std::string body) {
+                request.segments.empty() ? answerOk(connection, request, body)
+                                         : held.add(connection.shared_from_this());
+            },
+            {.connection = {}, .maxConnections = 2, .newcomerDisplacesIdle = c.displaces});
+        std::vector<std::unique_ptr<RawClient>> first;
+        for (std::size_t i = 1; i <= 2; ++i) {
+            first.push_back(std::make_unique<RawClient>(served.port));
+            if (c.busy) {
+                first.back()->send("GET /hold HTTP/1.1\r\n\r\n");
+            }
+            ASSERT_TRUE(
+                eventually([&] { return served.count() == i && held.values().size() == (c.busy ? i : 0); }));
+        }
+        RawClient newcomer(served.port);
+        newcomer.send("GET / HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(parseResponse(newcomer.readAll(2s)).status, c.newcomerServed ? 200 : 0);
+        EXPECT_EQ(first[0]->closedWithin(c.newcomerServed ? 2s : 50ms), c.newcomerServed);
+        EXPECT_FALSE(first[1]->closedWithin(50ms));
+        for (const auto& connection : held.take()) {
+            connection->closeSoon(); // before the service goes, which a connection must not outlive
+        }
+    }
+}
+
+TEST(HttpConnectionTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers' runtime opens files of its own while checking, so with no descriptor left it
+    // reports errors in correct code.
+    GTEST_SKIP() << "needs a build without sanitizers: their runtime needs free descriptors too";
+#endif
+    Service served(answerOk);
+    // Sockets made while descriptors are still there, connected once none are left: the kernel queues
+    // the connections, and every accept fails for want of a descriptor.
+    std::vector<UniqueFd> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        ASSERT_TRUE(clients.back());
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // A new descriptor takes the lowest free number: with the limit there, none can be made.
+    const int lowestFree = ::dup(0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(served.port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const auto& fd : clients) {
+        ASSERT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    }
+    const auto cpuTime = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    };
+    const auto cpuBefore = cpuTime();
+    std::this_thread::sleep_for(500ms);
+    const auto spent = cpuTime() - cpuBefore;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_LT(spent, 100ms) << "the listener spun while no descriptor was free";
+
+    // Once descriptors are back, the queued connections are served.
+    const std::string request = "GET / HTTP/1.1\r\n\r\n";
+    for (const auto& fd : clients) {
+        ASSERT_EQ(::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(request.size()));
+        timeval timeout{5, 0};
+        setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        char head[16] = {};
+        EXPECT_EQ(::recv(fd.get(), head, 15, MSG_WAITALL), 15);
+        EXPECT_STREQ(head, "HTTP/1.1 200 OK");
+    }
+}
+
+/// Each request is answered with the whole of `path`, streamed; `sent` logs how each send ended.
+class SendFileTest : public ::testing::Test {
+protected:
+    void write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+    TempDir dir;
+    const std::filesystem::path path = dir.path() / "file.bin";
+    Log<bool> sent;
+    Service served{[this](HttpConnection& connection, const HTTPRequest&, std::string) {
+        const auto size = static_cast<std::int64_t>(std::filesystem::file_size(path));
+        connection.sendFile("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n",
+                            UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), 0, size,
+                            [this](bool whole) { sent.add(whole); });
+    }};
+};
+
+TEST_F(SendFileTest, HugeFileStreamsWithoutGrowingMemory) {
+    const auto residentKiB = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line) && !line.starts_with("VmRSS:")) {
+        }
+        return std::stol(line.substr(6));
+    };
+    write("x");
+    std::filesystem::resize_file(path, std::uintmax_t{1} << 30); // sparse: costs no disk
+    const long before = residentKiB();
+    RawClient client(served.port);
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    EXPECT_GT(client.drain(120s), std::size_t{1} << 30);
+    EXPECT_LT(residentKiB() - before, 16 * 1024) << "resident memory grew";
+    EXPECT_EQ(sent.values(), std::vector<bool>{true});
+}
+
+TEST_F(SendFileTest, ClientThatVanishesMidFileEndsTheSendAsFailed) {
+    write(std::string(32 << 20, 'b'));
+    // One that leaves with bytes unread resets the connection. One that leaves with none unread closes
+    // it cleanly, and the next step of the file is refused with EPIPE, which raises SIGPIPE in a process
+    // that does not ignore it.
+    for (int i = 0; i < 6; ++i) {
+        RawClient client(served.port);
+        client.send("GET / HTTP/1.1\r\n\r\n");
+        if (i % 2 == 0) {
+            EXPECT_EQ(client.readExactly(100000).size(), 100000u);
+        }
+    }
+    EXPECT_TRUE(eventually([&] { return sent.values().size() == 6; }));
+    EXPECT_EQ(sent.values(), std::vector<bool>(6, false));
+    EXPECT_TRUE(eventually([&] { return served.count() == 0; }));
+}
+
+TEST_F(SendFileTest, TailArrivesWhenThePeerSendsBytesNobodyReads) {
+    // Bytes after the head nobody reads, arriving while the file goes out or once all of it was handed
+    // to the kernel: closing over them would reset the connection and drop what the kernel still holds.
+    for (const bool afterTheEnd : {false, true}) {
+        SCOPED_TRACE(afterTheEnd ? "after the end" : "during the send");
+        const std::string bytes = pattern(afterTheEnd ? 200000 : 4 << 20); // the smaller fits the buffers
+        write(bytes);
+        RawClient client(served.port);
+        client.send("GET / HTTP/1.1\r\n\r\n");
+        std::string raw = afterTheEnd ? "" : client.readExactly(1000);
+        ASSERT_TRUE(!afterTheEnd || eventually([&] { return sent.values().size() == 2; }));
+        client.send("GET / HTTP/1.1\r\n\r\n");
+        std::this_thread::sleep_for(300ms); // the file's tail is still in the buffers when the send ends
+        raw += client.readAll();
+        EXPECT_TRUE(parseResponse(raw).body == bytes) << raw.size() << " bytes arrived";
+    }
+    EXPECT_EQ(sent.values(), std::vector<bool>(2, true));
+}
+
+TEST(HttpConnectionTest, ReceiveBodyTakesItOverSeveralReadsOrReportsItCutShort) {
+    Log<std::string> reads;
+    Log<bool> ends;
+    Service served([&](HttpConnection& connection, const HTTPRequest& request, std::string initial) {
+        connection.receiveBody(
+            *request.contentLength(), std::move(initial),
+            [&](const char* data, std::size_t size) {
+                reads.add(std::string(data, size));
+                return true;
+            },
+            [&, self = connection.shared_from_this()](bool complete) {
+                ends.add(complete);
+                complete ? self->respond(HTTPResponse::text(201, "stored")) : self->close();
+            });
+    });
+    const auto received = [&] {
+        std::string all;
+        for (const auto& read : reads.values()) {
+            all += read;
+        }
+        return all;
+    };
+    const std::string body = pattern(3 << 20);
+    const std::string head = "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    RawClient whole(served.port);
+    whole.send(head);
+    for (std::size_t at = 0; at < body.size(); at += 256 << 10) {
+        whole.send(std::string_view(body).substr(at, 256 << 10));
+    }
+    EXPECT_EQ(parseResponse(whole.readAll(20s)).status, 201);
+    EXPECT_TRUE(received() == body);
+    EXPECT_GE(reads.take().size(), 3u) << "a read takes at most 1 MiB";
+
+    RawClient cut(served.port);
+    cut.send(head + body.substr(0, 1000));
+    ASSERT_TRUE(eventually([&] { return received().size() == 1000; }));
+    cut.shutdownSend();
+    EXPECT_EQ(cut.readAll(), "");
+    EXPECT_EQ(ends.values(), (std::vector<bool>{true, false}));
+}
