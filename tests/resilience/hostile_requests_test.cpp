@@ -282,6 +282,7 @@ protected:
         treeBefore = treeOf(outside, libraryName);
     }
 
+    /// Counts a fault; the first dozen are reported with the request that caused them.
     void fault(std::uint64_t index, const HostileRequest& request, const std::string& what,
                std::string_view raw) {
         std::lock_guard guard(lock);
