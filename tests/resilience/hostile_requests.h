@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -82,70 +83,54 @@ private:
             return from[below(from.size())];
         }
         void note(const std::string& what) { label += label.empty() ? what : ", " + what; }
+        /// Alternatives written as one string, separated by "|" (none holds one): long lists at a glance.
+        static std::vector<std::string> alternatives(std::string_view all) {
+            std::vector<std::string> items;
+            std::size_t start = 0;
+            for (std::size_t bar; (bar = all.find('|', start)) != std::string_view::npos; start = bar + 1) {
+                items.emplace_back(all.substr(start, bar - start));
+            }
+            items.emplace_back(all.substr(start));
+            return items;
+        }
 
         std::vector<Route> routes() const {
             const std::string s = "/s/" + t.shareToken;
             const std::string b = "/s/" + t.inboxToken;
             const std::string p = "/p/" + t.pairingCode;
             const std::string d = "/d/" + t.deviceToken;
-            return {
-                {"/", "GET"},
-                {"/icon.png", "GET"},
-                {s + "/", "GET"},
-                {s, "GET"},
-                {s + "/api", "GET"},
-                {s + "/api?folder=" + t.innerFolderID, "GET"},
-                {s + "/f/" + t.fileID, "GET"},
-                {s + "/f/" + t.fileID, "GET"},
-                {s + "/f/" + t.fileID + "?inline", "GET"},
-                {s + "/f/" + t.noteID, "GET"},
-                {s + "/f/" + t.privateFileID, "GET"},
-                {s + "/upload", "POST", true},
-                {s + "/upload?folder=" + t.innerFolderID, "POST", true},
-                {b + "/", "GET"},
-                {b + "/api", "GET"},
-                {b + "/f/" + t.fileID, "GET"},
-                {b + "/upload", "POST", true},
-                {p + "/", "GET"},
-                {p, "GET"},
-                {p + "/claim", "POST", true},
-                {d + "/", "GET"},
-                {d, "GET"},
-                {d + "/ping", "GET"},
-                {d + "/api", "GET"},
-                {d + "/manifest.json", "GET"},
-                {d + "/upload", "POST", true},
-                {d + "/text", "POST", true},
-                {d + "/Send%20to%20Tesk.shortcut", "GET"},
-                {"/s/unknowntoken0000/", "GET"},
-                {"/d/unknowntoken0000/ping", "GET"},
-                {"/nowhere", "GET"},
+            const std::string file = "/f/" + t.fileID;
+            std::vector<Route> all;
+            // Each path under `base`, in order; a POST sends a body.
+            const auto add = [&](const std::string& method, const std::string& base,
+                                 const std::vector<std::string>& paths) {
+                for (const auto& path : paths) {
+                    all.push_back({base + path, method, method == "POST"});
+                }
             };
+            add("GET", "", {"/", "/icon.png"});
+            add("GET", s,
+                {"/", "", "/api", "/api?folder=" + t.innerFolderID, file, file, file + "?inline",
+                 "/f/" + t.noteID, "/f/" + t.privateFileID});
+            add("POST", s, {"/upload", "/upload?folder=" + t.innerFolderID});
+            add("GET", b, {"/", "/api", file});
+            add("POST", b, {"/upload"});
+            add("GET", p, {"/", ""});
+            add("POST", p, {"/claim"});
+            add("GET", d, {"/", "", "/ping", "/api", "/manifest.json"});
+            add("POST", d, {"/upload", "/text"});
+            add("GET", "",
+                {d + "/Send%20to%20Tesk.shortcut", "/s/unknowntoken0000/", "/d/unknowntoken0000/ping",
+                 "/nowhere"});
+            return all;
         }
 
         /// "../" in the spellings that have fooled servers: encoded, double-encoded, overlong, backslashed.
         std::string climb() {
-            static const std::vector<std::string> ups = {
-                "../",
-                "%2e%2e/",
-                "%2E%2E%2F",
-                "..%2f",
-                ".%2e/",
-                "%252e%252e/",
-                "%252e%252e%252f",
-                "%c0%ae%c0%ae/",
-                "%c0%ae%c0%ae%c0%af",
-                "%e0%80%ae%e0%80%ae/",
-                "..\\",
-                "%5c..%5c",
-                "..%5c",
-                "....//",
-                "%2e%2e%5c",
-                "..;/",
-                "%u002e%u002e/",
-                "..%00/",
-                "..%c0%af",
-            };
+            static const auto ups = alternatives(
+                "../|%2e%2e/|%2E%2E%2F|..%2f|.%2e/|%252e%252e/|%252e%252e%252f|%c0%ae%c0%ae/|"
+                "%c0%ae%c0%ae%c0%af|%e0%80%ae%e0%80%ae/|..\\|%5c..%5c|..%5c|....//|%2e%2e%5c|..;/|"
+                "%u002e%u002e/|..%00/|..%c0%af");
             std::string path;
             const std::size_t depth = 1 + below(6);
             const std::string& up = pick(ups);
@@ -274,30 +259,15 @@ private:
         }
 
         std::string method(const Route& route) {
+            using namespace std::string_literals;
+            static const auto methods = alternatives(
+                "get|post|HEAD|PUT|DELETE|OPTIONS|TRACE|CONNECT|PATCH|PROPFIND|GETX|G ET|GET\0||\xff\xfe|"s +
+                std::string(1000, 'G') + "|M-SEARCH|G(ET)|POST|GET");
             if (chance(0.8)) {
                 return route.method;
             }
             note("method");
-            return pick(std::vector<std::string>{"get",
-                                                 "post",
-                                                 "HEAD",
-                                                 "PUT",
-                                                 "DELETE",
-                                                 "OPTIONS",
-                                                 "TRACE",
-                                                 "CONNECT",
-                                                 "PATCH",
-                                                 "PROPFIND",
-                                                 "GETX",
-                                                 "G ET",
-                                                 std::string("GET\0", 4),
-                                                 "",
-                                                 "\xff\xfe",
-                                                 std::string(1000, 'G'),
-                                                 "M-SEARCH",
-                                                 "G(ET)",
-                                                 "POST",
-                                                 "GET"});
+            return pick(methods);
         }
 
         std::string version() {
@@ -311,46 +281,13 @@ private:
         }
 
         std::string uploadName() {
-            static const std::vector<std::string> plain = {
-                "../../escape.txt",
-                "..%2F..%2Fescape.txt",
-                "%2e%2e%2f%2e%2e%2fescape.txt",
-                "a%2Fb%2Fc.txt",
-                "sub/dir/x.txt",
-                "%00evil.txt",
-                "evil%00.txt",
-                "evil.txt%00.jpg",
-                "..",
-                ".",
-                "%2e%2e",
-                "%2E",
-                "",
-                "%2F",
-                "%2Fetc%2Fpasswd",
-                "/etc/passwd",
-                "..%5C..%5Cwin.txt",
-                "%c0%ae%c0%ae%2fx",
-                "%ff%fe.txt",
-                "%zz",
-                "CON",
-                "%0d%0aSet-Cookie:%20x=y.txt",
-                "%0a.txt",
-                "%1B[2J%7F.txt",
-                "tab%09and%0Dcr.txt",
-                ".hidden",
-                "....",
-                " spaced ",
-                "library.json",
-                "..%2Flibrary.json",
-                "..%2F..%2F..%2Fsentinel.txt",
-                "incoming",
-                "files",
-                "~%2F.bashrc",
-                "\\..\\x.txt",
-                "caf%C3%A9.txt",
-                "%E2%80%AEtxt.exe",
-                "a:b.txt",
-            };
+            static const auto plain = alternatives(
+                "../../escape.txt|..%2F..%2Fescape.txt|%2e%2e%2f%2e%2e%2fescape.txt|a%2Fb%2Fc.txt|"
+                "sub/dir/x.txt|%00evil.txt|evil%00.txt|evil.txt%00.jpg|..|.|%2e%2e|%2E||%2F|"
+                "%2Fetc%2Fpasswd|/etc/passwd|..%5C..%5Cwin.txt|%c0%ae%c0%ae%2fx|%ff%fe.txt|%zz|CON|"
+                "%0d%0aSet-Cookie:%20x=y.txt|%0a.txt|%1B[2J%7F.txt|tab%09and%0Dcr.txt|.hidden|....|"
+                " spaced |library.json|..%2Flibrary.json|..%2F..%2F..%2Fsentinel.txt|incoming|files|"
+                "~%2F.bashrc|\\..\\x.txt|caf%C3%A9.txt|%E2%80%AEtxt.exe|a:b.txt");
             switch (below(6)) {
             case 0:
                 return std::string(300, 'n') + ".txt";
@@ -375,28 +312,12 @@ private:
         }
 
         std::string range() {
-            return pick(std::vector<std::string>{"bytes=0-0",
-                                                 "bytes=0-",
-                                                 "bytes=-1",
-                                                 "bytes=-0",
-                                                 "bytes=5-2",
-                                                 "bytes=999999999-",
-                                                 "bytes=0-1,2-3",
-                                                 "bytes=--1",
-                                                 "bytes=",
-                                                 "bytes=abc",
-                                                 "items=0-1",
-                                                 "bytes=0-18446744073709551616",
-                                                 "bytes=-9223372036854775808",
-                                                 "bytes=9223372036854775807-",
-                                                 "bytes= 0-1",
-                                                 "bytes=1-1",
-                                                 "bytes=100-199",
-                                                 "",
-                                                 "bytes=0-0,-1",
-                                                 "Bytes=0-1",
-                                                 "bytes=-100000000",
-                                                 "bytes=1000-2000"});
+            static const auto ranges = alternatives(
+                "bytes=0-0|bytes=0-|bytes=-1|bytes=-0|bytes=5-2|bytes=999999999-|bytes=0-1,2-3|bytes=--1|"
+                "bytes=|bytes=abc|items=0-1|bytes=0-18446744073709551616|bytes=-9223372036854775808|"
+                "bytes=9223372036854775807-|bytes= 0-1|bytes=1-1|bytes=100-199||bytes=0-0,-1|Bytes=0-1|"
+                "bytes=-100000000|bytes=1000-2000");
+            return pick(ranges);
         }
 
         std::string lengthValue(std::size_t actual) {
