@@ -5,7 +5,6 @@
 #include <asio/write.hpp>
 
 #include <cerrno>
-#include <csignal>
 #include <sys/sendfile.h>
 #include <unistd.h>
 
@@ -131,10 +130,6 @@ void HttpConnection::sendInterim(std::string bytes, std::function<void(bool)> th
 
 void HttpConnection::sendFile(std::string head, UniqueFd file, std::int64_t start, std::int64_t count,
                               std::function<void(bool)> done) {
-    // sendfile(2) has no MSG_NOSIGNAL: a peer that closed before the file's end would otherwise raise
-    // SIGPIPE and end the whole process. The failed step is reported as EPIPE instead.
-    static const bool ignoringBrokenPipes = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
-    (void)ignoringBrokenPipes;
     auto shared = std::make_shared<UniqueFd>(std::move(file));
     auto finish = [self = shared_from_this(), shared, done = std::move(done)](bool success) {
         shared->reset();
@@ -148,8 +143,7 @@ void HttpConnection::sendFile(std::string head, UniqueFd file, std::int64_t star
     sendInterim(std::move(head), [self = shared_from_this(), shared, start, count,
                                   finish = std::move(finish)](bool sent) mutable {
         if (!sent || ::lseek(shared->get(), start, SEEK_SET) != start) {
-            shared->reset();
-            self->close();
+            finish(false);
             return;
         }
         self->pump(shared, count, std::move(finish));

@@ -5,6 +5,7 @@
 #include <asio/bind_executor.hpp>
 #include <asio/post.hpp>
 
+#include <csignal>
 #include <future>
 
 HttpService::HttpService(ServiceLimits limits, std::size_t threads, HttpConnection::OnRequest onRequest)
@@ -13,6 +14,10 @@ HttpService::HttpService(ServiceLimits limits, std::size_t threads, HttpConnecti
     , work_(asio::make_work_guard(io_))
     , listenerStrand_(asio::make_strand(io_))
     , acceptPause_(listenerStrand_) {
+    // sendfile(2) has no MSG_NOSIGNAL: a peer that closed before a file's end would otherwise raise
+    // SIGPIPE and end the whole process. The failed step is reported as EPIPE instead.
+    static const bool ignoringBrokenPipes = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
+    (void)ignoringBrokenPipes;
     for (std::size_t i = 0; i < threads; ++i) {
         threads_.emplace_back([this] { io_.run(); });
     }

