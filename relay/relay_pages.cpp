@@ -1,5 +1,6 @@
 #include "relay/relay_pages.h"
 
+#include "core/ascii.h"
 #include "relay_page_files.h"
 #include "server/page_style.h"
 #include "server/page_template.h"
@@ -14,8 +15,7 @@ std::string encodedSegment(std::string_view segment) {
     std::string out;
     for (const char c : segment) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                c == '-' || c == '.' || c == '_' || c == '~';
+        const bool unreserved = Ascii::isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
         if (unreserved) {
             out += c;
         } else {
