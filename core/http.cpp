@@ -400,9 +400,14 @@ std::string contentDisposition(std::string_view name, bool isInline) {
         fallback += plain ? name[index] : '_';
         index += length == 0 ? 1 : length;
     }
+    return std::string(isInline ? "inline" : "attachment") + "; filename=\"" + fallback +
+           "\"; filename*=UTF-8''" + percentEncoded(name);
+}
+
+std::string percentEncoded(std::string_view text) {
     constexpr std::string_view hexDigits = "0123456789ABCDEF";
     std::string encoded;
-    for (const char c : name) {
+    for (const char c : text) {
         if (isUnreserved(c)) {
             encoded += c;
         } else {
@@ -412,8 +417,7 @@ std::string contentDisposition(std::string_view name, bool isInline) {
             encoded += hexDigits[byte & 0x0f];
         }
     }
-    return std::string(isInline ? "inline" : "attachment") + "; filename=\"" + fallback +
-           "\"; filename*=UTF-8''" + encoded;
+    return encoded;
 }
 
 std::optional<std::string> percentDecoded(std::string_view text) {

@@ -114,6 +114,10 @@ std::string_view reason(int status);
 /// characters as "_") and the UTF-8 filename* form.
 std::string contentDisposition(std::string_view name, bool isInline);
 
+/// `text` with every byte but the RFC 3986 unreserved characters (letters, digits, "-", ".", "_", "~")
+/// escaped as "%XX" in upper-case hex: safe as one path segment or an RFC 8187 value.
+std::string percentEncoded(std::string_view text);
+
 /// `text` with its percent escapes decoded (encodeURIComponent's inverse; "+" stays "+"), or nothing
 /// when an escape is malformed or the result is not UTF-8.
 std::optional<std::string> percentDecoded(std::string_view text);

@@ -417,6 +417,16 @@ TEST(HTTPContentDispositionTest, FallbackAndEncodedNames) {
     }
 }
 
+TEST(HTTPPercentEncodedTest, KeepsOnlyUnreservedCharactersAndDecodesBack) {
+    // The neighbours of the letter and digit ranges are escaped like any other byte.
+    EXPECT_EQ(HTTP::percentEncoded("Az09-._~/:@[`{ %"), "Az09-._~%2F%3A%40%5B%60%7B%20%25");
+    EXPECT_EQ(HTTP::percentEncoded("caf\u00e9\x7f"), "caf%C3%A9%7F");
+    EXPECT_EQ(HTTP::percentEncoded(""), "");
+    for (const std::string text : {"a/b?c=d&e#f", "100% \u2713", "..", "+"}) {
+        EXPECT_EQ(HTTP::percentDecoded(HTTP::percentEncoded(text)), text);
+    }
+}
+
 TEST(HTTPPercentDecodedTest, DecodesWhatEncodeURIComponentMakes) {
     EXPECT_EQ(HTTP::percentDecoded("caf%C3%A9%20menu.txt"), "caf\u00e9 menu.txt");
     EXPECT_EQ(HTTP::percentDecoded("a+b"), "a+b");
