@@ -434,6 +434,23 @@ std::optional<std::string> percentDecoded(std::string_view text) {
     return decoded;
 }
 
+std::string url(std::string_view host, std::uint16_t port, std::string_view path) {
+    // Only an IPv6 literal holds a colon; a bare one would read as the start of the port.
+    const bool bracketed = host.find(':') != std::string_view::npos && !host.starts_with('[');
+    std::string result = "http://";
+    if (bracketed) {
+        result += '[';
+    }
+    result += host;
+    if (bracketed) {
+        result += ']';
+    }
+    result += ':';
+    result += std::to_string(port);
+    result += path;
+    return result;
+}
+
 std::string_view mimeType(std::string_view name) {
     const std::size_t slash = name.rfind('/');
     const std::string_view component = slash == std::string_view::npos ? name : name.substr(slash + 1);

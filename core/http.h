@@ -122,6 +122,10 @@ std::string percentEncoded(std::string_view text);
 /// when an escape is malformed or the result is not UTF-8.
 std::optional<std::string> percentDecoded(std::string_view text);
 
+/// "http://host:port" followed by `path` (expected to start with "/", or be empty). An IPv6 literal
+/// host is put in brackets unless it already is, so the result is a valid address.
+std::string url(std::string_view host, std::uint16_t port, std::string_view path = "");
+
 /// The MIME type for a file name's extension; "application/octet-stream" when unknown.
 std::string_view mimeType(std::string_view name);
 
