@@ -3,6 +3,7 @@
 #include "app/main_thread.h"
 #include "app/network_watcher.h"
 #include "app/shortcut_maker.h"
+#include "core/http.h"
 #include "server/tesk_server.h"
 
 #include <QSettings>
@@ -337,12 +338,12 @@ void AppModel::refreshAddress() {
 Relay::CheckIn AppModel::relayCheckIn() const {
     Relay::CheckIn checkIn;
     checkIn.name = server_.macName();
-    const std::string portText = std::to_string(port());
+    const std::uint16_t listening = port();
     if (address_) {
-        checkIn.lan.push_back("http://" + *address_ + ":" + portText);
+        checkIn.lan.push_back(HTTP::url(*address_, listening));
     }
     if (const auto host = server_.localHostName()) {
-        checkIn.lan.push_back("http://" + *host + ":" + portText);
+        checkIn.lan.push_back(HTTP::url(*host, listening));
     }
     const Date at = now();
     for (const auto& share : library_.shares) {

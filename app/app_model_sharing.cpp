@@ -1,5 +1,6 @@
 // AppModel: share links and their texts, sending to a phone, pairing and removing phones.
 #include "app/app_model.h"
+#include "core/http.h"
 #include "server/tesk_server.h"
 
 #include <QPointer>
@@ -81,14 +82,14 @@ std::optional<std::string> AppModel::link(const Share& share) const {
     if (auto relayed = relay_->link(share.token)) {
         return relayed;
     }
-    return "http://" + *address_ + ":" + std::to_string(port()) + "/s/" + share.token + "/";
+    return HTTP::url(*address_, port(), "/s/" + share.token + "/");
 }
 
 std::optional<std::string> AppModel::pairingURL() const {
     if (!pairing_ || !address_) {
         return std::nullopt;
     }
-    return "http://" + *address_ + ":" + std::to_string(port()) + "/p/" + pairing_->code + "/";
+    return HTTP::url(*address_, port(), "/p/" + pairing_->code + "/");
 }
 
 int AppModel::followerCount(const Share& share) const {

@@ -1,6 +1,7 @@
 #include "app/shortcut_maker.h"
 
 #include "app/child_process.h"
+#include "core/http.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -158,7 +159,7 @@ bool sign(const fs::path& command, const fs::path& input, const fs::path& output
 } // namespace
 
 std::string uploadURL(const std::string& host, std::uint16_t port, const std::string& token) {
-    return "http://" + host + ":" + std::to_string(port) + "/d/" + token + "/upload";
+    return HTTP::url(host, port, "/d/" + token + "/upload");
 }
 
 Plist workflow(const std::string& uploadURL, const std::string& deviceName, const std::string& macName) {

@@ -1,9 +1,9 @@
 #include "atomic_file.h"
 
+#include "ascii.h"
 #include "unique_fd.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -79,7 +79,7 @@ void removeLeftovers(const std::filesystem::path& path) {
         const std::string name = it->path().filename().string();
         const bool ours = name.size() == prefix.size() + temporarySuffix.size() && name.starts_with(prefix) &&
                           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+                                      Ascii::isAlnum);
         std::error_code statusError;
         if (ours && it->symlink_status(statusError).type() == std::filesystem::file_type::regular) {
             ::unlink(it->path().c_str());

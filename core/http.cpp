@@ -1,5 +1,6 @@
 #include "http.h"
 
+#include "ascii.h"
 #include "utf8.h"
 
 #include <algorithm>
@@ -16,39 +17,10 @@ HTTPParseResult invalid() {
     return {HTTPParseResult::Invalid{}};
 }
 
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-char asciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool isAlpha(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 /// RFC 9110 section 5.6.2: the characters of a token (method, field name).
 bool isTokenChar(char c) {
     constexpr std::string_view symbols = "!#$%&'*+-.^_`|~";
-    return isAlpha(c) || isDigit(c) || symbols.find(c) != std::string_view::npos;
+    return Ascii::isAlnum(c) || symbols.find(c) != std::string_view::npos;
 }
 
 bool isToken(std::string_view text) {
@@ -69,12 +41,12 @@ bool isFieldValue(std::string_view text) {
 
 /// RFC 9112 section 2.3: "HTTP/" DIGIT "." DIGIT, and only major version 1 is spoken here.
 bool isHTTP1Version(std::string_view text) {
-    return text.size() == 8 && text.starts_with("HTTP/1.") && isDigit(text.back());
+    return text.size() == 8 && text.starts_with("HTTP/1.") && Ascii::isDigit(text.back());
 }
 
 /// RFC 3986 section 2.3.
 bool isUnreserved(char c) {
-    return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
+    return Ascii::isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 /// RFC 3986 section 3.3: pchar without pct-encoded, which the caller handles.
@@ -88,7 +60,8 @@ bool isWellFormedURIPart(std::string_view part, std::string_view extra) {
     for (std::size_t index = 0; index < part.size(); ++index) {
         const char c = part[index];
         if (c == '%') {
-            if (part.size() - index < 3 || hexValue(part[index + 1]) < 0 || hexValue(part[index + 2]) < 0) {
+            if (part.size() - index < 3 || !Ascii::isHexDigit(part[index + 1]) ||
+                !Ascii::isHexDigit(part[index + 2])) {
                 return false;
             }
             index += 2;
@@ -105,8 +78,8 @@ std::string percentDecodedBytes(std::string_view raw) {
     bytes.reserve(raw.size());
     for (std::size_t index = 0; index < raw.size(); ++index) {
         if (raw[index] == '%' && raw.size() - index >= 3) {
-            const int high = hexValue(raw[index + 1]);
-            const int low = hexValue(raw[index + 2]);
+            const int high = Ascii::hexValue(raw[index + 1]);
+            const int low = Ascii::hexValue(raw[index + 2]);
             if (high >= 0 && low >= 0) {
                 bytes += static_cast<char>(high * 16 + low);
                 index += 2;
@@ -224,7 +197,7 @@ std::optional<std::int64_t> strictInt64(std::string_view text, bool allowMinus) 
     const std::uint64_t limit = negative ? maximum + 1 : maximum;
     std::uint64_t magnitude = 0;
     for (const char c : text) {
-        if (!isDigit(c)) {
+        if (!Ascii::isDigit(c)) {
             return std::nullopt;
         }
         const auto digit = static_cast<std::uint64_t>(c - '0');
@@ -279,10 +252,7 @@ HTTPParseResult parse(std::string_view buffer) {
     if (pieces.size() != 3 || !isToken(pieces[0]) || !isHTTP1Version(pieces[2])) {
         return invalid();
     }
-    request.method.reserve(pieces[0].size());
-    for (const char c : pieces[0]) {
-        request.method += asciiUpper(c);
-    }
+    request.method = Ascii::uppercased(pieces[0]);
     const std::string_view target = pieces[1];
 
     // Empty, or a line break followed by the next field line.
@@ -302,8 +272,7 @@ HTTPParseResult parse(std::string_view buffer) {
         if (!isFieldValue(value)) {
             return invalid();
         }
-        std::string name(line.substr(0, colon));
-        std::transform(name.begin(), name.end(), name.begin(), asciiLower);
+        std::string name = Ascii::lowercased(line.substr(0, colon));
         const auto [field, added] = request.headers.try_emplace(std::move(name), value);
         if (!added) {
             // RFC 9112 sections 3.2 and 6.3: two Host fields, or Content-Length fields that disagree,
@@ -463,9 +432,14 @@ std::string contentDisposition(std::string_view name, bool isInline) {
         fallback += plain ? name[index] : '_';
         index += length == 0 ? 1 : length;
     }
+    return std::string(isInline ? "inline" : "attachment") + "; filename=\"" + fallback +
+           "\"; filename*=UTF-8''" + percentEncoded(name);
+}
+
+std::string percentEncoded(std::string_view text) {
     constexpr std::string_view hexDigits = "0123456789ABCDEF";
     std::string encoded;
-    for (const char c : name) {
+    for (const char c : text) {
         if (isUnreserved(c)) {
             encoded += c;
         } else {
@@ -475,14 +449,13 @@ std::string contentDisposition(std::string_view name, bool isInline) {
             encoded += hexDigits[byte & 0x0f];
         }
     }
-    return std::string(isInline ? "inline" : "attachment") + "; filename=\"" + fallback +
-           "\"; filename*=UTF-8''" + encoded;
+    return encoded;
 }
 
 std::optional<std::string> percentDecoded(std::string_view text) {
     for (std::size_t index = 0; index < text.size(); ++index) {
-        if (text[index] == '%' &&
-            (text.size() - index < 3 || hexValue(text[index + 1]) < 0 || hexValue(text[index + 2]) < 0)) {
+        if (text[index] == '%' && (text.size() - index < 3 || !Ascii::isHexDigit(text[index + 1]) ||
+                                   !Ascii::isHexDigit(text[index + 2]))) {
             return std::nullopt;
         }
     }
@@ -493,6 +466,23 @@ std::optional<std::string> percentDecoded(std::string_view text) {
     return decoded;
 }
 
+std::string url(std::string_view host, std::uint16_t port, std::string_view path) {
+    // Only an IPv6 literal holds a colon; a bare one would read as the start of the port.
+    const bool bracketed = host.find(':') != std::string_view::npos && !host.starts_with('[');
+    std::string result = "http://";
+    if (bracketed) {
+        result += '[';
+    }
+    result += host;
+    if (bracketed) {
+        result += ']';
+    }
+    result += ':';
+    result += std::to_string(port);
+    result += path;
+    return result;
+}
+
 std::string_view mimeType(std::string_view name) {
     const std::size_t slash = name.rfind('/');
     const std::string_view component = slash == std::string_view::npos ? name : name.substr(slash + 1);
@@ -500,8 +490,7 @@ std::string_view mimeType(std::string_view name) {
     if (dot == std::string_view::npos || dot == 0) {
         return "application/octet-stream";
     }
-    std::string extension(component.substr(dot + 1));
-    std::transform(extension.begin(), extension.end(), extension.begin(), asciiLower);
+    const std::string extension = Ascii::lowercased(component.substr(dot + 1));
 
     struct Entry {
         std::string_view extension;

@@ -137,9 +137,17 @@ std::string_view reason(int status);
 /// characters as "_") and the UTF-8 filename* form.
 std::string contentDisposition(std::string_view name, bool isInline);
 
+/// `text` with every byte but the RFC 3986 unreserved characters (letters, digits, "-", ".", "_", "~")
+/// escaped as "%XX" in upper-case hex: safe as one path segment or an RFC 8187 value.
+std::string percentEncoded(std::string_view text);
+
 /// `text` with its percent escapes decoded (encodeURIComponent's inverse; "+" stays "+"), or nothing
 /// when an escape is malformed or the result is not UTF-8.
 std::optional<std::string> percentDecoded(std::string_view text);
+
+/// "http://host:port" followed by `path` (expected to start with "/", or be empty). An IPv6 literal
+/// host is put in brackets unless it already is, so the result is a valid address.
+std::string url(std::string_view host, std::uint16_t port, std::string_view path = "");
 
 /// The MIME type for a file name's extension; "application/octet-stream" when unknown.
 std::string_view mimeType(std::string_view name);

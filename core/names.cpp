@@ -1,5 +1,6 @@
 #include "names.h"
 
+#include "ascii.h"
 #include "http.h"
 #include "text.h"
 
@@ -31,40 +32,8 @@ void fillRandom(unsigned char* data, std::size_t size) {
 
 constexpr std::string_view hexDigits = "0123456789abcdef";
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-bool isAlpha(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-std::string asciiLowercased(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return result;
-}
-
 bool isURIChar(char c) {
-    return isAlpha(c) || isDigit(c) ||
-           std::string_view("-._~:/?#[]@!$&'()*+,;=%").find(c) != std::string_view::npos;
+    return Ascii::isAlnum(c) || std::string_view("-._~:/?#[]@!$&'()*+,;=%").find(c) != std::string_view::npos;
 }
 
 bool containsControl(std::string_view text) {
@@ -95,7 +64,8 @@ bool hasURICharacters(std::string_view text) {
             continue;
         }
         if (c == '%') {
-            if (index + 2 >= text.size() || hexValue(text[index + 1]) < 0 || hexValue(text[index + 2]) < 0) {
+            if (index + 2 >= text.size() || !Ascii::isHexDigit(text[index + 1]) ||
+                !Ascii::isHexDigit(text[index + 2])) {
                 return false;
             }
             index += 2;
@@ -112,19 +82,18 @@ struct WebAddress {
 };
 
 std::optional<WebAddress> parseWebAddress(std::string_view text) {
-    if (text.empty() || !isAlpha(text.front()) || !hasURICharacters(text)) {
+    if (text.empty() || !Ascii::isAlpha(text.front()) || !hasURICharacters(text)) {
         return std::nullopt;
     }
     std::size_t schemeEnd = 1;
-    while (schemeEnd < text.size() &&
-           (isAlpha(text[schemeEnd]) || isDigit(text[schemeEnd]) || text[schemeEnd] == '+' ||
-            text[schemeEnd] == '-' || text[schemeEnd] == '.')) {
+    while (schemeEnd < text.size() && (Ascii::isAlnum(text[schemeEnd]) || text[schemeEnd] == '+' ||
+                                       text[schemeEnd] == '-' || text[schemeEnd] == '.')) {
         ++schemeEnd;
     }
     if (schemeEnd == text.size() || text[schemeEnd] != ':') {
         return std::nullopt;
     }
-    const std::string scheme = asciiLowercased(text.substr(0, schemeEnd));
+    const std::string scheme = Ascii::lowercased(text.substr(0, schemeEnd));
     if (scheme != "http" && scheme != "https") {
         return std::nullopt;
     }
@@ -159,7 +128,8 @@ std::optional<WebAddress> parseWebAddress(std::string_view text) {
     if (host.empty()) {
         return std::nullopt;
     }
-    if (!port.empty() && (port.front() != ':' || !std::all_of(port.begin() + 1, port.end(), isDigit))) {
+    if (!port.empty() &&
+        (port.front() != ':' || !std::all_of(port.begin() + 1, port.end(), Ascii::isDigit))) {
         return std::nullopt;
     }
 

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "ascii.h"
+
 #include <unicode/brkiter.h>
 #include <unicode/coll.h>
 #include <unicode/locid.h>
@@ -129,10 +131,8 @@ icu::Collator* threadCollator() {
 }
 
 int compareIgnoringASCIICase(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte;
-    };
+    // Bytes compare unsigned, so non-ASCII names sort after ASCII ones as in strcmp.
+    const auto lower = [](char c) { return static_cast<unsigned char>(Ascii::lower(c)); };
     for (std::size_t index = 0; index < a.size() && index < b.size(); ++index) {
         const auto left = lower(a[index]);
         const auto right = lower(b[index]);

@@ -1,5 +1,6 @@
 #include "relay/relay_pages.h"
 
+#include "core/http.h"
 #include "relay_page_files.h"
 #include "server/page_style.h"
 #include "server/page_template.h"
@@ -7,25 +8,6 @@
 #include <nlohmann/json.hpp>
 
 namespace {
-
-/// RFC 3986 unreserved characters stay; every other byte is escaped.
-std::string encodedSegment(std::string_view segment) {
-    constexpr std::string_view hexDigits = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : segment) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                c == '-' || c == '.' || c == '_' || c == '~';
-        if (unreserved) {
-            out += c;
-        } else {
-            out += '%';
-            out += hexDigits[byte >> 4];
-            out += hexDigits[byte & 0x0f];
-        }
-    }
-    return out;
-}
 
 std::string compact(const nlohmann::ordered_json& value) {
     return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
@@ -36,7 +18,7 @@ std::string compact(const nlohmann::ordered_json& value) {
 namespace RelayPages {
 
 std::string launcherPath(std::string_view macId, std::string_view token) {
-    return "/d/" + encodedSegment(macId) + "/" + encodedSegment(token) + "/";
+    return "/d/" + HTTP::percentEncoded(macId) + "/" + HTTP::percentEncoded(token) + "/";
 }
 
 std::string launcher(std::string_view macName, const std::vector<std::string>& addresses,

@@ -1,5 +1,6 @@
 #include "relay/relay_routes.h"
 
+#include "core/ascii.h"
 #include "core/names.h"
 #include "relay/relay_icon.h"
 #include "relay/relay_pages.h"
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cctype>
 
 using json = nlohmann::json;
 
@@ -69,9 +69,7 @@ std::optional<std::string_view> bearer(const HTTPRequest& request) {
     }
     const std::string_view value = found->second;
     constexpr std::string_view scheme = "bearer ";
-    if (value.size() <= scheme.size() ||
-        !std::equal(scheme.begin(), scheme.end(), value.begin(),
-                    [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b); })) {
+    if (value.size() <= scheme.size() || !Ascii::equalsIgnoringCase(value.substr(0, scheme.size()), scheme)) {
         return std::nullopt;
     }
     return value.substr(scheme.size());
@@ -79,7 +77,7 @@ std::optional<std::string_view> bearer(const HTTPRequest& request) {
 
 /// Hex digits in the case `SecretHash::sha256Hex` writes.
 char lowerHex(char c) {
-    return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
+    return Ascii::isHexDigit(c) ? Ascii::lower(c) : c;
 }
 
 /// The request's JSON object body; nothing for anything else.
@@ -106,10 +104,8 @@ std::optional<std::string> optionalText(const json& object, const char* name) {
 /// Share tokens go into paths and "Location" headers: letters, digits, "-" and "_" only.
 bool isToken(std::string_view token, const RelayLimits& limits) {
     return !token.empty() && token.size() <= limits.maxTokenBytes &&
-           std::all_of(token.begin(), token.end(), [](char c) {
-               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '_';
-           });
+           std::all_of(token.begin(), token.end(),
+                       [](char c) { return Ascii::isAlnum(c) || c == '-' || c == '_'; });
 }
 
 /// The host of "scheme://host[:port][/path]", an IPv6 literal without its brackets.
@@ -134,10 +130,7 @@ bool isLocalHost(const std::string& host) {
     if (inet_pton(AF_INET, host.c_str(), &v4) == 1 || inet_pton(AF_INET6, host.c_str(), &v6) == 1) {
         return true;
     }
-    std::string lower = host;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.size() > 6 && lower.ends_with(".local");
+    return host.size() > 6 && Ascii::lowercased(host).ends_with(".local");
 }
 
 /// A LAN base address as the relay keeps it: "http://" added when no scheme is given, no final "/".

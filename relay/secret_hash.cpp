@@ -1,5 +1,7 @@
 #include "relay/secret_hash.h"
 
+#include "core/ascii.h"
+
 #include <algorithm>
 #include <array>
 #include <openssl/crypto.h>
@@ -31,8 +33,9 @@ bool equalInConstantTime(std::string_view a, std::string_view b) {
 }
 
 bool isDigest(std::string_view text) {
+    // Lower case only: digests are compared as bytes, and sha256Hex writes lower case.
     return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+               return Ascii::isHexDigit(c) && Ascii::lower(c) == c;
            });
 }
 

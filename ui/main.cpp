@@ -7,6 +7,7 @@
 #include "app/stop_signals.h"
 #include "app/system_names.h"
 #include "app/terminal_qr.h"
+#include "core/http.h"
 #include "core/library_store.h"
 #include "server/tesk_server.h"
 #include "ui/demo_library.h"
@@ -50,7 +51,7 @@ Application::Options applicationOptions(const CommandLine& line) {
 void announce(Application& application, bool pair, bool listShares) {
     TeskServer& server = *application.server();
     const std::string host = LocalNetwork::address().value_or("127.0.0.1");
-    const std::string base = "http://" + host + ":" + std::to_string(server.port());
+    const std::string base = HTTP::url(host, server.port());
     std::cout << "Tesk is sharing at " << base << std::endl;
     if (listShares) {
         const Library library = application.store()->snapshot();

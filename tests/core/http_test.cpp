@@ -417,6 +417,36 @@ TEST(HTTPContentDispositionTest, FallbackAndEncodedNames) {
     }
 }
 
+TEST(HTTPURLTest, JoinsHostPortAndPath) {
+    struct Case {
+        std::string_view host;
+        std::uint16_t port;
+        std::string_view path;
+        std::string_view expected;
+    };
+    const Case cases[] = {
+        {"myhost.local", 8080, "/s/tok/", "http://myhost.local:8080/s/tok/"},
+        {"192.168.1.20", 80, "/d/a/upload", "http://192.168.1.20:80/d/a/upload"},
+        {"fe80::1", 65535, "/p/123/", "http://[fe80::1]:65535/p/123/"},
+        {"[2001:db8::2]", 1, "/", "http://[2001:db8::2]:1/"},
+        {"10.0.0.1", 0, "", "http://10.0.0.1:0"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HTTP::url(c.host, c.port, c.path), c.expected);
+    }
+    EXPECT_EQ(HTTP::url("host", 5000), "http://host:5000");
+}
+
+TEST(HTTPPercentEncodedTest, KeepsOnlyUnreservedCharactersAndDecodesBack) {
+    // The neighbours of the letter and digit ranges are escaped like any other byte.
+    EXPECT_EQ(HTTP::percentEncoded("Az09-._~/:@[`{ %"), "Az09-._~%2F%3A%40%5B%60%7B%20%25");
+    EXPECT_EQ(HTTP::percentEncoded("caf\u00e9\x7f"), "caf%C3%A9%7F");
+    EXPECT_EQ(HTTP::percentEncoded(""), "");
+    for (const std::string text : {"a/b?c=d&e#f", "100% \u2713", "..", "+"}) {
+        EXPECT_EQ(HTTP::percentDecoded(HTTP::percentEncoded(text)), text);
+    }
+}
+
 TEST(HTTPPercentDecodedTest, DecodesWhatEncodeURIComponentMakes) {
     EXPECT_EQ(HTTP::percentDecoded("caf%C3%A9%20menu.txt"), "caf\u00e9 menu.txt");
     EXPECT_EQ(HTTP::percentDecoded("a+b"), "a+b");
