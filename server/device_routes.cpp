@@ -1,5 +1,5 @@
 // Routes under /p/<code>/ (pairing a phone) and /d/<token>/ (a paired phone's own address).
-#include "core/text.h"
+#include "core/ascii.h"
 #include "server/device_bodies.h"
 #include "server/device_pages.h"
 #include "server/page_style.h"
@@ -119,7 +119,8 @@ Answer device(const HTTPRequest& request, const std::string& token, const std::v
         }
         const auto expect = request.headers.find("expect");
         return Upload{Upload::FromPhone{token}, std::move(name), device->name, *length,
-                      expect != request.headers.end() && Text::lowercased(expect->second) == "100-continue"};
+                      expect != request.headers.end() &&
+                          Ascii::equalsIgnoringCase(expect->second, "100-continue")};
     }
     if (post && only("text")) {
         // Refused before reading: a body past the limit is never worth receiving.

@@ -44,13 +44,13 @@ Settled settle(const SmallBody& body, const std::optional<std::string>& received
             return {HTTPResponse::json(410, R"({"error":"expired"})"), std::nullopt};
         }
         nlohmann::json reply{{"token", device->token},
+                             // The address the phone itself used to get here.
                              {"ip", "http://" + claim->address + "/d/" + device->token + "/"}};
         if (facts.deviceBase) {
             reply["launcher"] = *facts.deviceBase + "/" + device->token + "/";
         }
         if (facts.localHostName) {
-            reply["local"] = "http://" + *facts.localHostName + ":" + std::to_string(facts.port) + "/d/" +
-                             device->token + "/";
+            reply["local"] = HTTP::url(*facts.localHostName, facts.port, "/d/" + device->token + "/");
         }
         return {HTTPResponse::json(200, reply.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)),
                 ServerEvent{ServerEvent::Paired{*device}}};

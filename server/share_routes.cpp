@@ -1,4 +1,5 @@
 // Routes under /s/<token>/: the share page, its JSON document, downloads and uploads.
+#include "core/ascii.h"
 #include "core/share_api.h"
 #include "core/text.h"
 #include "server/page_style.h"
@@ -167,7 +168,7 @@ Answer share(const HTTPRequest& request, const std::string& token, const std::ve
     return Upload{
         Upload::IntoShare{share, folderOf(request)}, std::move(name),
         Text::prefixCharacters(header(request, "x-tesk-device").value_or("a browser"), maxSenderCharacters),
-        *length, expect && Text::lowercased(*expect) == "100-continue"};
+        *length, expect && Ascii::equalsIgnoringCase(*expect, "100-continue")};
 }
 
 } // namespace Routes

@@ -3,35 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-Response parseResponse(const std::string& raw) {
-    Response response;
-    response.raw = raw;
-    const auto end = raw.find("\r\n\r\n");
-    if (end == std::string::npos) {
-        return response;
-    }
-    std::istringstream head(raw.substr(0, end));
-    std::string line;
-    std::getline(head, line);
-    if (line.size() >= 12) {
-        response.status = std::stoi(line.substr(9, 3));
-    }
-    while (std::getline(head, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        response.headerLines.push_back(line);
-        const auto colon = line.find(':');
-        std::string name = line.substr(0, colon);
-        for (char& c : name) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-        response.headers[name] = line.substr(colon + 2);
-    }
-    response.body = raw.substr(end + 4);
-    return response;
-}
-
 ServerFixture::ServerFixture(ServerLimits limits)
     : store(dir.path() / "Tesk", clock.function())
     , server(store, "Ana's Mac", limits) {

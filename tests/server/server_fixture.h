@@ -3,6 +3,7 @@
 #include "core/library_store.h"
 #include "server/tesk_server.h"
 #include "support/fake_clock.h"
+#include "support/http_reply.h"
 #include "support/raw_client.h"
 #include "support/temp_dir.h"
 
@@ -15,26 +16,12 @@
 #include <thread>
 #include <vector>
 
-/// A response as the client saw it.
-struct Response {
-    int status = 0;
-    /// The head's lines after the status line, in order, as "Name: value".
-    std::vector<std::string> headerLines;
-    /// Header values by lower-cased name.
-    std::map<std::string, std::string> headers;
-    std::string body;
-    /// The raw bytes.
-    std::string raw;
-
-    /// A header's value by lower-cased name; empty when absent.
-    std::string header(const std::string& name) const {
-        const auto found = headers.find(name);
-        return found == headers.end() ? std::string() : found->second;
-    }
-};
+using Response = HttpReply;
 
 /// Splits raw response bytes; status 0 when nothing arrived.
-Response parseResponse(const std::string& raw);
+inline Response parseResponse(std::string_view raw) {
+    return parseHttpReply(raw);
+}
 
 /// A running server over a temporary library with a fake clock, recording the events it reports.
 class ServerFixture : public ::testing::Test {
