@@ -1,5 +1,5 @@
-// The relay server in-process over real sockets: one round trip, what it refuses before reading a body,
-// and a change it cannot save.
+// The relay server in-process over real sockets: what it refuses before reading a body, and a change it
+// cannot save.
 #include "relay/relay_server.h"
 
 #include "relay_test_support.h"
@@ -22,14 +22,6 @@ protected:
 
 } // namespace
 
-TEST_F(RelayServerTest, AnswersARequestWithItsBody) {
-    const HttpReply reply =
-        exchange(startWith(dir.path() / "relay.json"), "POST", "/api/macs", R"({"name":"Mac"})");
-    EXPECT_EQ(reply.status, 201);
-    EXPECT_EQ(reply.header("Content-Length"), std::to_string(reply.body.size()));
-    EXPECT_NE(reply.body.find("\"macId\""), std::string::npos) << reply.body;
-}
-
 TEST_F(RelayServerTest, RefusesWhatItWillNotReadBeforeReadingIt) {
     const auto port = startWith(dir.path() / "relay.json", {.maxBodyBytes = 1024});
     const std::vector<std::pair<std::string, int>> cases{
@@ -48,5 +40,7 @@ TEST_F(RelayServerTest, AChangeThatCannotBeSavedIsNotReportedAsDone) {
     const HttpReply reply = exchange(port, "POST", "/api/macs", R"({"name":"Mac"})");
     EXPECT_EQ(reply.status, 503);
     EXPECT_EQ(reply.body, R"({"error":"storage"})");
-    EXPECT_EQ(exchange(port, "GET", "/healthz").status, 200) << "reading needs no save";
+    const HttpReply health = exchange(port, "GET", "/healthz");
+    EXPECT_EQ(health.status, 200) << "reading needs no save";
+    EXPECT_EQ(health.body, "ok");
 }

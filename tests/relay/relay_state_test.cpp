@@ -45,20 +45,16 @@ TEST(RelayStateTest, SignUpKeepsOnlyTheSecretsDigestUpToTheMacLimit) {
 
 TEST(RelayStateTest, CheckInKeepsWithinLimitsAndDropsDuplicates) {
     RelayState state(
-        RelayLimits{.maxSharesPerMac = 2, .maxDevicesPerMac = 1, .maxAddressesPerMac = 1, .maxTextBytes = 5});
+        RelayLimits{.maxSharesPerMac = 2, .maxDevicesPerMac = 1, .maxAddressesPerMac = 1, .maxTextBytes = 3});
     const auto id = state.signUp("Mac", 1)->macId;
-    const auto counts =
-        state.checkIn(id,
-                      {"Studio Mac",
-                       {"http://a", "http://b"},
-                       {{"one", "First share"}, {"one", "again"}, {"two", "2"}, {"three", "3"}},
-                       "Home network",
-                       {digestOf("p1"), digestOf("p2")}},
-                      50);
-    EXPECT_EQ(counts.size(), 2u);
+    RelayPresence presence = presenceWith({{"one", "First"}, {"one", "again"}, {"two", "2"}, {"three", "3"}},
+                                          {digestOf("p1"), digestOf("p2")});
+    presence.lan.push_back("http://b");
+    EXPECT_EQ(state.checkIn(id, presence, 50).size(), 2u);
     EXPECT_EQ(
         state.mac(id)->presence,
-        (RelayPresence{"Studi", {"http://a"}, {{"one", "First"}, {"two", "2"}}, "Home ", {digestOf("p1")}}));
+        (RelayPresence{
+            "Stu", {"http://192.168.1.20:47470"}, {{"one", "Fir"}, {"two", "2"}}, "Hom", {digestOf("p1")}}));
 }
 
 TEST(RelayStateTest, FollowersCountOncePerVisitorWithinLimitsThatEndedSharesMakeRoomIn) {
