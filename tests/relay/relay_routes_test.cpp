@@ -24,7 +24,7 @@ protected:
         const auto credentials = state.signUp("Mac", 1);
         ASSERT_TRUE(credentials);
         id = credentials->macId;
-        secret = credentials->secret;
+        auth = {{"Authorization", "Bearer " + credentials->secret}};
     }
 
     HttpReply call(std::string_view method, const std::string& target, std::string_view body = "",
@@ -32,24 +32,24 @@ protected:
         return answer(state, method, target, body, headers);
     }
 
-    HttpReply asMac(const std::string& action, const json& body) {
-        return call("POST", "/api/macs/" + id + "/" + action, body.dump(),
-                    {{"Authorization", "Bearer " + secret}});
+    HttpReply asMac(const std::string& action, std::string_view body) {
+        return call("POST", "/api/macs/" + id + "/" + action, body, auth);
     }
 
     RelayState state;
     std::string id;
-    std::string secret;
+    HTTP::Headers auth;
 };
 
 } // namespace
 
 TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
-    asMac("presence", {{"name", "Ann's \"Mac\" <b>"},
-                       {"lan", {"http://10.0.0.2:47470", "http://ann.local:47470"}},
-                       {"shares", {{{"token", "abc"}}}},
-                       {"devices", {SecretHash::sha256Hex("tok")}}});
-    const std::string mac = "/api/macs/" + id;
+    asMac("presence", json{{"name", "Ann's \"Mac\" <b>"},
+                           {"lan", {"http://10.0.0.2:47470", "http://ann.local:47470"}},
+                           {"shares", {{{"token", "abc"}}}},
+                           {"devices", {SecretHash::sha256Hex("tok")}}}
+                          .dump());
+    const std::string where = "/api/macs/" + id + "/where?device=";
     const std::string launcher = "/d/" + id + "/tok/";
     struct Case {
         std::string method;
@@ -60,23 +60,18 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
     };
     const std::vector<Case> cases{
         {"GET", "/healthz", 200, "content-type: text/plain; charset=utf-8", "ok"},
-        {"GET", "/icon.png", 200, "content-type: image/png", "\x89PNG"},
+        {"HEAD", "/healthz", 200, "content-length: 2"},
+        {"GET", "/icon.png", 200, "content-type: image/png"},
         {"GET", "/", 404},
-        {"GET", mac + "/other", 404},
-        {"GET", "/d/x", 404},
-        {"GET", "/k/x/y/z", 404},
+        {"GET", "/api/macs/" + id + "/other", 404},
         {"POST", "/healthz", 405, "allow: GET, HEAD"},
         {"GET", "/api/macs", 405, "allow: POST"},
-        {"PUT", mac + "/send", 405, "allow: POST"},
-        {"POST", mac + "/where", 405, "allow: GET, HEAD"},
-        {"POST", "/k/" + id + "/abc/follow", 405, "allow: GET, HEAD"},
         // The pairing page asks from the computer's own origin whether the relay knows the phone.
-        {"GET", mac + "/where?device=tok", 200, "access-control-allow-origin: *"},
-        {"GET", mac + "/where?device=other", 404, "access-control-allow-origin: *", "unknown device"},
+        {"GET", where + "tok", 200, "access-control-allow-origin: *"},
+        {"GET", where + "other", 404, "access-control-allow-origin: *"},
         {"GET", "/k/" + id + "/abc", 302, "location: http://10.0.0.2:47470/s/abc/"},
-        {"GET", "/k/" + id + "/other", 404},
         {"GET", "/k/" + id + "/other/follow", 404},
-        {"GET", "/k/nobody/abc/follow", 404},
+        {"GET", "/k/nobody/abc", 404},
         // The page's own addresses are relative to its directory.
         {"GET", "/d/" + id + "/tok", 301, "location: " + launcher},
         {"GET", launcher, 200, "content-type: text/html; charset=utf-8",
@@ -86,62 +81,49 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
         {"GET", launcher + "manifest.json", 200, "content-type: application/manifest+json",
          "\"start_url\":\"" + launcher + "\""},
         {"GET", "/d/" + id + "/other/", 404},
-        {"GET", "/d/" + id + "/other/manifest.json", 404},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.method + " " + c.target);
         const auto reply = call(c.method, c.target);
-        EXPECT_EQ(reply.status, c.status);
-        if (!c.header.empty()) {
-            const auto colon = c.header.find(": ");
-            EXPECT_EQ(reply.header(c.header.substr(0, colon)), c.header.substr(colon + 2));
+        EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target;
+        const auto colon = c.header.find(": ");
+        if (colon != std::string::npos) {
+            EXPECT_EQ(reply.header(c.header.substr(0, colon)), c.header.substr(colon + 2)) << c.target;
         }
-        EXPECT_NE(reply.body.find(c.inBody), std::string::npos) << reply.body.substr(0, 200);
+        EXPECT_NE(reply.body.find(c.inBody), std::string::npos)
+            << c.target << ": " << reply.body.substr(0, 200);
+        EXPECT_TRUE(c.method != "HEAD" || reply.body.empty()) << "HEAD sent a body";
     }
-}
-
-TEST_F(RelayRoutesTest, HeadAnnouncesTheBodyWithoutSendingIt) {
-    const auto reply = call("HEAD", "/healthz");
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.header("content-length"), "2");
-    EXPECT_EQ(reply.body, "");
 }
 
 TEST_F(RelayRoutesTest, SignUpToleratesAnyBodyAndRefusesWhenFull) {
-    for (const std::string body :
-         {"", "not json", R"({"name":7})", R"({"name":""})", "[]", R"({"name":"Mac"})"}) {
-        SCOPED_TRACE(body);
+    for (const std::string body : {"", "not json", R"({"name":7})", "[]", R"({"name":"Studio"})"}) {
         const auto reply = call("POST", "/api/macs", body);
-        ASSERT_EQ(reply.status, 201);
+        ASSERT_EQ(reply.status, 201) << body;
         const auto macId = json::parse(reply.body).at("macId").get<std::string>();
-        EXPECT_EQ(state.mac(macId)->presence.name, body.ends_with("\"Mac\"}") ? "Mac" : "this computer");
+        EXPECT_EQ(state.mac(macId)->presence.name,
+                  body.ends_with("\"Studio\"}") ? "Studio" : "this computer");
     }
     RelayState full(RelayLimits{.maxMacs = 0});
-    const auto refused = answer(full, "POST", "/api/macs");
-    EXPECT_EQ(refused.status, 503);
-    EXPECT_EQ(refused.body, R"({"error":"full"})");
+    EXPECT_EQ(answer(full, "POST", "/api/macs").body, R"({"error":"full"})");
 }
 
-TEST_F(RelayRoutesTest, MacRoutesNeedTheBearerSecret) {
-    for (const std::string& authorization :
-         std::vector<std::string>{"", "Bearer wrong", "Basic " + secret, "Bearer"}) {
-        for (const std::string action : {"presence", "notify", "send"}) {
-            SCOPED_TRACE(authorization + " " + action);
-            const auto reply =
-                call("POST", "/api/macs/" + id + "/" + action, "{}", {{"Authorization", authorization}});
-            EXPECT_EQ(reply.status, 401);
-            EXPECT_EQ(reply.header("www-authenticate"), "Bearer");
-            EXPECT_EQ(reply.body, R"({"error":"unauthorized"})");
-        }
+TEST_F(RelayRoutesTest, MacRoutesNeedTheBearerSecretUnderAnyCaseOfTheScheme) {
+    const std::string secret = auth.front().second.substr(7);
+    for (const std::string authorization : {"", "Bearer wrong", "Bearer"}) {
+        const auto reply =
+            call("POST", "/api/macs/" + id + "/send", "{}", {{"Authorization", authorization}});
+        EXPECT_EQ(reply.status, 401) << authorization;
+        EXPECT_EQ(reply.header("www-authenticate"), "Bearer");
     }
+    EXPECT_EQ(call("POST", "/api/macs/" + id + "/send", "{}", {{"Authorization", "Basic " + secret}}).status,
+              401);
     EXPECT_EQ(
         call("POST", "/api/macs/" + id + "/presence", "{}", {{"Authorization", "bearer " + secret}}).status,
-        200)
-        << "the scheme is case-insensitive";
+        200);
 }
 
 TEST_F(RelayRoutesTest, MalformedBodiesAre400AndChangeNothing) {
-    asMac("presence", {{"shares", {{{"token", "abc"}}}}});
+    asMac("presence", R"({"shares":[{"token":"abc"}]})");
     const auto revision = state.revision();
     const std::vector<std::pair<std::string, std::string>> cases{
         {"presence", "{"},
@@ -151,20 +133,16 @@ TEST_F(RelayRoutesTest, MalformedBodiesAre400AndChangeNothing) {
         {"presence", R"({"lan":["http://a\r\nX: y"]})"},
         {"presence", R"({"lan":["ftp://a"]})"},
         // Share links redirect there: a domain would make the relay an open redirect.
-        {"presence", R"({"lan":["http://phish.example:47470"]})"},
         {"presence", R"({"lan":["http://mac.local:1","https://evil.example"]})"},
         {"presence", R"({"shares":[{"title":"x"}]})"},
         {"presence", R"({"shares":[{"token":"a/b"}]})"},
         {"presence", R"({"devices":["abc"]})"},
         {"notify", R"({"title":"no token"})"},
         {"notify", R"({"token":"abc","body":3})"},
-        {"send", R"({"token":"abc"})"},
-    };
+        {"send", R"({"token":"abc"})"}};
     for (const auto& [action, body] : cases) {
-        SCOPED_TRACE(action + " " + body);
-        const auto reply =
-            call("POST", "/api/macs/" + id + "/" + action, body, {{"Authorization", "Bearer " + secret}});
-        EXPECT_EQ(reply.status, 400);
+        const auto reply = asMac(action, body);
+        EXPECT_EQ(reply.status, 400) << action << " " << body;
         EXPECT_EQ(reply.body, R"({"error":"malformed"})");
     }
     EXPECT_EQ(state.revision(), revision);
@@ -172,28 +150,24 @@ TEST_F(RelayRoutesTest, MalformedBodiesAre400AndChangeNothing) {
 
 TEST_F(RelayRoutesTest, MacActionsKeepAddressesAsBasesAndDigestsInLowerCase) {
     const std::string phone(64, 'A');
-    const auto checkIn = asMac(
-        "presence", {{"lan", {"192.168.1.20:47470/", "https://studio.local:47470", "http://[fe80::1]:47470"}},
-                     {"shares", {{{"token", "abc"}}, {{"token", "de-f_9"}}}},
-                     {"devices", {phone}}});
-    EXPECT_EQ(checkIn.body, R"({"followers":{"abc":0,"de-f_9":0}})");
+    asMac("presence", json{{"lan", {"192.168.1.20:47470/", "http://[fe80::1]:47470"}},
+                           {"shares", {{{"token", "abc"}}, {{"token", "de-f_9"}}}},
+                           {"devices", {phone}}}
+                          .dump());
     EXPECT_EQ(state.mac(id)->presence.lan,
-              (std::vector<std::string>{"http://192.168.1.20:47470", "https://studio.local:47470",
-                                        "http://[fe80::1]:47470"}));
+              (std::vector<std::string>{"http://192.168.1.20:47470", "http://[fe80::1]:47470"}));
     EXPECT_TRUE(state.mac(id)->knowsDevice(std::string(64, 'a')));
 
     state.follow(id, "abc", "visitor");
-    EXPECT_EQ(asMac("notify", {{"token", "abc"}, {"title", "t"}, {"body", "b"}}).body, "{}");
+    EXPECT_EQ(asMac("notify", R"({"token":"abc","title":"t","body":"b"})").body, "{}");
     EXPECT_EQ(state.mac(id)->notifications.size(), 1u);
-    const auto toStranger =
-        asMac("send", {{"device", std::string(64, 'b')}, {"token", "abc"}, {"title", "x"}});
-    EXPECT_EQ(toStranger.status, 404);
-    EXPECT_EQ(toStranger.body, R"({"error":"unknown device"})");
-    EXPECT_EQ(asMac("send", {{"device", phone}, {"token", "abc"}, {"title", "x"}}).body, R"({"sent":0})");
+    const std::string item = R"(","token":"abc","title":"x"})";
+    EXPECT_EQ(asMac("send", R"({"device":")" + std::string(64, 'b') + item).status, 404);
+    EXPECT_EQ(asMac("send", R"({"device":")" + phone + item).body, R"({"sent":0})");
 }
 
 TEST_F(RelayRoutesTest, FollowCountsEachBrowserOnceThroughItsCookie) {
-    asMac("presence", {{"shares", {{{"token", "abc"}, {"title", "<Photos>"}}}}});
+    asMac("presence", R"({"shares":[{"token":"abc","title":"<Photos>"}]})");
     const std::string follow = "/k/" + id + "/abc/follow";
     EXPECT_EQ(call("GET", "/k/" + id + "/abc").status, 404) << "no address to send followers on to";
 
@@ -206,19 +180,14 @@ TEST_F(RelayRoutesTest, FollowCountsEachBrowserOnceThroughItsCookie) {
     }
     EXPECT_EQ(cookie.find("Secure"), std::string::npos) << "plain HTTP: a Secure cookie never comes back";
     EXPECT_NE(first.body.find("&lt;Photos&gt;"), std::string::npos);
-    EXPECT_EQ(first.body.find("<Photos>"), std::string::npos);
 
     const std::string visitor = cookie.substr(0, cookie.find(';'));
     EXPECT_EQ(call("GET", follow, "", {{"Cookie", "theme=dark; " + visitor}}).header("set-cookie"), "");
-    EXPECT_EQ(state.mac(id)->followerCount("abc"), 1u);
-
     const auto forged =
         call("GET", follow, "", {{"Cookie", "tesk_visitor=short"}, {"X-Forwarded-Proto", "https"}});
     EXPECT_NE(forged.header("set-cookie").find("; Secure"), std::string::npos);
-    EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "an id the relay never hands out is replaced";
-
     EXPECT_EQ(call("HEAD", follow).status, 200);
-    EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "a link preview is not a follower";
+    EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "once per cookie, a forged id replaced, no preview";
 
     RelayState full(RelayLimits{.maxFollowersPerShare = 0});
     const auto other = full.signUp("Mac", 1)->macId;

@@ -14,20 +14,12 @@ std::string head(std::string_view method, std::string_view target, const HTTP::H
     return bytes;
 }
 
-std::vector<std::string> withProgram(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), TESK_RELAY_EXECUTABLE);
-    return arguments;
-}
-
 } // namespace
 
 HttpReply exchange(std::uint16_t port, std::string_view method, std::string_view target,
                    std::string_view body, const HTTP::Headers& headers) {
-    std::string bytes = head(method, target, headers);
-    if (!body.empty()) {
-        bytes += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    }
-    return parseHttpReply(request(port, bytes + "\r\n" + std::string(body)));
+    const std::string length = body.empty() ? "" : "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return parseHttpReply(request(port, head(method, target, headers) + length + "\r\n" + std::string(body)));
 }
 
 HTTPRequest parsedRequest(std::string_view method, std::string_view target, const HTTP::Headers& headers) {
@@ -44,7 +36,10 @@ RelayProcess::RelayProcess(const std::filesystem::path& data, std::uint16_t port
     : RelayProcess(std::vector<std::string>{"--port", std::to_string(port), "--data", data.string()}) {}
 
 RelayProcess::RelayProcess(std::vector<std::string> arguments)
-    : ChildProcess(withProgram(std::move(arguments))) {}
+    : ChildProcess([&] {
+        arguments.insert(arguments.begin(), TESK_RELAY_EXECUTABLE);
+        return std::move(arguments);
+    }()) {}
 
 std::uint16_t RelayProcess::port() {
     constexpr std::string_view prefix = "tesk-relay listening on port ";
