@@ -103,7 +103,6 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusAndBody) {
          "~This computer shares files with Tesk. Ask its owner for a link or a QR code."},
         {"GET /icon.png HTTP/1.1", 404, notFound},
         {"GET /x HTTP/1.1", 404, notFound},
-        {"GET /q/x HTTP/1.1", 404, notFound},
         {"GET " + s + " HTTP/1.1", 200, std::string(ReceiverPage::html())},
         {"GET /s/nosuch/api HTTP/1.1", 404, "~This link doesn't work"},
         {"GET /s/nosuch/f/x HTTP/1.1", 404,
@@ -113,18 +112,14 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusAndBody) {
         {"GET " + s + "f/" + photo.id + " HTTP/1.1", 0, "download photo.jpg"},
         {"GET " + s + "f/" + note.id + " HTTP/1.1", 200, "a note"},
         {"GET " + s + "f/" + secret.id + " HTTP/1.1", 404, notFound},
-        {"GET " + s + "f/nosuch HTTP/1.1", 404, notFound},
         {"GET " + s + "f/" + photo.id + "/more HTTP/1.1", 404, notFound},
         {"HEAD " + s + "f/" + photo.id + " HTTP/1.1", 404, notFound},
-        {"OPTIONS " + s + " HTTP/1.1", 404, notFound},
         {"POST " + s + "api HTTP/1.1", 404, notFound},
         {"GET " + s + "nothing HTTP/1.1", 404, notFound},
         {"POST " + s + "upload HTTP/1.1\r\nContent-Length: 1", 403,
          "Not allowed"}, // a folder share names one
         {"POST " + up + " HTTP/1.1", 400, "Missing Content-Length"},
-        {"POST " + up + " HTTP/1.1\r\nContent-Length: -1", 400, "Missing Content-Length"},
         {"POST " + s + "upload?folder=" + outside.id + " HTTP/1.1\r\nContent-Length: 1", 403, "Not allowed"},
-        {"POST " + s + "upload?folder=nosuch HTTP/1.1\r\nContent-Length: 1", 403, "Not allowed"},
         {"POST " + s + "upload?folder=" + deep.id + " HTTP/1.1\r\nContent-Length: 4", 0,
          "upload file from a browser (4)"},
         {"POST " + up +
@@ -138,7 +133,6 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusAndBody) {
         {"GET " + d + "api HTTP/1.1", 200, R"({"device":"Ana's iPhone","mac":"Ana's laptop"})"},
         {"GET " + d + "Send%20to%20Tesk.shortcut HTTP/1.1", 404, "Not ready yet. Try again in a moment."},
         {"GET " + d + "manifest.json HTTP/1.1", 200, DevicePages::manifest(phone.token)},
-        {"GET " + d + "elsewhere HTTP/1.1", 404, notFound},
         {"HEAD " + d + " HTTP/1.1", 404, notFound},
         {"PUT " + d + "text HTTP/1.1\r\nContent-Length: 1", 404, notFound},
         {"POST " + d + "upload HTTP/1.1", 400, "Missing Content-Length"},
@@ -147,12 +141,10 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusAndBody) {
         {"POST " + d + "text HTTP/1.1\r\nContent-Length: 5", 0, "text 5"},
         {"POST " + d + "text HTTP/1.1\r\nContent-Length: 65536", 0, "text 65536"},
         {"POST " + d + "text HTTP/1.1\r\nContent-Length: 65537", 400, "Nothing to send"},
-        {"POST " + d + "text HTTP/1.1\r\nContent-Length: 0", 400, "Nothing to send"},
         {"POST " + d + "text HTTP/1.1", 400, "Nothing to send"},
         {"GET /d/nosuch/ HTTP/1.1", 404, "~This phone isn't paired anymore"},
         {"GET /d/nosuch/ping HTTP/1.1", 404, ""},
         {"GET /d/nosuch/api HTTP/1.1", 404, "Not paired"},
-        {"POST /d/nosuch/text HTTP/1.1\r\nContent-Length: 2", 404, "Not paired"},
         {"GET /p/" + code + "/ HTTP/1.1", 200, DevicePages::pair("Ana's laptop")},
         {"GET " + d + " HTTP/1.1", 200, DevicePages::phone(phone.token, "", false)},
         {"POST /p/" + code + "/claim HTTP/1.1\r\nContent-Length: 17", 0, "claim 17"},
@@ -162,7 +154,6 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusAndBody) {
         {"GET /p/nosuch/ HTTP/1.1", 410,
          "~Make a new one in Tesk on the computer: Phones \u2192 Pair a phone."},
         {"POST /p/nosuch/claim HTTP/1.1", 410, R"({"error":"expired"})"},
-        {"POST /p/nosuch/other HTTP/1.1", 404, notFound},
         {"GET /p/nosuch/claim HTTP/1.1", 404, notFound},
     };
     for (const auto& row : rows) {
@@ -191,8 +182,6 @@ TEST_F(RoutesTest, HeadsCarryTheirFieldsInOrder) {
                                    "max-age=86400\r\nContent-Length: 3"},
         {"GET /s/" + shared.token + "?x=1 HTTP/1.1",
          "HTTP/1.1 301 Moved Permanently\r\nLocation: /s/" + shared.token + "/\r\nContent-Length: 0"},
-        {"GET /d/" + phone.token + " HTTP/1.1",
-         "HTTP/1.1 301 Moved Permanently\r\nLocation: /d/" + phone.token + "/\r\n"},
         {"GET /p/abc HTTP/1.1", "HTTP/1.1 301 Moved Permanently\r\nLocation: /p/abc/\r\n"},
         {"GET /s/" + shared.token + "/api HTTP/1.1", "HTTP/1.1 200 OK\r\n" + json},
         {"GET /s/" + shared.token + "/f/" + note.id + " HTTP/1.1",
@@ -373,7 +362,6 @@ TEST_F(RoutesTest, PhoneTextsAndFilesLandInItsFolderUnusableTextsAreRefused) {
 
 TEST_F(RoutesTest, PhonePageOffersTheShareSheetAndLauncherAsTheFactsSay) {
     const std::string page = "GET /d/" + phone.token + "/ HTTP/1.1";
-    EXPECT_EQ(reply(page).body, DevicePages::phone(phone.token, "", false));
     facts.offersShareSheet = true;
     facts.deviceBase = "https://relay.example/d";
     EXPECT_EQ(reply(page).body,
@@ -392,13 +380,17 @@ TEST_F(RoutesTest, DownloadsSendTheRangeAskedAndCountOnlyWholeAttachments) {
         bool counts;
         std::string field; // one field the head must hold
     } rows[] = {
-        {"GET /x HTTP/1.1", 10, 200, 0, 10, true, "Content-Disposition: attachment; filename=\"photo.jpg\""},
+        {"GET /x HTTP/1.1", 10, 200, 0, 10, true,
+         "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Disposition: attachment; "
+         "filename=\"photo.jpg\"; "
+         "filename*=UTF-8''photo.jpg\r\nAccept-Ranges: bytes\r\nCache-Control: no-store\r\nContent-Length: "
+         "10\r\n"
+         "Connection: close\r\n\r\n"},
         {"GET /x HTTP/1.1", 0, 200, 0, 0, true, "Content-Length: 0"},
         {"GET /x HTTP/1.1\r\nRange: bytes=0-3", 10, 206, 0, 4, true, "Content-Range: bytes 0-3/10"},
         {"GET /x HTTP/1.1\r\nRange: bytes=4-", 10, 206, 4, 6, false, "Content-Range: bytes 4-9/10"},
         {"GET /x HTTP/1.1\r\nRange: bytes=-3", 10, 206, 7, 3, false, "Content-Length: 3"},
         {"GET /x?inline HTTP/1.1", 10, 200, 0, 10, false, "Cache-Control: private, max-age=3600"},
-        {"GET /x HTTP/1.1", 10, 200, 0, 10, true, "Content-Type: image/jpeg"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.head);
