@@ -21,8 +21,6 @@ export class FakeElement {
   insertBefore(child, before) { this.children.splice(before ? this.children.indexOf(before) : this.children.length, 0, child); }
   // Markup set through innerHTML is not parsed; the parts a script looks up are stable stand-ins.
   querySelector(selector) { return (this.parts[selector] ??= new FakeElement()); }
-  // Matches the "[data-…]" selectors a click handler asks for.
-  closest(selector) { return selector.slice(1, -1) in this.attributes ? this : null; }
   replaceWith(node) { this.replacedBy = node; }
   addEventListener(type, listener) { (this.listeners[type] ??= []).push(listener); }
   dispatch(type, event = {}) { return Promise.all((this.listeners[type] ?? []).map((l) => l(event))); }
@@ -32,7 +30,7 @@ export class FakeElement {
 // fetch: a reply, an Error to reject with, a function returning a promise, or undefined to hang until
 // aborted. Timers run only when the test advances the clock.
 export function openPage(source, { classes = {}, attrs = {}, search = "", userAgent = "", maxTouchPoints = 0,
-  standalone = false, clipboard, route = () => undefined } = {}) {
+  standalone = false, route = () => undefined } = {}) {
   const el = new Proxy({}, { get: (made, id) => (made[id] ??= new FakeElement({}, classes[id])) });
   const requests = [], uploads = [], replaced = [], timers = [];
   let now = 0;
@@ -51,7 +49,7 @@ export function openPage(source, { classes = {}, attrs = {}, search = "", userAg
     documentElement: { getAttribute: (name) => attrs[name] ?? null }, createElement: () => new FakeElement() });
   const context = {
     document, location: { search, replace: (url) => replaced.push(url) },
-    navigator: { userAgent, maxTouchPoints, clipboard, standalone },
+    navigator: { userAgent, maxTouchPoints, standalone },
     fetch(url, options = {}) {
       requests.push({ url, options, at: now });
       const answer = route(url, options);

@@ -3,7 +3,7 @@
 // timings and failures a real server cannot stage cheaply.
 import assert from "node:assert/strict";
 import { test } from "node:test";
-import { FakeElement, openPage, pageScript, reply, settle } from "./page_scripts.mjs";
+import { openPage, pageScript, reply, settle } from "./page_scripts.mjs";
 
 const NOW = Date.UTC(2025, 2, 1, 9, 30, 0);
 const isoIn = (seconds) => new Date(NOW + seconds * 1000).toISOString();
@@ -31,14 +31,6 @@ test("formatting switches units at its thresholds and escapes the five markup ch
       ["&amp;", "&amp;amp;"]]],
   ]) {
     for (const [given, expected] of cases) assert.equal(page.run(name)(input(given)), expected, `${name}(${given})`);
-  }
-});
-
-test("deviceName tells an iPad asking for the desktop page from a Mac by its touch points", () => {
-  const mac = "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) Version/17.4 Safari";
-  for (const [userAgent, maxTouchPoints, expected] of [[mac, 5, "iPad"], [mac, 1, "Mac"],
-    ["(Linux; Android 14)", 5, "Android phone"]]) {
-    assert.equal(open({ userAgent, maxTouchPoints }).run("deviceName()"), expected, userAgent);
   }
 });
 
@@ -90,17 +82,6 @@ test("polls every 4000 ms while visible and idle, and at once on becoming visibl
   page.document.hidden = false;
   page.document.dispatch("visibilitychange");
   assert.equal(await after(4000), 3, "polled while a load was still waiting");
-});
-
-test("copy writes the note to the clipboard, or says to select it where there is none", async () => {
-  const seen = [];
-  for (const clipboard of [{ writeText: async (text) => void seen.push(text) }, undefined]) {
-    const button = Object.assign(new FakeElement({ "data-copy": "" }), { dataset: { copy: "a & b" } });
-    open({ clipboard }).document.dispatch("click", { target: button });
-    await settle();
-    seen.push(button.textContent);
-  }
-  assert.deepEqual(seen, ["a & b", "Copied", "Select the text to copy"]);
 });
 
 test("uploads go one at a time to the query's folder; a failure stops none; one reload ends the batch", async () => {
