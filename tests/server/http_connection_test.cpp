@@ -2,6 +2,7 @@
 #include "server_fixture.h"
 
 #include <arpa/inet.h>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/resource.h>
@@ -30,24 +31,17 @@ void answerOk(HttpConnection& connection, const HTTPRequest&, const std::string&
 
 /// What the service's threads hand to the test.
 template <typename T>
-class Log {
-public:
+struct Log {
     void add(T value) {
-        std::lock_guard guard(lock_);
-        values_.push_back(std::move(value));
+        std::lock_guard guard(lock);
+        list.push_back(std::move(value));
     }
     std::vector<T> values() {
-        std::lock_guard guard(lock_);
-        return values_;
+        std::lock_guard guard(lock);
+        return list;
     }
-    std::vector<T> take() {
-        std::lock_guard guard(lock_);
-        return std::exchange(values_, {});
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<T> values_;
+    std::mutex lock;
+    std::vector<T> list;
 };
 
 /// Bytes that differ from their neighbours, so a lost or misplaced piece shows.
@@ -62,9 +56,10 @@ std::string pattern(std::size_t size) {
 } // namespace
 
 TEST(HttpConnectionTest, CompleteHeadReachesOnRequestOnceWithItsBodyBytesAndPeerBadOnesDoNot) {
-    Log<std::tuple<HTTPRequest, std::string, std::string>> seen;
+    Log<std::string> seen;
     Service served([&](HttpConnection& connection, const HTTPRequest& request, std::string body) {
-        seen.add({request, body, connection.peer()});
+        seen.add(connection.peer() + " /" + request.segments.at(0) + "/" + request.segments.at(1) + " host " +
+                 request.headers.at("host") + ": " + body);
         answerOk(connection, request, body);
     });
     const std::string head = "POST /a/b HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n";
@@ -83,15 +78,8 @@ TEST(HttpConnectionTest, CompleteHeadReachesOnRequestOnceWithItsBodyBytesAndPeer
         EXPECT_EQ(client.readAll(), "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain; charset=utf-8\r\n"
                                     "Content-Length: 11\r\nConnection: close\r\n\r\nBad request");
     }
-    const auto calls = seen.values();
-    ASSERT_EQ(calls.size(), 2u);
-    for (const auto& [request, body, peer] : calls) {
-        EXPECT_EQ(request.segments, (std::vector<std::string>{"a", "b"}));
-        EXPECT_EQ(request.headers.at("host"), "x");
-        EXPECT_EQ(peer, "127.0.0.1");
-    }
-    EXPECT_EQ(std::get<1>(calls[0]), "");
-    EXPECT_EQ(std::get<1>(calls[1]), "0123456789");
+    EXPECT_EQ(seen.values(),
+              (std::vector<std::string>{"127.0.0.1 /a/b host x: ", "127.0.0.1 /a/b host x: 0123456789"}));
 }
 
 TEST(HttpConnectionTest, ClientWithoutAHeadIsForgottenWhenItLeavesOrAtTheHeadDeadline) {
@@ -180,7 +168,7 @@ TEST(HttpConnectionTest, NewcomerAtTheCapDisplacesTheLongestWaitingIdleConnectio
         EXPECT_EQ(parseResponse(newcomer.readAll(2s)).status, c.newcomerServed ? 200 : 0);
         EXPECT_EQ(first[0]->closedWithin(c.newcomerServed ? 2s : 50ms), c.newcomerServed);
         EXPECT_FALSE(first[1]->closedWithin(50ms));
-        for (const auto& connection : held.take()) {
+        for (const auto& connection : held.values()) {
             connection->closeSoon(); // before the service goes, which a connection must not outlive
         }
     }
@@ -216,17 +204,12 @@ TEST(HttpConnectionTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning
     for (const auto& fd : clients) {
         ASSERT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     }
-    const auto cpuTime = [] {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-    };
-    const auto cpuBefore = cpuTime();
+    // Process CPU time, the service's threads included.
+    const std::clock_t cpuBefore = std::clock();
     std::this_thread::sleep_for(500ms);
-    const auto spent = cpuTime() - cpuBefore;
+    const auto spent = std::clock() - cpuBefore;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-    EXPECT_LT(spent, 100ms) << "the listener spun while no descriptor was free";
+    EXPECT_LT(spent, CLOCKS_PER_SEC / 10) << "the listener spun while no descriptor was free";
 
     // Once descriptors are back, the queued connections are served.
     const std::string request = "GET / HTTP/1.1\r\n\r\n";
@@ -342,11 +325,11 @@ TEST(HttpConnectionTest, ReceiveBodyTakesItOverSeveralReadsOrReportsItCutShort) 
     }
     EXPECT_EQ(parseResponse(whole.readAll(20s)).status, 201);
     EXPECT_TRUE(received() == body);
-    EXPECT_GE(reads.take().size(), 3u) << "a read takes at most 1 MiB";
+    EXPECT_GE(reads.values().size(), 3u) << "a read takes at most 1 MiB";
 
     RawClient cut(served.port);
     cut.send(head + body.substr(0, 1000));
-    ASSERT_TRUE(eventually([&] { return received().size() == 1000; }));
+    ASSERT_TRUE(eventually([&] { return received().size() == body.size() + 1000; }));
     cut.shutdownSend();
     EXPECT_EQ(cut.readAll(), "");
     EXPECT_EQ(ends.values(), (std::vector<bool>{true, false}));
