@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <numeric>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -141,9 +142,7 @@ TEST(HttpConnectionTest, StopRefusesNewcomersWhileARunningResponseCompletes) {
 
 TEST(HttpConnectionTest, NewcomerAtTheCapDisplacesTheLongestWaitingIdleConnectionOrIsTurnedAway) {
     const struct {
-        bool displaces;
-        bool busy;
-        bool newcomerServed;
+        bool displaces, busy, newcomerServed;
     } cases[] = {{true, false, true}, {true, true, false}, {false, false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.busy ? "busy" : "idle") + (c.displaces ? ", displacing" : ""));
@@ -197,10 +196,7 @@ TEST(HttpConnectionTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning
     rlimit lowered = saved;
     lowered.rlim_cur = static_cast<rlim_t>(lowestFree);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(served.port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address{AF_INET, htons(served.port), {htonl(INADDR_LOOPBACK)}, {}};
     for (const auto& fd : clients) {
         ASSERT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     }
@@ -310,11 +306,8 @@ TEST(HttpConnectionTest, ReceiveBodyTakesItOverSeveralReadsOrReportsItCutShort) 
             });
     });
     const auto received = [&] {
-        std::string all;
-        for (const auto& read : reads.values()) {
-            all += read;
-        }
-        return all;
+        const auto all = reads.values();
+        return std::accumulate(all.begin(), all.end(), std::string());
     };
     const std::string body = pattern(3 << 20);
     const std::string head = "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";

@@ -58,7 +58,6 @@ protected:
         secret = store->addFile(makeFile("secret.txt", "secret"), outside.id).at(0);
         shared = store->share(ShareTarget::folder(top.id), ShareDuration::day, true);
         phone = store->claimPairing(store->newPairingCode().code, "Ana's iPhone").value();
-        code = store->newPairingCode().code;
     }
 
     /// The response, or one with status 0 whose body names the work the route handed on.
@@ -88,7 +87,6 @@ protected:
     Item photo, note, secret;
     Share shared;
     PairedDevice phone;
-    std::string code;
 };
 
 TEST_F(RoutesTest, EveryPathAnswersWithItsStatusHeadAndBody) {
@@ -96,6 +94,7 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusHeadAndBody) {
     const std::array bundled{ShareTarget::folder(inner.id), ShareTarget::item(secret.id)};
     const Share bundle = store->share(bundled, ShareDuration::day).value();
     store->setAllowsUploads(bundle.token, true);
+    const std::string code = store->newPairingCode().code;
     const std::string s = "/s/" + shared.token + "/";
     const std::string b = "POST /s/" + bundle.token + "/upload";
     const std::string d = "/d/" + phone.token + "/";
@@ -289,9 +288,6 @@ TEST_F(RoutesTest, SmallBodiesSettleIntoAPairingOrAText) {
         return out;
     };
     const Routes::SmallBody text{Routes::SmallBody::Text{phone.token, phone.name}};
-    const auto claim = [&] {
-        return Routes::SmallBody{Routes::SmallBody::Claim{store->newPairingCode().code, "mac:47470"}};
-    };
     const struct {
         bool claims;
         std::optional<std::string> received;
@@ -317,7 +313,8 @@ TEST_F(RoutesTest, SmallBodiesSettleIntoAPairingOrAText) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.received.value_or("(none)"));
         row.before();
-        const Routes::SmallBody body = row.claims ? claim() : text;
+        const Routes::SmallBody body =
+            row.claims ? Routes::SmallBody{Routes::SmallBody::Claim{store->newPairingCode().code, "mac:47470"}} : text;
         EXPECT_EQ(settled(body, row.received), row.expected);
         if (row.claims) {
             EXPECT_EQ(settled(body, "{}"), R"(410 {"error":"expired"})");
