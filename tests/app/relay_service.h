@@ -1,41 +1,37 @@
 #pragma once
 
-#include "fake_relay.h"
+#include "core/http.h"
+#include "support/child_process.h"
 
-#include <QProcess>
-#include <cctype>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 /// tesk-relay on a free loopback port, stopped with the object.
 class RelayService {
 public:
-    explicit RelayService(const std::filesystem::path& data) {
-        process_.start(TESK_RELAY_EXECUTABLE,
-                       {"--port", "0", "--data", QString::fromStdString(data.string())});
-        process_.waitForStarted(5000);
-        std::string line;
-        spinUntil([&] {
-            process_.waitForReadyRead(50);
-            line += process_.readAllStandardOutput().toStdString();
-            return line.find('\n') != std::string::npos;
-        });
-        const auto digits = line.find_last_of("0123456789");
-        auto start = digits;
-        while (start > 0 && std::isdigit(static_cast<unsigned char>(line[start - 1]))) {
-            --start;
-        }
-        if (digits != std::string::npos) {
-            base_ = "http://127.0.0.1:" + line.substr(start, digits - start + 1);
+    explicit RelayService(const std::filesystem::path& data)
+        : process_({TESK_RELAY_EXECUTABLE, "--port", "0", "--data", data.string()}) {
+        constexpr std::string_view listening = "tesk-relay listening on port ";
+        if (const auto line = process_.readLine(std::chrono::seconds(5));
+            line && line->starts_with(listening)) {
+            base_ =
+                HTTP::url("127.0.0.1", static_cast<std::uint16_t>(std::stoi(line->substr(listening.size()))));
         }
     }
     ~RelayService() {
-        process_.terminate();
-        process_.waitForFinished(5000);
+        process_.signal(SIGTERM);
+        process_.wait(std::chrono::seconds(5));
     }
+    RelayService(const RelayService&) = delete;
+    RelayService& operator=(const RelayService&) = delete;
+
+    /// "http://127.0.0.1:<port>"; empty when the relay did not start.
     const std::string& base() const { return base_; }
 
 private:
-    QProcess process_;
+    ChildProcess process_;
     std::string base_;
 };

@@ -1,5 +1,6 @@
 // The tesk executable as a user runs it: started in a fresh home, stopped by a signal.
 #include "core/library_store.h"
+#include "fake_relay.h"
 #include "relay_service.h"
 #include "support/child_process.h"
 #include "support/raw_client.h"
