@@ -167,8 +167,14 @@ TEST(HttpConnectionTest, NewcomerAtTheCapDisplacesTheLongestWaitingIdleConnectio
         EXPECT_EQ(parseResponse(newcomer.readAll(2s)).status, c.newcomerServed ? 200 : 0);
         EXPECT_EQ(first[0]->closedWithin(c.newcomerServed ? 2s : 50ms), c.newcomerServed);
         EXPECT_FALSE(first[1]->closedWithin(50ms));
-        for (const auto& connection : held.values()) {
-            connection->closeSoon(); // before the service goes, which a connection must not outlive
+        // Let go of them before the service goes: a connection must not outlive it.
+        std::vector<std::shared_ptr<HttpConnection>> busy;
+        {
+            std::lock_guard guard(held.lock);
+            busy.swap(held.list);
+        }
+        for (const auto& connection : busy) {
+            connection->closeSoon();
         }
     }
 }

@@ -109,7 +109,8 @@ TEST(PagesTest, EachIsHeadBarMainThenOneScriptThatCannotEndEarlyAndElementsItFil
     EXPECT_EQ(withheld.find(".shortcut"), std::string::npos);
     EXPECT_EQ(occurrences(DevicePages::phone("tok", "", true), "share-sheet"), 2u);
     // Only the icon and the phone's own manifest are named from the root.
-    const auto own = headOf(DevicePages::phone("T0k", ""));
+    const std::string page = DevicePages::phone("T0k", "");
+    const auto own = headOf(page);
     EXPECT_EQ(occurrences(own, R"(<link rel="manifest" href="/d/T0k/manifest.json">)"), 1u);
     EXPECT_EQ(occurrences(own, R"(<link rel="apple-touch-icon" href="/icon.png">)"), 1u);
 }

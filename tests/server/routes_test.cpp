@@ -314,7 +314,9 @@ TEST_F(RoutesTest, SmallBodiesSettleIntoAPairingOrAText) {
         SCOPED_TRACE(row.received.value_or("(none)"));
         row.before();
         const Routes::SmallBody body =
-            row.claims ? Routes::SmallBody{Routes::SmallBody::Claim{store->newPairingCode().code, "mac:47470"}} : text;
+            row.claims
+                ? Routes::SmallBody{Routes::SmallBody::Claim{store->newPairingCode().code, "mac:47470"}}
+                : text;
         EXPECT_EQ(settled(body, row.received), row.expected);
         if (row.claims) {
             EXPECT_EQ(settled(body, "{}"), R"(410 {"error":"expired"})");

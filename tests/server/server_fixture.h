@@ -39,14 +39,16 @@ protected:
     /// Waits briefly for `count` events.
     std::vector<ServerEvent> events(std::size_t count = 0);
 
+private:
+    // Before the server: its threads record events here until it is gone.
+    std::mutex lock_;
+    std::vector<ServerEvent> events_;
+
+protected:
     TempDir dir;
     FakeClock clock;
     LibraryStore store;
     TeskServer server;
-
-private:
-    std::mutex lock_;
-    std::vector<ServerEvent> events_;
 };
 
 /// Polls `condition` for up to `timeout`.
