@@ -21,48 +21,30 @@ HttpReply answer(RelayState& state, std::string_view method, const std::string& 
 
 class RelayRoutesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto credentials = state.signUp("Mac", 1);
-        ASSERT_TRUE(credentials);
-        id = credentials->macId;
-        auth = {{"Authorization", "Bearer " + credentials->secret}};
-    }
-
-    HttpReply call(std::string_view method, const std::string& target, std::string_view body = "",
-                   const HTTP::Headers& headers = {}) {
-        return answer(state, method, target, body, headers);
-    }
-
     HttpReply asMac(const std::string& action, std::string_view body) {
-        return call("POST", "/api/macs/" + id + "/" + action, body, auth);
+        return answer(state, "POST", "/api/macs/" + id + "/" + action, body, {{"Authorization", bearer}});
     }
 
-    RelayState state;
-    std::string id;
-    HTTP::Headers auth;
+    // Room for this Mac and the five sign-ups below; two followers fill a share.
+    RelayState state{RelayLimits{.maxMacs = 6, .maxFollowersPerShare = 2}};
+    const RelayState::Credentials credentials = state.signUp("Mac", 1).value();
+    const std::string id = credentials.macId, secret = credentials.secret, bearer = "Bearer " + secret;
 };
 
 } // namespace
 
 TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
-    asMac("presence", json{{"name", "Ann's \"Mac\" <b>"},
-                           {"lan", {"http://10.0.0.2:47470", "http://ann.local:47470"}},
-                           {"shares", {{{"token", "abc"}}}},
-                           {"devices", {SecretHash::sha256Hex("tok")}}}
-                          .dump());
+    asMac("presence",
+          R"({"name":"Ann's \"Mac\" <b>","lan":["http://10.0.0.2:47470","http://ann.local:47470"],)"
+          R"("shares":[{"token":"abc"}],"devices":[")" +
+              SecretHash::sha256Hex("tok") + R"("]})");
     const std::string where = "/api/macs/" + id + "/where?device=";
     const std::string launcher = "/d/" + id + "/tok/";
     const std::string mac = "/api/macs/" + id + "/";
-    const std::string secret = auth.front().second.substr(7);
-    const std::string bearer = "Bearer " + secret;
     struct Case {
-        std::string method;
-        std::string target;
+        std::string method, target;
         int status;
-        std::string header = {}; // "name: value" the answer must carry
-        std::string inBody = {};
-        std::string body = {};
-        std::string authorization = {};
+        std::string header = {}, inBody = {}, body = {}, authorization = {}; // header: "name: value"
     };
     std::vector<Case> cases{
         {"GET", "/healthz", 200, "content-type: text/plain; charset=utf-8", "ok"},
@@ -109,11 +91,9 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
     cases.push_back({"POST", mac + "presence", 200, "", "{", "{}", "bearer " + secret});
     for (const auto& c : cases) {
         const auto revision = state.revision();
-        HTTP::Headers headers;
-        if (!c.authorization.empty()) {
-            headers.emplace_back("Authorization", c.authorization);
-        }
-        const auto reply = call(c.method, c.target, c.body, headers);
+        const auto reply = answer(
+            state, c.method, c.target, c.body,
+            c.authorization.empty() ? HTTP::Headers{} : HTTP::Headers{{"Authorization", c.authorization}});
         EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target << " " << c.body;
         const auto colon = c.header.find(": ");
         if (colon != std::string::npos) {
@@ -128,14 +108,13 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
 
 TEST_F(RelayRoutesTest, SignUpToleratesAnyBodyAndRefusesWhenFull) {
     for (const std::string body : {"", "not json", R"({"name":7})", "[]", R"({"name":"Studio"})"}) {
-        const auto reply = call("POST", "/api/macs", body);
+        const auto reply = answer(state, "POST", "/api/macs", body);
         ASSERT_EQ(reply.status, 201) << body;
         const auto macId = json::parse(reply.body).at("macId").get<std::string>();
         EXPECT_EQ(state.mac(macId)->presence.name,
                   body.ends_with("\"Studio\"}") ? "Studio" : "this computer");
     }
-    RelayState full(RelayLimits{.maxMacs = 0});
-    EXPECT_EQ(answer(full, "POST", "/api/macs").body, R"({"error":"full"})");
+    EXPECT_EQ(answer(state, "POST", "/api/macs").body, R"({"error":"full"})");
 }
 
 TEST_F(RelayRoutesTest, MacActionsKeepAddressesAsBasesAndDigestsInLowerCase) {
@@ -159,9 +138,9 @@ TEST_F(RelayRoutesTest, MacActionsKeepAddressesAsBasesAndDigestsInLowerCase) {
 TEST_F(RelayRoutesTest, FollowCountsEachBrowserOnceThroughItsCookie) {
     asMac("presence", R"({"shares":[{"token":"abc","title":"<Photos>"}]})");
     const std::string follow = "/k/" + id + "/abc/follow";
-    EXPECT_EQ(call("GET", "/k/" + id + "/abc").status, 404) << "no address to send followers on to";
+    EXPECT_EQ(answer(state, "GET", "/k/" + id + "/abc").status, 404) << "no address to send followers on to";
 
-    const auto first = call("GET", follow);
+    const auto first = answer(state, "GET", follow);
     ASSERT_EQ(first.status, 200);
     const std::string cookie = first.header("set-cookie");
     const std::string visitor = cookie.substr(0, cookie.find(';'));
@@ -169,15 +148,12 @@ TEST_F(RelayRoutesTest, FollowCountsEachBrowserOnceThroughItsCookie) {
     // Without Secure: over plain HTTP a Secure cookie never comes back.
     EXPECT_EQ(cookie.substr(visitor.size()), "; Max-Age=34560000; Path=/; HttpOnly; SameSite=Lax");
     EXPECT_NE(first.body.find("&lt;Photos&gt;"), std::string::npos);
-    EXPECT_EQ(call("GET", follow, "", {{"Cookie", "theme=dark; " + visitor}}).header("set-cookie"), "");
+    EXPECT_EQ(answer(state, "GET", follow, "", {{"Cookie", "theme=dark; " + visitor}}).header("set-cookie"),
+              "");
     const auto forged =
-        call("GET", follow, "", {{"Cookie", "tesk_visitor=short"}, {"X-Forwarded-Proto", "https"}});
+        answer(state, "GET", follow, "", {{"Cookie", "tesk_visitor=short"}, {"X-Forwarded-Proto", "https"}});
     EXPECT_TRUE(forged.header("set-cookie").ends_with("; Secure"));
-    EXPECT_EQ(call("HEAD", follow).status, 200);
+    EXPECT_EQ(answer(state, "HEAD", follow).status, 200);
     EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "once per cookie, a forged id replaced, no preview";
-
-    RelayState full(RelayLimits{.maxFollowersPerShare = 0});
-    const auto other = full.signUp("Mac", 1)->macId;
-    full.checkIn(other, {"Mac", {}, {{"abc", "A"}}, "", {}}, 1);
-    EXPECT_EQ(answer(full, "GET", "/k/" + other + "/abc/follow").status, 503);
+    EXPECT_EQ(answer(state, "GET", follow).status, 503) << "a third browser, the share full";
 }
