@@ -6,31 +6,24 @@
 
 #include <array>
 #include <cstdint>
+#include <numeric>
 #include <vector>
 #include <zlib.h>
-
-namespace {
-
-std::uint32_t bigEndian(std::string_view bytes, std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-    }
-    return value;
-}
-
-} // namespace
 
 TEST(RelayIconTest, IsA180PixelRGBPNGWithTheWhiteMarkOnBlue) {
     const std::string png = RelayIcon::png();
     ASSERT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-    std::string header;
-    std::string compressed;
+    const auto bigEndian = [&png](std::size_t at) {
+        return std::accumulate(
+            png.begin() + at, png.begin() + at + 4, std::uint32_t{0},
+            [](std::uint32_t value, char byte) { return value << 8 | static_cast<unsigned char>(byte); });
+    };
+    std::string header, compressed;
     std::size_t at = 8;
     while (at + 12 <= png.size()) {
-        const std::uint32_t length = bigEndian(png, at);
+        const std::uint32_t length = bigEndian(at);
         const std::string_view chunk = std::string_view(png).substr(at + 4, 4 + length);
-        EXPECT_EQ(bigEndian(png, at + 8 + length),
+        EXPECT_EQ(bigEndian(at + 8 + length),
                   crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), chunk.size()))
             << chunk.substr(0, 4);
         if (chunk.starts_with("IHDR")) {
