@@ -25,11 +25,8 @@ HttpReply exchange(std::uint16_t port, std::string_view method, std::string_view
 HTTPRequest parsedRequest(std::string_view method, std::string_view target, const HTTP::Headers& headers) {
     const std::string bytes = head(method, target, headers) + "\r\n";
     const auto parsed = HTTP::parse(bytes);
-    if (!parsed.request()) {
-        ADD_FAILURE() << "not a request head: " << bytes;
-        return {};
-    }
-    return parsed.request()->request;
+    EXPECT_TRUE(parsed.request()) << "not a request head: " << bytes;
+    return parsed.request() ? parsed.request()->request : HTTPRequest{};
 }
 
 RelayProcess::RelayProcess(const std::filesystem::path& data, std::uint16_t port)
@@ -43,11 +40,9 @@ RelayProcess::RelayProcess(std::vector<std::string> arguments)
 
 std::uint16_t RelayProcess::port() {
     constexpr std::string_view prefix = "tesk-relay listening on port ";
-    if (port_ == 0) {
-        const auto line = readLine(std::chrono::seconds(5));
-        if (line && line->starts_with(prefix)) {
-            port_ = static_cast<std::uint16_t>(std::stoi(line->substr(prefix.size())));
-        }
+    if (const auto line = port_ == 0 ? readLine(std::chrono::seconds(5)) : std::nullopt;
+        line && line->starts_with(prefix)) {
+        port_ = static_cast<std::uint16_t>(std::stoi(line->substr(prefix.size())));
     }
     return port_;
 }
