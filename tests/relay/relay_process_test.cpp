@@ -18,24 +18,21 @@ using namespace std::chrono_literals;
 TEST(RelayProcessTest, KeepsMacsAndFollowersAcrossARestart) {
     TempDir dir;
     const fs::path data = dir.path() / "relay.json";
-    const std::string presence = R"({"lan":["http://127.0.0.1:9"],"shares":[{"token":"abc"}]})";
-    std::string id;
-    HTTP::Headers auth;
-    for (const int signal : {SIGTERM, SIGINT}) {
+    json mac; // signed up in the first run, still known in the second
+    for (const auto& [signal, followers] : {std::pair{SIGTERM, 0}, std::pair{SIGINT, 1}}) {
         RelayProcess relay(data);
         const std::uint16_t port = relay.port();
         ASSERT_NE(port, 0);
         EXPECT_TRUE(fs::exists(data)) << "written at the start, before any Mac signs up";
-        if (id.empty()) {
-            const auto credentials = json::parse(exchange(port, "POST", "/api/macs", "{}").body);
-            id = credentials.at("macId").get<std::string>();
-            auth = {{"Authorization", "Bearer " + credentials.at("secret").get<std::string>()}};
-            ASSERT_EQ(exchange(port, "POST", "/api/macs/" + id + "/presence", presence, auth).status, 200);
-            EXPECT_EQ(exchange(port, "GET", "/k/" + id + "/abc/follow").status, 200);
-        } else {
-            EXPECT_EQ(exchange(port, "POST", "/api/macs/" + id + "/presence", presence, auth).body,
-                      R"({"followers":{"abc":1}})");
+        if (mac.is_null()) {
+            mac = json::parse(exchange(port, "POST", "/api/macs").body);
         }
+        const std::string id = mac.value("macId", "");
+        EXPECT_EQ(exchange(port, "POST", "/api/macs/" + id + "/presence", R"({"shares":[{"token":"abc"}]})",
+                           {{"Authorization", "Bearer " + mac.value("secret", "")}})
+                      .body,
+                  R"({"followers":{"abc":)" + std::to_string(followers) + "}}");
+        exchange(port, "GET", "/k/" + id + "/abc/follow");
         relay.signal(signal);
         EXPECT_EQ(relay.exitCode(5s), 0);
     }
