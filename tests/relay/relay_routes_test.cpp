@@ -44,35 +44,36 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
     struct Case {
         std::string method, target;
         int status;
-        std::string header = {}, inBody = {}, body = {}, authorization = {}; // header: "name: value"
+        // A header the answer must carry and its value, then text its body must hold.
+        std::string header = {}, value = {}, inBody = {}, body = {}, authorization = {};
     };
     std::vector<Case> cases{
-        {"GET", "/healthz", 200, "content-type: text/plain; charset=utf-8", "ok"},
-        {"HEAD", "/healthz", 200, "content-length: 2"},
-        {"GET", "/icon.png", 200, "content-type: image/png"},
+        {"GET", "/healthz", 200, "content-type", "text/plain; charset=utf-8", "ok"},
+        {"HEAD", "/healthz", 200, "content-length", "2"},
+        {"GET", "/icon.png", 200, "content-type", "image/png"},
         {"GET", "/", 404},
         {"GET", mac + "other", 404},
-        {"POST", "/healthz", 405, "allow: GET, HEAD"},
-        {"GET", "/api/macs", 405, "allow: POST"},
+        {"POST", "/healthz", 405, "allow", "GET, HEAD"},
+        {"GET", "/api/macs", 405, "allow", "POST"},
         // The pairing page asks from the computer's own origin whether the relay knows the phone.
-        {"GET", where + "tok", 200, "access-control-allow-origin: *"},
-        {"GET", where + "other", 404, "access-control-allow-origin: *"},
-        {"GET", "/k/" + id + "/abc", 302, "location: http://10.0.0.2:47470/s/abc/"},
+        {"GET", where + "tok", 200, "access-control-allow-origin", "*"},
+        {"GET", where + "other", 404, "access-control-allow-origin", "*"},
+        {"GET", "/k/" + id + "/abc", 302, "location", "http://10.0.0.2:47470/s/abc/"},
         {"GET", "/k/" + id + "/other/follow", 404},
         {"GET", "/k/nobody/abc", 404},
         // The page's own addresses are relative to its directory.
-        {"GET", "/d/" + id + "/tok", 301, "location: " + launcher},
-        {"GET", launcher, 200, "content-type: text/html; charset=utf-8",
+        {"GET", "/d/" + id + "/tok", 301, "location", launcher},
+        {"GET", launcher, 200, "content-type", "text/html; charset=utf-8",
          "data-mac=\"Ann&#39;s &quot;Mac&quot; &lt;b&gt;\""},
-        {"GET", launcher, 200, "",
+        {"GET", launcher, 200, "", "",
          "data-addresses=\"[&quot;http://10.0.0.2:47470&quot;,&quot;http://ann.local:47470&quot;]\""},
-        {"GET", launcher + "manifest.json", 200, "content-type: application/manifest+json",
+        {"GET", launcher + "manifest.json", 200, "content-type", "application/manifest+json",
          "\"start_url\":\"" + launcher + "\""},
         {"GET", "/d/" + id + "/other/", 404},
     };
     // A Mac's own routes need its secret as a bearer token, and refuse a malformed body.
     for (const std::string& authorization : {std::string(), "Bearer wrong"s, "Bearer"s, "Basic " + secret}) {
-        cases.push_back({"POST", mac + "send", 401, "www-authenticate: Bearer", "", "{}", authorization});
+        cases.push_back({"POST", mac + "send", 401, "www-authenticate", "Bearer", "", "{}", authorization});
     }
     // Each row is the action, then its body. An address that is a domain would make the relay an open
     // redirect: share links redirect there.
@@ -84,21 +85,18 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
           R"(presence {"devices":["abc"]})", R"(notify {"title":"no token"})",
           R"(notify {"token":"abc","body":3})", R"(send {"token":"abc"})"}) {
         const auto space = row.find(' ');
-        cases.push_back({"POST", mac + row.substr(0, space), 400, "", R"({"error":"malformed"})",
+        cases.push_back({"POST", mac + row.substr(0, space), 400, "", "", R"({"error":"malformed"})",
                          row.substr(space + 1), bearer});
     }
     // Last: it replaces the presence the rows above rely on.
-    cases.push_back({"POST", mac + "presence", 200, "", "{", "{}", "bearer " + secret});
+    cases.push_back({"POST", mac + "presence", 200, "", "", "{", "{}", "bearer " + secret});
     for (const auto& c : cases) {
         const auto revision = state.revision();
         const auto reply = answer(
             state, c.method, c.target, c.body,
             c.authorization.empty() ? HTTP::Headers{} : HTTP::Headers{{"Authorization", c.authorization}});
         EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target << " " << c.body;
-        const auto colon = c.header.find(": ");
-        if (colon != std::string::npos) {
-            EXPECT_EQ(reply.header(c.header.substr(0, colon)), c.header.substr(colon + 2)) << c.target;
-        }
+        EXPECT_EQ(reply.header(c.header), c.value) << c.target;
         EXPECT_NE(reply.body.find(c.inBody), std::string::npos)
             << c.target << ": " << reply.body.substr(0, 200);
         EXPECT_TRUE(c.method != "HEAD" || reply.body.empty()) << "HEAD sent a body";
@@ -119,10 +117,8 @@ TEST_F(RelayRoutesTest, SignUpToleratesAnyBodyAndRefusesWhenFull) {
 
 TEST_F(RelayRoutesTest, MacActionsKeepAddressesAsBasesAndDigestsInLowerCase) {
     const std::string phone(64, 'A');
-    asMac("presence", json{{"lan", {"192.168.1.20:47470/", "http://[fe80::1]:47470"}},
-                           {"shares", {{{"token", "abc"}}, {{"token", "de-f_9"}}}},
-                           {"devices", {phone}}}
-                          .dump());
+    asMac("presence", R"({"lan":["192.168.1.20:47470/","http://[fe80::1]:47470"],"devices":[")" + phone +
+                          R"("],"shares":[{"token":"abc"},{"token":"de-f_9"}]})");
     EXPECT_EQ(state.mac(id)->presence.lan,
               (std::vector<std::string>{"http://192.168.1.20:47470", "http://[fe80::1]:47470"}));
     EXPECT_TRUE(state.mac(id)->knowsDevice(std::string(64, 'a')));
