@@ -13,16 +13,16 @@ namespace {
 using json = nlohmann::json;
 using namespace std::string_literals;
 
-HttpReply answer(RelayState& state, std::string_view method, const std::string& target,
-                 std::string_view body = "", const HTTP::Headers& headers = {}) {
-    return parseHttpReply(
-        RelayRoutes::answer(state, parsedRequest(method, target, headers), body, 1).serialized());
-}
-
 class RelayRoutesTest : public ::testing::Test {
 protected:
+    HttpReply call(std::string_view method, const std::string& target, std::string_view body = "",
+                   const HTTP::Headers& headers = {}) {
+        return parseHttpReply(
+            RelayRoutes::answer(state, parsedRequest(method, target, headers), body, 1).serialized());
+    }
+
     HttpReply asMac(const std::string& action, std::string_view body) {
-        return answer(state, "POST", "/api/macs/" + id + "/" + action, body, {{"Authorization", bearer}});
+        return call("POST", "/api/macs/" + id + "/" + action, body, {{"Authorization", bearer}});
     }
 
     // Room for this Mac and the five sign-ups below; two followers fill a share.
@@ -38,9 +38,8 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
           R"({"name":"Ann's \"Mac\" <b>","lan":["http://10.0.0.2:47470","http://ann.local:47470"],)"
           R"("shares":[{"token":"abc"}],"devices":[")" +
               SecretHash::sha256Hex("tok") + R"("]})");
-    const std::string where = "/api/macs/" + id + "/where?device=";
-    const std::string launcher = "/d/" + id + "/tok/";
-    const std::string mac = "/api/macs/" + id + "/";
+    const std::string mac = "/api/macs/" + id + "/",
+                      where = mac + "where?device=", launcher = "/d/" + id + "/tok/";
     struct Case {
         std::string method, target;
         int status;
@@ -92,9 +91,9 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
     cases.push_back({"POST", mac + "presence", 200, "", "", "{", "{}", "bearer " + secret});
     for (const auto& c : cases) {
         const auto revision = state.revision();
-        const auto reply = answer(
-            state, c.method, c.target, c.body,
-            c.authorization.empty() ? HTTP::Headers{} : HTTP::Headers{{"Authorization", c.authorization}});
+        const auto reply = call(c.method, c.target, c.body,
+                                c.authorization.empty() ? HTTP::Headers{}
+                                                        : HTTP::Headers{{"Authorization", c.authorization}});
         EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target << " " << c.body;
         EXPECT_EQ(reply.header(c.header), c.value) << c.target;
         EXPECT_NE(reply.body.find(c.inBody), std::string::npos)
@@ -106,13 +105,13 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
 
 TEST_F(RelayRoutesTest, SignUpToleratesAnyBodyAndRefusesWhenFull) {
     for (const std::string body : {"", "not json", R"({"name":7})", "[]", R"({"name":"Studio"})"}) {
-        const auto reply = answer(state, "POST", "/api/macs", body);
+        const auto reply = call("POST", "/api/macs", body);
         ASSERT_EQ(reply.status, 201) << body;
         const auto macId = json::parse(reply.body).at("macId").get<std::string>();
         EXPECT_EQ(state.mac(macId)->presence.name,
                   body.ends_with("\"Studio\"}") ? "Studio" : "this computer");
     }
-    EXPECT_EQ(answer(state, "POST", "/api/macs").body, R"({"error":"full"})");
+    EXPECT_EQ(call("POST", "/api/macs").body, R"({"error":"full"})");
 }
 
 TEST_F(RelayRoutesTest, MacActionsKeepAddressesAsBasesAndDigestsInLowerCase) {
@@ -134,22 +133,20 @@ TEST_F(RelayRoutesTest, MacActionsKeepAddressesAsBasesAndDigestsInLowerCase) {
 TEST_F(RelayRoutesTest, FollowCountsEachBrowserOnceThroughItsCookie) {
     asMac("presence", R"({"shares":[{"token":"abc","title":"<Photos>"}]})");
     const std::string follow = "/k/" + id + "/abc/follow";
-    EXPECT_EQ(answer(state, "GET", "/k/" + id + "/abc").status, 404) << "no address to send followers on to";
+    EXPECT_EQ(call("GET", "/k/" + id + "/abc").status, 404) << "no address to send followers on to";
 
-    const auto first = answer(state, "GET", follow);
+    const auto first = call("GET", follow);
     ASSERT_EQ(first.status, 200);
-    const std::string cookie = first.header("set-cookie");
-    const std::string visitor = cookie.substr(0, cookie.find(';'));
+    const std::string cookie = first.header("set-cookie"), visitor = cookie.substr(0, cookie.find(';'));
     EXPECT_TRUE(visitor.starts_with("tesk_visitor=")) << cookie;
     // Without Secure: over plain HTTP a Secure cookie never comes back.
     EXPECT_EQ(cookie.substr(visitor.size()), "; Max-Age=34560000; Path=/; HttpOnly; SameSite=Lax");
     EXPECT_NE(first.body.find("&lt;Photos&gt;"), std::string::npos);
-    EXPECT_EQ(answer(state, "GET", follow, "", {{"Cookie", "theme=dark; " + visitor}}).header("set-cookie"),
-              "");
+    EXPECT_EQ(call("GET", follow, "", {{"Cookie", "theme=dark; " + visitor}}).header("set-cookie"), "");
     const auto forged =
-        answer(state, "GET", follow, "", {{"Cookie", "tesk_visitor=short"}, {"X-Forwarded-Proto", "https"}});
+        call("GET", follow, "", {{"Cookie", "tesk_visitor=short"}, {"X-Forwarded-Proto", "https"}});
     EXPECT_TRUE(forged.header("set-cookie").ends_with("; Secure"));
-    EXPECT_EQ(answer(state, "HEAD", follow).status, 200);
+    EXPECT_EQ(call("HEAD", follow).status, 200);
     EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "once per cookie, a forged id replaced, no preview";
-    EXPECT_EQ(answer(state, "GET", follow).status, 503) << "a third browser, the share full";
+    EXPECT_EQ(call("GET", follow).status, 503) << "a third browser, the share full";
 }

@@ -12,13 +12,12 @@ TEST(RelayServerTest, RefusesWhatItWillNotReadBeforeReadingIt) {
     TempDir dir;
     RelayServer server(RelayState(), dir.path() / "relay.json", {.maxBodyBytes = 1024});
     const auto port = server.start(0);
-    const std::vector<std::pair<std::string, int>> cases{
-        {"POST /api/macs HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
-        {"POST /api/macs HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
-        {"POST /api/macs HTTP/1.1\r\nContent-Length: many\r\n\r\n", 400},
-        {"NOT A REQUEST\r\n\r\n", 400},
-    };
-    for (const auto& [head, status] : cases) {
+    for (const auto& [head, status] : std::vector<std::pair<std::string, int>>{
+             {"POST /api/macs HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
+             {"POST /api/macs HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
+             {"POST /api/macs HTTP/1.1\r\nContent-Length: many\r\n\r\n", 400},
+             {"NOT A REQUEST\r\n\r\n", 400},
+         }) {
         EXPECT_EQ(parseHttpReply(request(port, head)).status, status) << head;
     }
 }

@@ -77,8 +77,7 @@ TEST(RelayStateTest, NotificationsAndItemsWaitOnlyForTheirTargetsWithinBoundsOld
                                  .maxPendingPerMac = 3,
                                  .maxBodyTextBytes = 4});
     const auto id = state.signUp("Mac", 1)->macId;
-    const std::string one = digestOf("phone one");
-    const std::string two = digestOf("phone two");
+    const std::string one = digestOf("phone one"), two = digestOf("phone two");
     state.checkIn(id, presenceWith({{"a", "A"}, {"b", "B"}, {"quiet", "Q"}}, {one, two}), 2);
     state.follow(id, "a", "v");
     state.follow(id, "b", "v");
