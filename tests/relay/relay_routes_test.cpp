@@ -10,7 +10,6 @@
 
 namespace {
 
-using json = nlohmann::json;
 using namespace std::string_literals;
 
 class RelayRoutesTest : public ::testing::Test {
@@ -107,7 +106,7 @@ TEST_F(RelayRoutesTest, SignUpToleratesAnyBodyAndRefusesWhenFull) {
     for (const std::string body : {"", "not json", R"({"name":7})", "[]", R"({"name":"Studio"})"}) {
         const auto reply = call("POST", "/api/macs", body);
         ASSERT_EQ(reply.status, 201) << body;
-        const auto macId = json::parse(reply.body).at("macId").get<std::string>();
+        const auto macId = nlohmann::json::parse(reply.body).at("macId").get<std::string>();
         EXPECT_EQ(state.mac(macId)->presence.name,
                   body.ends_with("\"Studio\"}") ? "Studio" : "this computer");
     }

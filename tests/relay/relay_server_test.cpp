@@ -25,7 +25,7 @@ TEST(RelayServerTest, RefusesWhatItWillNotReadBeforeReadingIt) {
 TEST(RelayServerTest, AChangeThatCannotBeSavedIsNotReportedAsDone) {
     TempDir dir;
     RelayServer server(RelayState(), dir.path() / "missing-directory" / "relay.json");
-    EXPECT_EQ(server.handle(parsedRequest("POST", "/api/macs"), "{}"),
-              HTTPResponse::json(503, R"({"error":"storage"})"));
+    EXPECT_EQ(server.handle(parsedRequest("POST", "/api/macs"), "{}").serialized(),
+              HTTPResponse::json(503, R"({"error":"storage"})").serialized());
     EXPECT_EQ(server.handle(parsedRequest("GET", "/healthz"), "").status, 200) << "reading needs no save";
 }

@@ -104,8 +104,7 @@ TEST(RelayStateTest, NotificationsAndItemsWaitOnlyForTheirTargetsWithinBoundsOld
 
 TEST(RelayStateTest, JSONKeepsEverythingAndRefusesWhatItDidNotWrite) {
     RelayState state;
-    const std::string id = state.signUp("Mac \"quoted\" é", 10)->macId;
-    const std::string phone = digestOf("phone");
+    const std::string id = state.signUp("Mac \"quoted\" é", 10)->macId, phone = digestOf("phone");
     state.checkIn(id, presenceWith({{"abc", "Photos"}, {"def", "Docs"}}, {phone}), 20);
     state.follow(id, "abc", "visitor");
     state.notify(id, {"abc", "New photo", "IMG_1.jpg", 30});
@@ -121,13 +120,12 @@ TEST(RelayStateTest, JSONKeepsEverythingAndRefusesWhatItDidNotWrite) {
     EXPECT_TRUE(fields(*loaded.mac(id)) == fields(*state.mac(id)));
 
     const auto valid = nlohmann::json::parse(state.toJSON());
-    auto noMember = valid, badDigest = valid, otherVersion = valid;
+    auto noMember = valid, badDigest = valid;
     noMember["macs"][id].erase("shares");
     badDigest["macs"][id]["secretSHA256"] = "not a digest";
-    otherVersion["version"] = 2;
     for (const std::string& text :
          {std::string(), state.toJSON().substr(0, 20), std::string(R"({"version":1})"), noMember.dump(),
-          badDigest.dump(), otherVersion.dump()}) {
+          badDigest.dump(), std::string(R"({"version":2,"macs":{}})")}) {
         EXPECT_THROW(RelayState::fromJSON(text), RelayStateError) << text;
     }
 }
