@@ -23,14 +23,11 @@ TEST(RelayProcessTest, KeepsMacsAndFollowersAcrossARestart) {
         const std::uint16_t port = relay.port();
         ASSERT_NE(port, 0);
         EXPECT_TRUE(fs::exists(data)) << "written at the start, before any Mac signs up";
-        if (mac.is_null()) {
-            mac = nlohmann::json::parse(exchange(port, "POST", "/api/macs").body);
-        }
-        const std::string id = mac.value("macId", "");
-        EXPECT_EQ(exchange(port, "POST", "/api/macs/" + id + "/presence", R"({"shares":[{"token":"abc"}]})",
-                           {{"Authorization", "Bearer " + mac.value("secret", "")}})
-                      .body,
-                  R"({"followers":{"abc":)" + std::to_string(followers) + "}}");
+        mac = mac.is_null() ? nlohmann::json::parse(exchange(port, "POST", "/api/macs").body) : mac;
+        const std::string id = mac.value("macId", ""), presence = "/api/macs/" + id + "/presence";
+        const auto reply = exchange(port, "POST", presence, R"({"shares":[{"token":"abc"}]})",
+                                    {{"Authorization", "Bearer " + mac.value("secret", "")}});
+        EXPECT_EQ(reply.body, R"({"followers":{"abc":)" + std::to_string(followers) + "}}");
         exchange(port, "GET", "/k/" + id + "/abc/follow");
         relay.signal(signal);
         EXPECT_EQ(relay.exitCode(5s), 0);

@@ -62,8 +62,7 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
         // The page's own addresses are relative to its directory.
         {"GET", "/d/" + id + "/tok", 301, "location", launcher},
         {"GET", launcher, 200, "content-type", "text/html; charset=utf-8",
-         "data-mac=\"Ann&#39;s &quot;Mac&quot; &lt;b&gt;\""},
-        {"GET", launcher, 200, "", "",
+         "data-mac=\"Ann&#39;s &quot;Mac&quot; &lt;b&gt;\" data-token=\"tok\" "
          "data-addresses=\"[&quot;http://10.0.0.2:47470&quot;,&quot;http://ann.local:47470&quot;]\""},
         {"GET", launcher + "manifest.json", 200, "content-type", "application/manifest+json",
          "\"start_url\":\"" + launcher + "\""},
@@ -106,9 +105,8 @@ TEST_F(RelayRoutesTest, SignUpToleratesAnyBodyAndRefusesWhenFull) {
     for (const std::string body : {"", "not json", R"({"name":7})", "[]", R"({"name":"Studio"})"}) {
         const auto reply = call("POST", "/api/macs", body);
         ASSERT_EQ(reply.status, 201) << body;
-        const auto macId = nlohmann::json::parse(reply.body).at("macId").get<std::string>();
-        EXPECT_EQ(state.mac(macId)->presence.name,
-                  body.ends_with("\"Studio\"}") ? "Studio" : "this computer");
+        const auto mac = nlohmann::json::parse(reply.body).at("macId").get<std::string>();
+        EXPECT_EQ(state.mac(mac)->presence.name, body.ends_with("\"Studio\"}") ? "Studio" : "this computer");
     }
     EXPECT_EQ(call("POST", "/api/macs").body, R"({"error":"full"})");
 }

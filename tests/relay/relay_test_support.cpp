@@ -18,8 +18,8 @@ std::string head(std::string_view method, std::string_view target, const HTTP::H
 
 HttpReply exchange(std::uint16_t port, std::string_view method, std::string_view target,
                    std::string_view body, const HTTP::Headers& headers) {
-    const std::string length = body.empty() ? "" : "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    return parseHttpReply(request(port, head(method, target, headers) + length + "\r\n" + std::string(body)));
+    return parseHttpReply(request(port, head(method, target, headers) + "Content-Length: " +
+                                            std::to_string(body.size()) + "\r\n\r\n" + std::string(body)));
 }
 
 HTTPRequest parsedRequest(std::string_view method, std::string_view target, const HTTP::Headers& headers) {

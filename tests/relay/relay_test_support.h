@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-/// One request over its own connection to 127.0.0.1:`port`; "Content-Length" is added for a body.
+/// One request over its own connection to 127.0.0.1:`port`; with its "Content-Length".
 HttpReply exchange(std::uint16_t port, std::string_view method, std::string_view target,
                    std::string_view body = "", const HTTP::Headers& headers = {});
 
