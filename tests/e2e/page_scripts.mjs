@@ -34,20 +34,17 @@ export function openPage(name, { classes = {}, attrs = {}, search = "", navigato
   const el = new Proxy({}, { get: (made, id) => (made[id] ??= element(classes[id])) });
   const requests = [], uploads = [], replaced = [], timers = [];
   let now = 0;
-  class FakeXHR {
-    upload = {};
-    constructor() { uploads.push(this); }
-    open(method, url) { this.url = url; }
-    setRequestHeader() {} send() {}
-    respond(status) { this.status = status; this.onload(); return settle(); }
-    fail() { this.onerror(); return settle(); }
+  // An upload stays open until the test calls respond(status); status 0 is a network failure, as in browsers.
+  function FakeXHR() {
+    uploads.push(Object.assign(this, { upload: {}, open: (method, url) => (this.url = url), setRequestHeader() {}, send() {},
+      respond: (status) => ((this.status = status), status ? this.onload() : this.onerror(), settle()) }));
   }
   const timer = (callback, ms, every) => timers.push({ at: now + ms, callback, every });
   const clear = (id) => timers[id - 1] && (timers[id - 1].cleared = true);
   // Its listeners are fired with document.dispatch; its "main" is a stand-in like any element's part.
   const document = Object.assign(element(), { hidden: false, getElementById: (id) => el[id],
     documentElement: { getAttribute: (attr) => attrs[attr] ?? null }, createElement: () => element() });
-  const context = {
+  const context = vm.createContext({
     document, navigator, location: { search, replace: (url) => replaced.push(url) },
     fetch(url, options = {}) {
       requests.push({ url, options });
@@ -59,11 +56,9 @@ export function openPage(name, { classes = {}, attrs = {}, search = "", navigato
     },
     setTimeout: (callback, ms) => timer(callback, ms), setInterval: (callback, ms) => timer(callback, ms, ms),
     clearTimeout: clear, clearInterval: clear,
-    AbortController, URLSearchParams, URL, XMLHttpRequest: FakeXHR,
-  };
-  context.window = Object.assign(context, { addEventListener: () => {} });
+    AbortController, URLSearchParams, URL, XMLHttpRequest: FakeXHR, addEventListener() {}, get window() { return context; },
+  });
   const run = (code) => vm.runInContext(code, context);
-  vm.createContext(context);
   run("Date").now = () => EPOCH + now;
   run(read("shared_script.js") + "\n" + read(name));
   // Runs every timer due within `ms`, in time order, letting the script react after each.
@@ -76,7 +71,9 @@ export function openPage(name, { classes = {}, attrs = {}, search = "", navigato
     }
     now = end;
   }
-  // Chooses the files in the page's picker, as the file dialog would; resolves once the first is on its way.
-  const pick = (files) => ((el.picker.files = files), el.picker.dispatch("change"), settle());
+  // Chooses the files in the page's picker as the file dialog would, a fake path and all; resolves once the
+  // first is on its way.
+  const pick = (files) => ((el.picker.files = files), (el.picker.value = "C:\\fakepath\\" + files[0].name),
+    el.picker.dispatch("change"), settle());
   return { el, main: document.querySelector("main"), document, requests, uploads, replaced, advance, run, pick };
 }
