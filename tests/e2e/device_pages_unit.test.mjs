@@ -40,7 +40,7 @@ describe("phone page", () => {
   test("the Home Screen tip fits how the page was opened", () => {
     for (const [what, options, tip, sheet] of [
       ["relay launcher", { attrs: { "data-launcher": CLAIMED.launcher } }, "link", false],
-      ["launcher, opened from the relay's app", { attrs: { "data-launcher": CLAIMED.launcher }, search: "?from=app" }, null, false],
+      ["launcher, from the relay's app", { attrs: { "data-launcher": CLAIMED.launcher }, search: "?from=app" }, null, false],
       ["no launcher, installed", { navigator: { standalone: true, userAgent: "(iPhone; CPU iPhone OS 17_5)" } }, null, true],
       ["no launcher, iPad as a Mac", { navigator: { userAgent: "(Macintosh; Intel Mac OS X)", maxTouchPoints: 5 } },
         "Screen", true],
