@@ -4,85 +4,76 @@
 // cannot stage cheaply.
 import assert from "node:assert/strict";
 import { describe, test } from "node:test";
-import { openPage, pageScript, reply, settle } from "./page_scripts.mjs";
+import { THREE_FILES, openPage, reply, settle } from "./page_scripts.mjs";
 
-const LAUNCHER = "https://relay.example/d/M1/T1/";
-const LOCAL = "http://studio.local:47470/d/T1/";
-const IP = "http://192.168.1.20:47470/d/T1/";
-const CLAIMED = reply(200, { token: "T1", ip: IP, local: LOCAL, launcher: LAUNCHER });
+// The claim's reply: the phone page at its three addresses.
+const CLAIMED = { token: "T1", ip: "http://192.168.1.20:47470/d/T1/", local: "http://studio.local:47470/d/T1/",
+  launcher: "https://relay.example/d/M1/T1/" };
 
 describe("pairing page", () => {
   // Claimed at 0 ms; the relay is asked 1000 ms apart, 12 times at most; a local name gets 1500 ms.
   const learnsAtThirdTry = [reply(404, {}), new TypeError("offline"), reply(200, {})];
   for (const [what, relay, ping, at, address] of [
     ["a relay that never learns of the phone, a local name that never answers", () => reply(404, {}), () => undefined,
-      12500, IP],
-    ["a relay that knows the phone at the third try", () => learnsAtThirdTry.shift(), () => reply(204), 2000, LAUNCHER],
-    ["a relay that never answers", () => undefined, () => reply(204), 12000, LOCAL],
+      12500, "ip"],
+    ["a relay that knows the phone at the third try", () => learnsAtThirdTry.shift(), () => reply(204), 2000, "launcher"],
+    ["a relay that never answers", () => undefined, () => reply(204), 12000, "local"],
   ]) {
     test(`${what}: the phone page at ${at} ms, not before`, async () => {
-      const route = (url) => (url === "claim" ? CLAIMED : url.endsWith("/ping") ? ping() : relay());
-      const page = openPage(pageScript("pair_page.js"), { route });
+      const route = (url) => (url === "claim" ? reply(200, CLAIMED) : url.endsWith("/ping") ? ping() : relay());
+      const page = openPage("pair_page.js", { route });
       page.el.form.dispatch("submit", { preventDefault: () => {} });
       await page.advance(at - 1);
       assert.deepEqual([page.replaced, page.requests[1].url], [[], "https://relay.example/api/macs/M1/where?device=T1"]);
       await page.advance(1);
-      assert.deepEqual(page.replaced, [address + "?new=1"]);
+      assert.deepEqual(page.replaced, [CLAIMED[address] + "?new=1"]);
       assert.ok(page.requests.every((r) => !r.url.endsWith("ping") || r.options.mode === "cors"), "ping without cors");
     });
   }
 });
 
-const HELLO = reply(200, { mac: "Studio", device: "Ann's iPhone" });
-const UNPAIRED = /^<div class="notice"/;
-const phonePage = (answers = [], options = {}) =>
-  openPage(pageScript("phone_page.js"), { ...options, route: () => answers.shift() });
-
 describe("phone page", () => {
-  test("shows the computer unreachable, and asks again on becoming visible", async () => {
-    const page = phonePage([new TypeError("offline"), HELLO]);
-    await settle();
-    assert.equal(page.el.dot.className, "dot off");
-    page.document.dispatch("visibilitychange");
-    await settle();
-    assert.deepEqual([page.el.dot.className, page.el.mac.textContent], ["dot", "Studio"]);
-  });
+  const HELLO = reply(200, { mac: "Studio", device: "Ann's iPhone" });
+  const unpaired = (page) => page.main.innerHTML.startsWith('<div class="notice"');
+  const sendText = (page, text) => ((page.el.text.value = text), page.el["send-text"].dispatch("click"));
 
   test("the Home Screen tip fits how the page was opened", () => {
     for (const [what, options, tip, sheet] of [
-      ["relay launcher", { attrs: { "data-launcher": LAUNCHER } }, "link", false],
-      ["launcher, opened from the relay's app", { attrs: { "data-launcher": LAUNCHER }, search: "?from=app" }, null, false],
-      ["no launcher, installed", { standalone: true, userAgent: "(iPhone; CPU iPhone OS 17_5 like Mac OS X)" }, null, true],
-      ["no launcher, iPad as a Mac", { userAgent: "(Macintosh; Intel Mac OS X 10_15_7)", maxTouchPoints: 5 }, "Screen", true],
+      ["relay launcher", { attrs: { "data-launcher": CLAIMED.launcher } }, "link", false],
+      ["launcher, from the relay's app", { attrs: { "data-launcher": CLAIMED.launcher }, search: "?from=app" }, null, false],
+      ["no launcher, installed", { navigator: { standalone: true, userAgent: "(iPhone; CPU iPhone OS 17_5)" } }, null, true],
+      ["no launcher, iPad as a Mac", { navigator: { userAgent: "(Macintosh; Intel Mac OS X)", maxTouchPoints: 5 } },
+        "Screen", true],
     ]) {
-      const page = phonePage([], { ...options, classes: { tip: "hidden", "share-sheet": "hidden" } });
+      const page = openPage("phone_page.js", { ...options, classes: { tip: "hidden", "share-sheet": "hidden" } });
       assert.deepEqual([page.el["share-sheet"].className, page.el.tip.className], [sheet ? "" : "hidden", tip ? "" : "hidden"], what);
-      if (tip === "link") assert.equal(page.el["tip-steps"].replacedBy.href, LAUNCHER + "?new=1", what);
+      if (tip === "link") assert.equal(page.el["tip-steps"].replacedBy.href, CLAIMED.launcher + "?new=1", what);
       else if (tip) assert.match(page.el["tip-steps"].innerHTML, new RegExp(`<li>Tap <b>Add to Home ${tip}</b></li>`), what);
     }
   });
 
-  test("files go one after another; a 404 ends the page for good and the rest stay", async () => {
-    const page = phonePage([HELLO]);
-    page.el.picker.files = [{ name: "a", size: 2048 }, { name: "b", size: 5 }, { name: "c", size: 1 }];
-    page.el.picker.dispatch("change");
+  test("unreachable until asked again on becoming visible; a blank text is not sent, a refused one stays", async () => {
+    const page = openPage("phone_page.js", { answers: [new TypeError("offline"), HELLO, reply(400)] });
     await settle();
-    assert.deepEqual(page.uploads.map((u) => u.url), ["upload"]);
-    await page.uploads[0].respond(201);
-    await page.uploads[1].respond(404);
-    assert.match(page.main.innerHTML, UNPAIRED);
-    page.document.dispatch("visibilitychange");
-    assert.deepEqual([page.uploads.length, page.requests.length], [2, 1], "went on after the phone was unpaired");
+    assert.equal(page.el.dot.className, "dot off");
+    await page.document.dispatch("visibilitychange");
+    assert.deepEqual([page.el.dot.className, page.el.mac.textContent], ["dot", "Studio"]);
+    await sendText(page, "  \n ");
+    assert.equal(page.requests.length, 2);
+    await sendText(page, "again");
+    assert.deepEqual([page.el.text.value, page.el["text-status"].className], ["again", "status-line err"]);
   });
 
-  test("text: nothing sent when blank; a refusal keeps it; a 404 means unpaired", async () => {
-    const page = phonePage([HELLO, reply(400), reply(404)]);
-    const send = (text) => ((page.el.text.value = text), page.el["send-text"].dispatch("click"));
-    await send("  \n ");
-    assert.equal(page.requests.length, 1);
-    await send("again");
-    assert.deepEqual([page.el.text.value, page.el["text-status"].className], ["again", "status-line err"]);
-    await send("again");
-    assert.match(page.main.innerHTML, UNPAIRED);
+  test("a 404 to a text means unpaired; to a file too, and the files after it stay unsent for good", async () => {
+    const byText = openPage("phone_page.js", { answers: [HELLO, reply(404)] });
+    await sendText(byText, "hi");
+    assert.ok(unpaired(byText));
+    const byFile = openPage("phone_page.js", { answers: [HELLO] });
+    await byFile.pick(THREE_FILES);
+    assert.deepEqual(byFile.uploads.map((u) => u.url), ["upload"]);
+    for (const status of [201, 404]) await byFile.uploads.at(-1).respond(status);
+    assert.ok(unpaired(byFile));
+    byFile.document.dispatch("visibilitychange");
+    assert.deepEqual([byFile.uploads.length, byFile.requests.length], [2, 1], "went on after the phone was unpaired");
   });
 });

@@ -3,18 +3,11 @@
 // timings and failures a real server cannot stage cheaply.
 import assert from "node:assert/strict";
 import { test } from "node:test";
-import { openPage, pageScript, reply, settle } from "./page_scripts.mjs";
+import { EPOCH, THREE_FILES, openPage, reply, settle } from "./page_scripts.mjs";
 
-const NOW = Date.UTC(2025, 2, 1, 9, 30, 0);
-const isoIn = (seconds) => new Date(NOW + seconds * 1000).toISOString();
-
-// `answers` are fetch's replies in order; without one, fetch hangs until aborted.
-function open({ answers = [], ...options } = {}) {
-  const page = openPage(pageScript("receiver_page.js"), { ...options, route: () => answers.shift() });
-  page.run(`Date.now = () => ${NOW};`);
-  return page;
-}
-const payload = (overrides = {}) => ({ mac: "Studio", title: "Trip", folders: [], items: [], ...overrides });
+const isoIn = (seconds) => new Date(EPOCH + seconds * 1000).toISOString();
+const open = (options) => openPage("receiver_page.js", options);
+const drawn = (more) => reply(200, { mac: "Studio", title: "Trip", folders: [], items: [], ...more });
 
 test("formatting switches units at its thresholds and escapes the five markup characters", () => {
   const page = open();
@@ -34,27 +27,34 @@ test("formatting switches units at its thresholds and escapes the five markup ch
   }
 });
 
-test("a follow link comes first; a link that is no web address gets no open button", async () => {
-  const page = open({ answers: [reply(200, payload({ followURL: "https://relay.example/k/follow", items: [
-    { id: "j", kind: "link", name: "trap", size: 0, created: isoIn(-1), content: "javascript:alert(1)" }] }))] });
+test("the newest answer is drawn: a follow link first, and no open button for a link that is no web address", async () => {
+  let answerFirst;
+  const page = open({ answers: [() => new Promise((resolve) => (answerFirst = resolve)), drawn({ title: "New",
+    followURL: "https://k.example/", items: [{ id: "j", kind: "link", name: "trap", content: "javascript:x" }] })] });
+  await page.run("load()");
+  answerFirst(drawn({ title: "Old" }));
   await settle();
-  assert.ok(page.el.content.innerHTML.startsWith('<a class="card" href="https://relay.example/k/follow">'));
-  assert.ok(!page.el.content.innerHTML.includes('href="javascript:'));
+  assert.equal(page.el.title.textContent, "New");
+  assert.match(page.el.content.innerHTML, /^<a class="card" href="https:\/\/k.example\/">(?!.*href="javascript:)/s);
 });
 
-test("410 ends the page and its polling for good", async () => {
-  const page = open({ answers: [reply(410)] });
-  await settle();
-  assert.match(page.main.innerHTML, /^<div class="notice"/);
-  page.document.dispatch("visibilitychange");
-  await page.advance(60000);
-  assert.equal(page.requests.length, 1);
+test("polls every 4000 ms while visible and idle, at once on becoming visible, and never again after a 410", async () => {
+  const page = open({ answers: [drawn(), drawn(), undefined, reply(410)] });
+  const visible = (shown) => ((page.document.hidden = !shown), shown && page.document.dispatch("visibilitychange"));
+  // [what happens, ms then run, requests made by then]; the third load hangs until its 10 s limit.
+  for (const [what, step, ms, made] of [["first poll", null, 3999, 1], ["at 4000 ms", null, 1, 2],
+    ["hidden", () => visible(false), 4000, 2], ["shown; polls wait for the hung load", () => visible(true), 9999, 3],
+    ["the poll after it gave up gets 410", null, 2001, 4], ["nothing after 410", () => visible(true), 60000, 4]]) {
+    step?.();
+    await page.advance(ms);
+    assert.equal(page.requests.length, made, what);
+  }
 });
 
 for (const [what, answer] of [["a network failure", new TypeError("Failed to fetch")],
   ["a document it cannot draw", reply(200, {})], ["no answer within 10 s", undefined]]) {
   test(`${what} shows the offline state, and the next answer restores the page`, async () => {
-    const page = open({ answers: [answer, reply(200, payload())] });
+    const page = open({ answers: [answer, drawn()] });
     await page.advance(answer === undefined ? 9999 : 0);
     if (answer === undefined) assert.equal(page.el.dot.className, "", "gave up before 10 s");
     await page.advance(1);
@@ -64,42 +64,17 @@ for (const [what, answer] of [["a network failure", new TypeError("Failed to fet
   });
 }
 
-test("an answer older than the one on screen is dropped", async () => {
-  let answerFirst;
-  const page = open({ answers: [() => new Promise((resolve) => (answerFirst = resolve)), reply(200, payload({ title: "New" }))] });
-  await page.run("load()");
-  answerFirst(reply(200, payload({ title: "Old" })));
-  await settle();
-  assert.equal(page.el.title.textContent, "New");
-});
-
-test("polls every 4000 ms while visible and idle, and at once on becoming visible", async () => {
-  const page = open({ answers: [reply(200, payload()), reply(200, payload())] });
-  const after = async (ms) => (await page.advance(ms), page.requests.length);
-  assert.deepEqual([await after(3999), await after(1)], [1, 2]);
-  page.document.hidden = true;
-  assert.equal(await after(4000), 2, "polled while hidden");
-  page.document.hidden = false;
-  page.document.dispatch("visibilitychange");
-  assert.equal(await after(4000), 3, "polled while a load was still waiting");
-});
-
 test("uploads go one at a time to the query's folder; a failure stops none; one reload ends the batch", async () => {
-  const page = open({ search: "?folder=Q", answers: [reply(200, payload({ folderID: "F9" }))] });
+  const page = open({ search: "?folder=Q", answers: [drawn({ folderID: "F9" })] });
   await settle();
-  page.el.picker.files = [{ name: "a", size: 2048 }, { name: "b", size: 5 }, { name: "c", size: 1 }];
-  page.el.picker.value = "C:\\fakepath\\a";
-  page.el.picker.dispatch("change");
-  await settle();
+  await page.pick(THREE_FILES);
   assert.equal(page.el.picker.value, "", "the picker must be cleared to take the same file again");
   assert.deepEqual(page.uploads.map((u) => u.url), ["upload?folder=Q"]);
-  const status = () => page.el.uploads.children[0].querySelector(".status-line");
+  const status = (row) => row.querySelector(".status-line");
   page.uploads[0].upload.onprogress({ lengthComputable: true, loaded: 1, total: 3 });
-  assert.equal(status().textContent, "Sending\u2026 33%");
-  await page.uploads[0].respond(500);
-  await page.uploads[1].fail();
-  await page.uploads[2].respond(201);
-  assert.deepEqual(page.el.uploads.children.map((r) => r.querySelector(".status-line").className),
+  assert.equal(status(page.el.uploads.children[0]).textContent, "Sending\u2026 33%");
+  for (const status of [500, 0, 201]) await page.uploads.at(-1).respond(status);
+  assert.deepEqual(page.el.uploads.children.map((r) => status(r).className),
     ["status-line ok", "status-line err", "status-line err"]);
   assert.equal(page.requests.length, 2, "one reload after the batch");
 });
