@@ -305,8 +305,6 @@ TEST_F(RoutesTest, SmallBodiesSettleIntoAPairingOrAText) {
              facts.localHostName = "anas-laptop.local";
          }},
         {false, std::nullopt, "400 Nothing to send"},
-        {false, "   ", "400 Nothing to send"},
-        {false, "\xff\xfe", "400 Nothing to send"},
         {false, "https://example.com/recipe",
          R"(201 {"ok":true}, link from Ana's iPhone as Ana's iPhone in From Ana's iPhone)"},
     };
