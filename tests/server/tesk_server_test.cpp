@@ -6,49 +6,38 @@
 #include <deque>
 #include <fstream>
 #include <latch>
+#include <optional>
+#include <thread>
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 class TeskServerTest : public ServerFixture {
 protected:
-    /// The head of an upload of `length` bytes into the inbox share.
-    std::string uploadHead(std::size_t length, const std::string& headers = "") {
-        return "POST /s/" + inbox.token + "/upload HTTP/1.1\r\nHost: test\r\n" + headers +
-               "Content-Length: " + std::to_string(length) + "\r\n\r\n";
-    }
-    bool incomingIsEmpty() const { return fs::is_empty(server.uploadsDir()); }
-
     const Share inbox = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    /// An upload into the inbox share, up to its remaining headers.
+    const std::string upload = "POST /s/" + inbox.token + "/upload HTTP/1.1\r\nHost: test\r\n";
 };
 
-TEST_F(TeskServerTest, ListensOnTheFirstPreferredPortThatCanBeBoundElseOneTheSystemPicks) {
-    std::uint16_t picked = 0;
-    {
-        TeskServer fallback(store, "Mac");
-        fallback.start({server.port()});
-        picked = fallback.port();
-        EXPECT_NE(picked, 0);
-        EXPECT_NE(picked, server.port());
-        EXPECT_EQ(parseResponse(request(picked, "GET / HTTP/1.1\r\n\r\n")).status, 200);
-    }
-    TeskServer preferred(store, "Mac");
-    preferred.start({server.port(), picked});
-    EXPECT_EQ(preferred.port(), picked);
-}
-
-TEST_F(TeskServerTest, LeftoverUploadsAreRemovedAtCreation) {
+TEST_F(TeskServerTest, AtCreationRemovesLeftoverUploadsAndListensOnTheFirstPreferredPortFreeElseAnyPort) {
     fs::create_directories(server.uploadsDir() / "old-upload");
     std::ofstream(server.uploadsDir() / "old-upload" / "upload.part") << "half a photo";
-    EXPECT_TRUE(fs::is_empty(TeskServer(store, "Mac").uploadsDir()));
+    std::optional<TeskServer> other(std::in_place, store, "Mac");
+    EXPECT_TRUE(fs::is_empty(other->uploadsDir()));
+    other->start({server.port()});
+    const std::uint16_t picked = other->port();
+    EXPECT_NE(picked, server.port());
+    // Also shows a port was picked at all: nothing answers on port 0.
+    EXPECT_EQ(parseResponse(request(picked, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    other.emplace(store, "Mac"); // the first lets go of `picked` before the second asks for it
+    other->start({server.port(), picked});
+    EXPECT_EQ(other->port(), picked);
 }
 
 TEST_F(TeskServerTest, PropertiesAreSafeToChangeWhileServing) {
     server.setMacName("Mac");
     server.setIconPNG(std::string("p"));
-    std::atomic<bool> done{false};
-    std::thread writer([&] {
-        for (int i = 0; !done; ++i) {
+    std::jthread writer([&](const std::stop_token& stop) {
+        for (int i = 0; !stop.stop_requested(); ++i) {
             server.setMacName("Mac " + std::to_string(i));
             server.setIconPNG(std::string(static_cast<std::size_t>(i % 50 + 1), 'p'));
             server.setFollowBase("https://relay.example/f" + std::to_string(i));
@@ -59,8 +48,6 @@ TEST_F(TeskServerTest, PropertiesAreSafeToChangeWhileServing) {
         EXPECT_EQ(get("/icon.png").status, 200);
         EXPECT_TRUE(server.macName().starts_with("Mac"));
     }
-    done = true;
-    writer.join();
 }
 
 TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFileGoneIsA404) {
@@ -70,11 +57,10 @@ TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFil
     fs::remove(store.fileURL(gone));
     const Share share = store.share(ShareTarget::folder(), ShareDuration::day, false);
     const std::string path = "/s/" + share.token + "/f/";
-    {
-        RawClient cut(server.port());
-        cut.send("GET " + path + file.id + " HTTP/1.1\r\n\r\n");
-        EXPECT_EQ(cut.readExactly(100000).size(), 100000u);
-    }
+    std::optional<RawClient> cut(std::in_place, server.port());
+    cut->send("GET " + path + file.id + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(cut->readExactly(100000).size(), 100000u);
+    cut.reset();
     ASSERT_TRUE(eventually([&] { return server.connectionCount() == 0; }));
     const Response missing = get(path + gone.id);
     EXPECT_EQ(missing.status, 404);
@@ -89,7 +75,7 @@ TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFil
 }
 
 TEST_F(TeskServerTest, ContinueGoesOutOnlyToAClientWaitingForIt) {
-    const std::string head = uploadHead(5, "Expect: 100-continue\r\n");
+    const std::string head = upload + "Expect: 100-continue\r\nContent-Length: 5\r\n\r\n";
     RawClient waiting(server.port());
     waiting.send(head);
     EXPECT_EQ(waiting.readExactly(25), "HTTP/1.1 100 Continue\r\n\r\n");
@@ -101,11 +87,11 @@ TEST_F(TeskServerTest, ContinueGoesOutOnlyToAClientWaitingForIt) {
 
 TEST_F(TeskServerTest, BodyCutOffLeavesNoResponseNoItemAndNoTemporaryFiles) {
     RawClient client(server.port());
-    client.send(uploadHead(1000) + std::string(500, 'x'));
-    ASSERT_TRUE(eventually([&] { return !incomingIsEmpty(); }));
+    client.send(upload + "Content-Length: 1000\r\n\r\n" + std::string(500, 'x'));
+    ASSERT_TRUE(eventually([&] { return !fs::is_empty(server.uploadsDir()); }));
     client.shutdownSend();
     EXPECT_EQ(client.readAll(), "");
-    EXPECT_TRUE(eventually([&] { return incomingIsEmpty(); }));
+    EXPECT_TRUE(eventually([&] { return fs::is_empty(server.uploadsDir()); }));
     EXPECT_TRUE(store.snapshot().items.empty());
 }
 
@@ -123,26 +109,22 @@ TEST_F(TeskServerTest, UploadsBeingFiledDoNotHoldUpOtherRequests) {
     // As many uploads as the server can have connection threads, all finishing at once.
     std::deque<RawClient> uploads;
     for (int i = 0; i < 4; ++i) {
-        uploads.emplace_back(server.port()).send(uploadHead(4) + "data");
+        uploads.emplace_back(server.port()).send(upload + "Content-Length: 4\r\n\r\ndata");
     }
     ASSERT_TRUE(eventually([&] { return *filing >= 2; }));
     const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(get("/s/" + inbox.token + "/").status, 200);
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 100ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(100));
 
     letGo.reset();
-    for (auto& upload : uploads) {
-        EXPECT_EQ(parseResponse(upload.readAll()).status, 201);
+    for (auto& client : uploads) {
+        EXPECT_EQ(parseResponse(client.readAll()).status, 201);
     }
-    store.setOnChange(nullptr);
 }
 
 TEST_F(TeskServerTest, PairingClaimReadsItsBodyPairsAndReports) {
-    const std::string body = R"({"name":"Bo's phone"})";
-    EXPECT_EQ(send("POST /p/" + store.newPairingCode().code +
-                   "/claim HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body)
-                  .status,
-              200);
+    const std::string claim = "/claim HTTP/1.1\r\nContent-Length: 21\r\n\r\n{\"name\":\"Bo's phone\"}";
+    EXPECT_EQ(send("POST /p/" + store.newPairingCode().code + claim).status, 200);
     const auto events = this->events(1);
     ASSERT_EQ(events.size(), 1u);
     const PairedDevice& paired = std::get<ServerEvent::Paired>(events[0].value).device;
