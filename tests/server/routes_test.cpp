@@ -34,10 +34,9 @@ std::string withoutToken(std::string text, const std::string& token) {
 
 /// The first word in `text` that belongs to another desktop, or "": pages are read on a phone about a
 /// Linux computer.
-std::string foreignWord(std::string text) {
+std::string foreignWord(const std::string& text) {
     // A visitor whose browser runs on a Mac is one: the shared script names such a sender "Mac".
-    text = withoutToken(text, "return \"Mac\";");
-    static const std::regex words("\\bMac\\b|Finder|\u2318|[Mm]enu[ -]bar");
+    static const std::regex words("\\bMac\\b(?!\";)|Finder|\u2318|[Mm]enu[ -]bar");
     std::smatch found;
     return std::regex_search(text, found, words) ? found.str() : std::string();
 }
