@@ -79,6 +79,33 @@ struct IncomingFile {
     }
 };
 
+/// Closes, files and removes an upload that arrived (`complete`) or not: the answer (none when the phone
+/// left) and the event to report. Blocking disk work, for a disk thread.
+std::pair<std::optional<HTTPResponse>, std::optional<ServerEvent>>
+settle(IncomingFile& incoming, const Routes::Upload& upload, bool complete, LibraryStore& store) {
+    if (incoming.file.close() != 0) {
+        incoming.writeFailed = true; // a write the disk could not complete shows up here
+    }
+    std::optional<HTTPResponse> response;
+    std::optional<ServerEvent> received;
+    if (incoming.writeFailed) {
+        response = HTTPResponse::text(500, "Couldn't save the file");
+    } else if (complete) {
+        try {
+            Item item = Routes::file(upload, incoming.path(), store);
+            received = ServerEvent{ServerEvent::Received{std::move(item), upload.sender}};
+            response = HTTPResponse::json(201, R"({"ok":true})");
+        } catch (const LibraryError& error) {
+            response = HTTPResponse::text(error.code() == LibraryError::notFound ? 404 : 500,
+                                          "Couldn't save the file");
+        } catch (const std::exception&) {
+            response = HTTPResponse::text(500, "Couldn't save the file");
+        }
+    }
+    incoming.cleanUp();
+    return {std::move(response), std::move(received)};
+}
+
 } // namespace
 
 TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits limits)
@@ -190,6 +217,9 @@ void TeskServer::upload(HttpConnection& connection, Routes::Upload upload, std::
         return;
     }
     auto self = connection.shared_from_this();
+    // The interim answer must be on the wire before anything else is written, so the body is read only
+    // after it went out. A client that already sent body bytes did not wait for it: none is needed then.
+    const bool sendsContinue = upload.expectsContinue && initialBody.empty();
     auto receive = [this, self, incoming, upload = std::move(upload)](std::string initial) mutable {
         const std::int64_t length = upload.length;
         self->receiveBody(
@@ -200,26 +230,7 @@ void TeskServer::upload(HttpConnection& connection, Routes::Upload upload, std::
                 // connection thread would stall every other phone. A disk thread settles the upload; the
                 // connection's strand answers.
                 asio::post(diskThreads_, [this, self, incoming, upload = std::move(upload), complete] {
-                    if (incoming->file.close() != 0) {
-                        incoming->writeFailed = true; // a write the disk could not complete shows up here
-                    }
-                    std::optional<HTTPResponse> response; // none: the phone left
-                    std::optional<ServerEvent> received;
-                    if (incoming->writeFailed) {
-                        response = HTTPResponse::text(500, "Couldn't save the file");
-                    } else if (complete) {
-                        try {
-                            Item item = Routes::file(upload, incoming->path(), store_);
-                            received = ServerEvent{ServerEvent::Received{std::move(item), upload.sender}};
-                            response = HTTPResponse::json(201, R"({"ok":true})");
-                        } catch (const LibraryError& error) {
-                            response = HTTPResponse::text(error.code() == LibraryError::notFound ? 404 : 500,
-                                                          "Couldn't save the file");
-                        } catch (const std::exception&) {
-                            response = HTTPResponse::text(500, "Couldn't save the file");
-                        }
-                    }
-                    incoming->cleanUp();
+                    auto [response, received] = settle(*incoming, upload, complete, store_);
                     asio::post(self->executor(),
                                [this, self, response = std::move(response), received = std::move(received)] {
                                    if (received) {
@@ -234,9 +245,7 @@ void TeskServer::upload(HttpConnection& connection, Routes::Upload upload, std::
                 });
             });
     };
-    // The interim answer must be on the wire before anything else is written, so the body is read only
-    // after it went out. A client that already sent body bytes did not wait for it: none is needed then.
-    if (upload.expectsContinue && initialBody.empty()) {
+    if (sendsContinue) {
         connection.sendInterim(continueResponse,
                                [self, incoming, receive = std::move(receive)](bool sent) mutable {
                                    if (!sent) {
