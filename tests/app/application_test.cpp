@@ -1,7 +1,7 @@
 // Start-up and wiring in one process: the order of things, the start-up flags and the login offer.
-#include "app/application.h"
+#include "app/startup/application.h"
 
-#include "app/login_item.h"
+#include "app/system/login_item.h"
 #include "core/library_store.h"
 #include "fake_platform.h"
 #include "fake_relay.h"

@@ -1,6 +1,6 @@
-#include "app/child_process.h"
+#include "app/system/child_process.h"
 
-#include "app/shortcut_maker.h"
+#include "app/system/shortcut_maker.h"
 #include "fake_relay.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "app/drag_drop.h"
+#include "app/model/drag_drop.h"
 
 #include "model_fixture.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/platform.h"
+#include "app/model/platform.h"
 
 #include <deque>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "app/local_network.h"
+#include "app/system/local_network.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/login_item.h"
+#include "app/system/login_item.h"
 
 #include "support/file_contents.h"
 #include "support/scoped_env.h"

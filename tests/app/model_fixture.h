@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/app_model.h"
+#include "app/model/app_model.h"
 #include "core/library_store.h"
 #include "fake_platform.h"
 #include "fake_relay.h"

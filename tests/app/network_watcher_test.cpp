@@ -1,6 +1,6 @@
-#include "app/network_watcher.h"
+#include "app/system/network_watcher.h"
 
-#include "app/local_network.h"
+#include "app/system/local_network.h"
 #include "core/unique_fd.h"
 
 #include <gtest/gtest.h>

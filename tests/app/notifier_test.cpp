@@ -1,7 +1,7 @@
-#include "app/notifier.h"
+#include "app/system/notifier.h"
 
-#include "app/application.h"
-#include "app/headless_shell.h"
+#include "app/startup/application.h"
+#include "app/startup/headless_shell.h"
 #include "core/library_store.h"
 #include "fake_relay.h"
 #include "private_bus.h"

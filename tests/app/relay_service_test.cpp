@@ -2,7 +2,7 @@
 // understands, and what the service answers is what the client expects.
 #include "relay_service.h"
 
-#include "app/relay.h"
+#include "app/system/relay_client.h"
 #include "fake_relay.h"
 #include "support/temp_dir.h"
 

@@ -1,5 +1,4 @@
-#include "app/relay.h"
-
+#include "app/system/relay_client.h"
 #include "fake_relay.h"
 #include "support/temp_dir.h"
 

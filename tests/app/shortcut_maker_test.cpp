@@ -1,4 +1,4 @@
-#include "app/shortcut_maker.h"
+#include "app/system/shortcut_maker.h"
 
 #include "support/file_contents.h"
 #include "support/scoped_env.h"

@@ -1,4 +1,4 @@
-#include "app/system_names.h"
+#include "app/system/system_names.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/terminal_qr.h"
+#include "app/system/terminal_qr.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/wifi_name.h"
+#include "app/system/wifi_name.h"
 
 #include "private_bus.h"
 

@@ -1,6 +1,6 @@
 // The panel runs on a Linux desktop: nothing it shows may name another desktop's parts.
-#include "ui/entry_menu.h"
-#include "ui/popover_root.h"
+#include "ui/explorer/entry_menu.h"
+#include "ui/shell/popover_root.h"
 #include "ui_fixture.h"
 
 #include <gtest/gtest.h>

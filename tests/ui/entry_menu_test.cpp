@@ -1,4 +1,4 @@
-#include "ui/entry_menu.h"
+#include "ui/explorer/entry_menu.h"
 
 #include "ui_fixture.h"
 

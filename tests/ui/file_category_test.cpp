@@ -1,4 +1,4 @@
-#include "ui/file_category.h"
+#include "ui/explorer/file_category.h"
 
 #include <gtest/gtest.h>
 

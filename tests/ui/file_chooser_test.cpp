@@ -1,5 +1,5 @@
 // The add dialog takes files and folders in one choice.
-#include "ui/file_chooser.h"
+#include "ui/explorer/file_chooser.h"
 
 #include "support/temp_dir.h"
 

@@ -1,13 +1,13 @@
-#include "app/drag_drop.h"
+#include "app/model/drag_drop.h"
 #include "core/index_file.h"
 #include "core/names.h"
 #include "model_fixture.h"
-#include "ui/column_header.h"
-#include "ui/file_list_model.h"
-#include "ui/file_list_view.h"
-#include "ui/file_row_delegate.h"
-#include "ui/list_drop_delegate.h"
-#include "ui/thumbnail_cache.h"
+#include "ui/explorer/file_list_model.h"
+#include "ui/explorer/file_list_view.h"
+#include "ui/explorer/file_row_delegate.h"
+#include "ui/explorer/list_drop_delegate.h"
+#include "ui/explorer/list_header.h"
+#include "ui/explorer/thumbnail_cache.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The icon a phone shows for Tesk: its size, its blue, and the white mark placed as designed.
-#include "ui/home_screen_icon.h"
+#include "ui/shell/home_screen_icon.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The pairing panel: the countdown's minutes, and the panel's bodies as pairing goes: the code, no
 // network, a new code, the confirmation, closing.
-#include "ui/pairing_panel.h"
+#include "ui/inspector/pairing_panel.h"
 
 #include "model_fixture.h"
-#include "ui/qr_code_view.h"
-#include "ui/theme.h"
+#include "ui/widgets/qr_code_view.h"
+#include "ui/widgets/theme.h"
 
 #include <QAbstractButton>
 #include <QLabel>

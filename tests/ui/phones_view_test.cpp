@@ -1,9 +1,9 @@
 // The Phones view: each phone's subtitle, symbol and place in the list, and the rows driven over a real
 // store: pairing from the empty state, renaming and removing.
-#include "ui/phones_view.h"
+#include "ui/lists/phones_view.h"
 
-#include "ui/device_row.h"
-#include "ui/symbol_label.h"
+#include "ui/lists/device_row.h"
+#include "ui/widgets/symbol_label.h"
 #include "ui_fixture.h"
 
 #include <QAbstractButton>

@@ -1,6 +1,6 @@
 // QR codes must scan: every rendered code is read back with zbarimg, a real decoder, and must give the
 // very text it was made from. The view must keep modules sharp and show nothing for a failed code.
-#include "ui/qr_code_view.h"
+#include "ui/widgets/qr_code_view.h"
 
 #include <gtest/gtest.h>
 

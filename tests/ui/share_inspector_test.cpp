@@ -1,10 +1,10 @@
 // The share inspector: the status line's wording, and the inspector driven like a user drives it over a
 // real store and server: durations, copying, uploads, stopping, expired links and no network.
-#include "ui/share_inspector.h"
+#include "ui/inspector/share_inspector.h"
 
 #include "model_fixture.h"
-#include "ui/bundle_contents.h"
-#include "ui/qr_code_view.h"
+#include "ui/inspector/bundle_contents.h"
+#include "ui/widgets/qr_code_view.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

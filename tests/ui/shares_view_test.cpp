@@ -1,8 +1,8 @@
 // The shares list: how a row words what a link held and how it ended, and the list driven over a real
 // store: sections, renewing, forgetting, stopping, and links whose files are gone.
-#include "ui/shares_view.h"
+#include "ui/lists/shares_view.h"
 
-#include "ui/share_row.h"
+#include "ui/lists/share_row.h"
 #include "ui_fixture.h"
 
 #include <QAbstractButton>

@@ -1,11 +1,11 @@
-#include "ui/sidebar.h"
+#include "ui/sidebar/sidebar.h"
 
-#include "app/drag_drop.h"
+#include "app/model/drag_drop.h"
 #include "core/share_duration.h"
-#include "ui/drop_target.h"
-#include "ui/sidebar_folder_row.h"
-#include "ui/sidebar_row.h"
-#include "ui/status_card.h"
+#include "ui/explorer/drop_target.h"
+#include "ui/sidebar/sidebar_folder_row.h"
+#include "ui/sidebar/sidebar_row.h"
+#include "ui/sidebar/status_card.h"
 #include "ui_fixture.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The bundled symbol set: every name the interface asks for is there and draws something visible in the
 // colour it is asked for.
-#include "ui/symbols.h"
+#include "ui/widgets/symbols.h"
 
 #include <gtest/gtest.h>
 
