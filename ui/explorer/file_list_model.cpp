@@ -4,7 +4,7 @@
 #include "core/names.h"
 #include "ui/explorer/file_category.h"
 #include "ui/explorer/thumbnail_cache.h"
-#include "ui/widgets/format.h"
+#include "app/model/wording.h"
 
 #include <QImage>
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "ui/inspector/bundle_contents.h"
 #include "ui/inspector/column_heading.h"
 #include "ui/inspector/qr_card.h"
-#include "ui/widgets/format.h"
+#include "app/model/wording.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/notice_view.h"
 #include "ui/widgets/qr_code_view.h"

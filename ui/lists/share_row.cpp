@@ -4,7 +4,7 @@
 #include "core/names.h"
 #include "ui/widgets/context_menu.h"
 #include "ui/widgets/elided_label.h"
-#include "ui/widgets/format.h"
+#include "app/model/wording.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbol_label.h"
 #include "ui/widgets/symbols.h"

@@ -1,4 +1,4 @@
-#include "ui/widgets/format.h"
+#include "app/model/wording.h"
 
 #include <unicode/dtptngen.h>
 #include <unicode/locid.h>

@@ -1,5 +1,5 @@
 // Run with TZ=UTC and LANG=en_US.UTF-8, as ctest sets them.
-#include "ui/widgets/format.h"
+#include "app/model/wording.h"
 
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
