@@ -414,7 +414,7 @@ void LibraryStore::renameItem(std::string_view id, std::string_view proposed) {
     }
     std::optional<Path> oldName;
     if (item->kind == ItemKind::file) {
-        const Path from = fileURL(*item);
+        const Path from = filePath(*item);
         const Path to = filesDir / item->id / newName;
         std::error_code error;
         if (!fs::exists(from, error)) {

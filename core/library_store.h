@@ -76,7 +76,7 @@ public:
     /// The store clock's current instant.
     Date currentDate() const { return now_(); }
     /// Where a file item's stored copy lives: files/<id>/<name>.
-    Path fileURL(const Item& item) const { return filesDir / item.id / item.name; }
+    Path filePath(const Item& item) const { return filesDir / item.id / item.name; }
     /// How many times the index has been written since opening.
     std::uint64_t indexWriteCount() const { return indexWrites_.load(); }
 

@@ -175,7 +175,7 @@ void TeskServer::serve(HttpConnection& connection, const HTTPRequest& request, s
 
 void TeskServer::download(HttpConnection& connection, const HTTPRequest& request,
                           const Routes::Download& download) {
-    UniqueFd file(::open(store_.fileURL(download.item).c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd file(::open(store_.filePath(download.item).c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         connection.respond(HTTPResponse::text(404, "This file is no longer on the computer."));

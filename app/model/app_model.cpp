@@ -2,9 +2,7 @@
 
 #include "app/model/main_thread.h"
 #include "app/system/network_watcher.h"
-#include "app/system/shortcut_maker.h"
 #include "core/http.h"
-#include "server/tesk_server.h"
 
 #include <QSettings>
 #include <algorithm>
@@ -23,17 +21,18 @@ std::set<std::string> itemIDs(const Library& library) {
 
 } // namespace
 
-AppModel::AppModel(LibraryStore& store, TeskServer& server, Platform& platform, QSettings& settings,
-                   Services services, QObject* parent)
+AppModel::AppModel(LibraryStore& store, Ports ports, QSettings& settings, Services services, QObject* parent)
     : QObject(parent)
     , store_(store)
-    , server_(server)
-    , platform_(platform)
+    , platform_(ports.desktop)
+    , server_(ports.server)
+    , login_(ports.login)
+    , shortcuts_(ports.shortcuts)
     , settings_(settings)
     , services_(std::move(services))
     , library_(store.snapshot())
     , knownItemIDs_(itemIDs(library_)) {
-    relay_ = std::make_unique<Relay>(store_.root, services_.relayHosts, services_.relayTiming);
+    relay_ = std::make_unique<RelayClient>(store_.root, services_.relayHosts, services_.relayTiming);
     if (services_.ssid) {
         relay_->setSsidProvider(services_.ssid);
     }
@@ -58,11 +57,10 @@ AppModel::AppModel(LibraryStore& store, TeskServer& server, Platform& platform, 
     }
 
     relay_->setCheckInProvider(
-        [weak]() -> Relay::CheckIn { return weak ? weak->relayCheckIn() : Relay::CheckIn{}; });
-    connect(relay_.get(), &Relay::changed, this, [this] {
+        [weak]() -> RelayClient::CheckIn { return weak ? weak->relayCheckIn() : RelayClient::CheckIn{}; });
+    connect(relay_.get(), &RelayClient::changed, this, [this] {
         emit relayChanged();
-        server_.setFollowBase(relay_->followBase());
-        server_.setDeviceBase(relay_->deviceBase());
+        server_.setRelayBases(relay_->followBase(), relay_->deviceBase());
     });
     relay_->start();
 
@@ -78,9 +76,6 @@ AppModel::AppModel(LibraryStore& store, TeskServer& server, Platform& platform, 
     addressTimer_.start(services_.timing.addressRefresh);
 }
 
-AppModel::AppModel(LibraryStore& store, TeskServer& server, Platform& platform, QSettings& settings)
-    : AppModel(store, server, platform, settings, Services{}) {}
-
 AppModel::~AppModel() {
     store_.setOnChange({});
     // Asked before the jobs are waited for: a large copy or a hung signer ends within one step.
@@ -88,6 +83,10 @@ AppModel::~AppModel() {
 }
 
 // ---- Published state ----
+
+Date AppModel::now() const {
+    return store_.currentDate();
+}
 
 void AppModel::setSelection(const SidebarSelection& selection) {
     if (selection == selection_) {
@@ -151,10 +150,10 @@ void AppModel::setAppearance(AppearanceSetting appearance) {
     settings_.setValue("appearance", QString::fromUtf8(Appearance::id(appearance_)));
 }
 
-void AppModel::setPreviewURL(const std::optional<std::filesystem::path>& file) {
-    if (file != previewURL_) {
-        previewURL_ = file;
-        emit previewURLChanged();
+void AppModel::setPreviewFile(const std::optional<std::filesystem::path>& file) {
+    if (file != previewFile_) {
+        previewFile_ = file;
+        emit previewFileChanged();
     }
 }
 
@@ -335,9 +334,9 @@ void AppModel::refreshAddress() {
     }
 }
 
-Relay::CheckIn AppModel::relayCheckIn() const {
-    Relay::CheckIn checkIn;
-    checkIn.name = server_.macName();
+RelayClient::CheckIn AppModel::relayCheckIn() const {
+    RelayClient::CheckIn checkIn;
+    checkIn.name = server_.computerName();
     const std::uint16_t listening = port();
     if (address_) {
         checkIn.lan.push_back(HTTP::url(*address_, listening));
@@ -386,10 +385,10 @@ void AppModel::ensureShortcuts(std::vector<PairedDevice> devices) {
     if (devices.empty() || !host) {
         return;
     }
-    background_.addFuture(ShortcutMaker::ensure(std::move(devices), store_.root, server_.macName(), host,
-                                                port(), stopBackground_.get_token()));
+    background_.addFuture(shortcuts_.ensure(std::move(devices), server_.computerName(), *host, port(),
+                                            stopBackground_.get_token()));
 }
 
 std::uint16_t AppModel::port() const {
-    return services_.port.value_or(server_.port());
+    return server_.port();
 }

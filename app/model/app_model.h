@@ -3,6 +3,7 @@
 #include "app/model/appearance_setting.h"
 #include "app/model/library_entry.h"
 #include "app/model/list_row.h"
+#include "app/model/model_ports.h"
 #include "app/model/notifier_target.h"
 #include "app/model/platform.h"
 #include "app/model/sidebar_selection.h"
@@ -29,7 +30,6 @@
 
 class NetworkWatcher;
 class QSettings;
-class TeskServer;
 
 /// The one controller between the views and the rest of the program. Views read its state and call its
 /// operations; every change of the library comes back through the store's change callback as a
@@ -57,8 +57,8 @@ class AppModel : public QObject {
     Q_PROPERTY(Date lastSeenReceived READ lastSeenReceived NOTIFY lastSeenReceivedChanged)
     Q_PROPERTY(AppearanceSetting appearance READ appearance WRITE setAppearance NOTIFY appearanceChanged)
     Q_PROPERTY(bool opensAtLogin READ opensAtLogin WRITE setOpensAtLogin NOTIFY opensAtLoginChanged)
-    Q_PROPERTY(std::optional<std::filesystem::path> previewURL READ previewURL WRITE setPreviewURL NOTIFY
-                   previewURLChanged)
+    Q_PROPERTY(std::optional<std::filesystem::path> previewFile READ previewFile WRITE setPreviewFile NOTIFY
+                   previewFileChanged)
 
 public:
     /// The model's delays. Tests shorten them; the application keeps these.
@@ -74,19 +74,24 @@ public:
     /// Where the model's outside facts come from. The application takes the defaults; tests replace them.
     struct Services {
         /// The relay's base addresses; none keeps the relay silent.
-        std::vector<QUrl> relayHosts = Relay::hostsFromEnvironment();
-        Relay::Timing relayTiming{};
+        std::vector<QUrl> relayHosts = RelayClient::hostsFromEnvironment();
+        RelayClient::Timing relayTiming{};
         /// The Wi-Fi name reported at check-in; unset asks NetworkManager.
         std::function<std::string()> ssid;
         /// The computer's LAN address now.
         std::function<std::optional<std::string>()> address = &LocalNetwork::address;
         /// Whether to follow the system's network changes (besides the periodic refresh).
         bool watchNetwork = true;
-        /// The port links and pairing codes name; unset takes the server's.
-        std::optional<std::uint16_t> port;
-        /// The running program, which the desktop starts at login when asked; none turns the offer off.
-        std::filesystem::path executable;
         Timing timing{};
+    };
+
+    /// What the model reaches beyond the library: the desktop, the server, the login start and the
+    /// phones' shortcut files. The application passes the real ones; tests pass their own.
+    struct Ports {
+        Platform& desktop;
+        SharingServer& server;
+        LoginStart& login;
+        PhoneShortcuts& shortcuts;
     };
 
     /// Where added things go: the folder on show, or a given folder (none is the top level).
@@ -112,23 +117,19 @@ public:
         std::vector<Share> earlier;
     };
 
-    /// Builds the model over a store and a started server, and starts what it owns: the relay, the
-    /// network watcher, the address timer and the missing shortcut files. Routes the store's changes to
-    /// itself until destroyed.
-    AppModel(LibraryStore& store, TeskServer& server, Platform& platform, QSettings& settings,
-             Services services, QObject* parent = nullptr);
-    /// The same with the application's services.
-    AppModel(LibraryStore& store, TeskServer& server, Platform& platform, QSettings& settings);
+    /// Builds the model over a store and a started server, and starts what it owns: the relay client,
+    /// the network watcher, the address timer and the missing shortcut files. Routes the store's
+    /// changes to itself until destroyed.
+    AppModel(LibraryStore& store, Ports ports, QSettings& settings, Services services = {},
+             QObject* parent = nullptr);
     ~AppModel() override;
 
     AppModel(const AppModel&) = delete;
     AppModel& operator=(const AppModel&) = delete;
 
-    LibraryStore& store() const { return store_; }
-    TeskServer& server() const { return server_; }
-    Relay& relay() const { return *relay_; }
-
     // Published state.
+    /// Now, by the library's clock.
+    Date now() const;
     const Library& library() const { return library_; }
     const SidebarSelection& selection() const { return selection_; }
     void setSelection(const SidebarSelection& selection);
@@ -155,9 +156,9 @@ public:
     Date lastSeenReceived() const { return lastSeenReceived_; }
     AppearanceSetting appearance() const { return appearance_; }
     void setAppearance(AppearanceSetting appearance);
-    const std::optional<std::filesystem::path>& previewURL() const { return previewURL_; }
+    const std::optional<std::filesystem::path>& previewFile() const { return previewFile_; }
     /// The preview window calls this with nothing when it closes.
-    void setPreviewURL(const std::optional<std::filesystem::path>& file);
+    void setPreviewFile(const std::optional<std::filesystem::path>& file);
 
     /// Whether the desktop starts Tesk at login.
     bool opensAtLogin() const;
@@ -200,6 +201,8 @@ public:
     void open(const ListRow& row);
     /// Opens a file or a link; copies a note.
     void openItem(const Item& item);
+    /// Where a file item's copy is stored.
+    std::filesystem::path storedFile(const Item& item) const;
     /// Shows a file's stored copy selected in the file manager.
     void showInFileManager(const Item& item);
     /// Previews a file.
@@ -210,7 +213,7 @@ public:
     void showItem(const std::string& id);
     void showPhones();
     /// Copies files and folders into the library on a worker thread, then reports on the main thread.
-    void add(std::vector<std::filesystem::path> urls, Destination to = Destination::current(),
+    void add(std::vector<std::filesystem::path> paths, Destination to = Destination::current(),
              bool reveal = false);
     /// Adds a link or a note.
     void addText(const std::string& text, Destination to = Destination::current());
@@ -226,6 +229,8 @@ public:
     void movePicked(const std::optional<std::string>& folderID);
     /// Asks, then deletes every picked entry.
     void deletePicked();
+    /// Deletes one folder or item without asking, as its menu does; a failure is shown.
+    void deleteEntry(const LibraryEntry& entry);
     /// Records that Received has been looked at.
     void markReceivedSeen();
 
@@ -242,8 +247,6 @@ public:
     bool isPairingPanelOpen() const { return pairing_ || justPaired_; }
     /// People following the share, as the relay last said; 0 when unknown.
     int followerCount(const Share& share) const;
-    /// "Link works for 3 more h · 2 downloads · 1 following".
-    std::string shareStatus(const Share& share) const;
     /// Whether what an earlier share pointed at is still there to share again.
     bool canShareAgain(const Share& share) const;
 
@@ -252,6 +255,10 @@ public:
     /// Makes sure the target has a working share and copies its link.
     void copyLink(const ShareTarget& target);
     void setAllowsUploads(bool allowsUploads, const ShareTarget& target);
+    /// Restarts the clock of the target's link for `duration`; the link and its uploads setting stay.
+    void renewShare(const ShareTarget& target, ShareDuration duration);
+    /// Removes an earlier link from the history.
+    void forgetShare(const std::string& token);
     /// Stops the target's working share and closes the inspector.
     void stopSharing(const ShareTarget& target);
     void stop(const Share& share);
@@ -269,6 +276,7 @@ public:
     void closePairing();
     /// Asks, then forgets the phone and deletes its shortcut file.
     void removeDevice(const PairedDevice& device);
+    void renameDevice(const std::string& id, const std::string& name);
 
     // Events and presence.
     /// Reacts to what the server reports. Main thread only.
@@ -279,7 +287,7 @@ public:
     /// Reads the LAN address again; a change asks the relay to check in at once.
     void refreshAddress();
     /// What the relay is told at check-in: names, addresses, working shares and phones.
-    Relay::CheckIn relayCheckIn() const;
+    RelayClient::CheckIn relayCheckIn() const;
     /// Queues relay notifications about items that are new since the last look, for followed shares.
     void pingFollowersAboutNewItems();
 
@@ -299,7 +307,7 @@ signals:
     void revealRequestChanged();
     void lastSeenReceivedChanged();
     void appearanceChanged();
-    void previewURLChanged();
+    void previewFileChanged();
     void opensAtLoginChanged();
     /// The relay's links or follower counts changed, so links and share status lines may read otherwise.
     void relayChanged();
@@ -308,8 +316,6 @@ private:
     // Shared by the model's parts.
     /// The port phones reach the server on.
     std::uint16_t port() const;
-    /// Now, by the store's clock.
-    Date now() const { return store_.currentDate(); }
     /// Whether what a target names is still in the library.
     bool exists(const ShareTarget& target) const;
     /// The folder on show: its id when a folder is selected, else the top level.
@@ -336,8 +342,10 @@ private:
     std::optional<Share> sharePicks();
 
     LibraryStore& store_;
-    TeskServer& server_;
     Platform& platform_;
+    SharingServer& server_;
+    LoginStart& login_;
+    PhoneShortcuts& shortcuts_;
     QSettings& settings_;
     Services services_;
 
@@ -358,9 +366,9 @@ private:
     int revealRequest_ = 0;
     Date lastSeenReceived_;
     AppearanceSetting appearance_ = AppearanceSetting::system;
-    std::optional<std::filesystem::path> previewURL_;
+    std::optional<std::filesystem::path> previewFile_;
 
-    std::unique_ptr<Relay> relay_;
+    std::unique_ptr<RelayClient> relay_;
     std::set<std::string> knownItemIDs_;
     std::unique_ptr<NetworkWatcher> networkWatcher_;
     QTimer addressTimer_;

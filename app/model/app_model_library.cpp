@@ -2,6 +2,7 @@
 
 #include "app/model/app_model.h"
 #include "app/model/main_thread.h"
+#include "app/model/wording.h"
 #include "core/text.h"
 
 #include <QPointer>
@@ -66,10 +67,6 @@ std::string oneLine(std::string_view note) {
     }
     endLine(note.size());
     return result;
-}
-
-std::string counted(std::size_t count, const std::string& singular, const std::string& plural) {
-    return count == 1 ? "1 " + singular : std::to_string(count) + " " + plural;
 }
 
 } // namespace
@@ -197,10 +194,11 @@ std::string AppModel::pickedSummary() const {
     const std::size_t files = picked_.size() - folders;
     std::string summary;
     if (files > 0) {
-        summary = counted(files, "file", "files");
+        summary = Wording::counted(static_cast<std::int64_t>(files), "file", "files");
     }
     if (folders > 0) {
-        summary += (summary.empty() ? "" : ", ") + counted(folders, "folder", "folders");
+        summary += (summary.empty() ? "" : ", ") +
+                   Wording::counted(static_cast<std::int64_t>(folders), "folder", "folders");
     }
     return summary;
 }
@@ -280,7 +278,7 @@ void AppModel::open(const ListRow& row) {
 void AppModel::openItem(const Item& item) {
     switch (item.kind) {
     case ItemKind::file:
-        platform_.openFile(store_.fileURL(item));
+        platform_.openFile(store_.filePath(item));
         break;
     case ItemKind::link: {
         const QUrl url(QString::fromStdString(item.content.value_or("")), QUrl::StrictMode);
@@ -297,21 +295,25 @@ void AppModel::openItem(const Item& item) {
     }
 }
 
+std::filesystem::path AppModel::storedFile(const Item& item) const {
+    return store_.filePath(item);
+}
+
 void AppModel::showInFileManager(const Item& item) {
     if (item.kind == ItemKind::file) {
-        platform_.revealFile(store_.fileURL(item));
+        platform_.revealFile(store_.filePath(item));
     }
 }
 
 void AppModel::quickLook(const Item& item) {
     if (item.kind == ItemKind::file) {
-        setPreviewURL(store_.fileURL(item));
+        setPreviewFile(store_.filePath(item));
     }
 }
 
 bool AppModel::toggleQuickLook() {
-    if (previewURL_) {
-        setPreviewURL(std::nullopt);
+    if (previewFile_) {
+        setPreviewFile(std::nullopt);
         return true;
     }
     for (auto target = picked_.rbegin(); target != picked_.rend(); ++target) {
@@ -350,8 +352,8 @@ void AppModel::showPhones() {
 
 // ---- Adding ----
 
-void AppModel::add(std::vector<std::filesystem::path> urls, Destination to, bool reveal) {
-    if (urls.empty()) {
+void AppModel::add(std::vector<std::filesystem::path> paths, Destination to, bool reveal) {
+    if (paths.empty()) {
         return;
     }
     const std::optional<std::string> folderID = resolve(to);
@@ -359,13 +361,13 @@ void AppModel::add(std::vector<std::filesystem::path> urls, Destination to, bool
     // Copies can take long, so they run off the main thread; the store serialises its own changes. The
     // model stops the copy and waits for it when it goes, so the store reference stays good.
     background_.addFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(), [self, &store = store_, urls = std::move(urls), folderID, reveal,
+        QThreadPool::globalInstance(), [self, &store = store_, paths = std::move(paths), folderID, reveal,
                                         stop = stopBackground_.get_token()] {
             std::size_t added = 0;
             std::size_t failed = 0;
-            for (const auto& url : urls) {
+            for (const auto& path : paths) {
                 try {
-                    added += store.addFile(url, folderID, std::nullopt, false, stop).size();
+                    added += store.addFile(path, folderID, std::nullopt, false, stop).size();
                 } catch (const LibraryError& error) {
                     // Stopped because the model is going: nobody is left to tell.
                     if (error.code() == LibraryError::cancelled) {
@@ -378,9 +380,11 @@ void AppModel::add(std::vector<std::filesystem::path> urls, Destination to, bool
             }
             MainThread::post(self, [added, failed, folderID, reveal](AppModel& model) {
                 if (failed > 0) {
-                    model.show("Couldn't add " + counted(failed, "item", "items"));
+                    model.show("Couldn't add " +
+                               Wording::counted(static_cast<std::int64_t>(failed), "item", "items"));
                 } else {
-                    model.show("Added " + counted(added, "file", "files") + " to " +
+                    model.show("Added " +
+                               Wording::counted(static_cast<std::int64_t>(added), "file", "files") + " to " +
                                model.placeName(folderID));
                 }
                 if (reveal) {
@@ -489,7 +493,8 @@ void AppModel::deletePicked() {
     }
     platform_.activate();
     Platform::Alert alert;
-    alert.message = "Delete " + counted(count, "item", "items") + " from Tesk?";
+    alert.message =
+        "Delete " + Wording::counted(static_cast<std::int64_t>(count), "item", "items") + " from Tesk?";
     alert.informativeText =
         "Files you added are copies, so your originals stay where they were. Files people "
         "sent you are deleted for good. Links to them stop working.";
@@ -510,7 +515,24 @@ void AppModel::deletePicked() {
         }
     }
     clearPicks();
-    show("Deleted " + counted(count, "item", "items"));
+    show("Deleted " + Wording::counted(static_cast<std::int64_t>(count), "item", "items"));
+}
+
+void AppModel::deleteEntry(const LibraryEntry& entry) {
+    // The store throws only when the index cannot be written; the library then stays as it was, and an
+    // exception must not unwind through a menu's event handling.
+    const bool isFolder = entry.kind == LibraryEntry::Kind::folder;
+    try {
+        if (isFolder) {
+            store_.deleteFolder(entry.id);
+        } else {
+            store_.deleteItem(entry.id);
+        }
+    } catch (const std::exception&) {
+        const auto folder = isFolder ? library_.folder(entry.id) : std::nullopt;
+        const auto item = isFolder ? std::nullopt : library_.item(entry.id);
+        show("Couldn't delete " + (folder ? folder->name : item ? item->name : std::string()));
+    }
 }
 
 void AppModel::markReceivedSeen() {

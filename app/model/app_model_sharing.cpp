@@ -1,7 +1,7 @@
 // AppModel: share links and their texts, sending to a phone, pairing and removing phones.
 #include "app/model/app_model.h"
+#include "app/model/wording.h"
 #include "core/http.h"
-#include "server/tesk_server.h"
 
 #include <QPointer>
 #include <algorithm>
@@ -20,26 +20,6 @@ std::optional<Share> activeShareNow(const LibraryStore& store, const ShareTarget
 
 bool isReceiveLink(const Share& share) {
     return share.target.kind() == ShareTarget::Kind::inbox;
-}
-
-/// "1 download", "3 downloads", with the singular written out as everywhere else.
-std::string counted(std::int64_t count, const std::string& singular, const std::string& plural) {
-    return count == 1 ? "1 " + singular : std::to_string(count) + " " + plural;
-}
-
-/// "Link works for …" for a share that expires `seconds` from now.
-std::string timeLeft(double seconds) {
-    // An expired share has no time left; a negative count would read as nonsense.
-    const double hours = std::max(seconds, 0.0) / 3600;
-    if (hours < 1) {
-        return "Link works for " + std::to_string(static_cast<long long>(std::trunc(hours * 60))) +
-               " more min";
-    }
-    if (hours < 23.5) {
-        return "Link works for " + std::to_string(std::llround(hours)) + " more h";
-    }
-    const long long days = std::llround(hours / 24);
-    return days == 1 ? "Link works for 1 more day" : "Link works for " + std::to_string(days) + " more days";
 }
 
 } // namespace
@@ -96,17 +76,6 @@ int AppModel::followerCount(const Share& share) const {
     const auto& followers = relay_->followers();
     const auto found = followers.find(share.token);
     return found == followers.end() ? 0 : found->second;
-}
-
-std::string AppModel::shareStatus(const Share& share) const {
-    std::string status = share.expires
-                             ? timeLeft(share.expires->sinceReferenceDate - now().sinceReferenceDate)
-                             : "Until you stop it";
-    status += " · " + counted(share.downloads, "download", "downloads");
-    if (const int followers = followerCount(share); followers > 0) {
-        status += " · " + std::to_string(followers) + " following";
-    }
-    return status;
 }
 
 bool AppModel::canShareAgain(const Share& share) const {
@@ -169,6 +138,14 @@ void AppModel::setAllowsUploads(bool allowsUploads, const ShareTarget& target) {
     }
 }
 
+void AppModel::renewShare(const ShareTarget& target, ShareDuration duration) {
+    store_.share(target, duration, true);
+}
+
+void AppModel::forgetShare(const std::string& token) {
+    store_.forgetShare(token);
+}
+
 void AppModel::stopSharing(const ShareTarget& target) {
     if (const auto share = activeShareNow(store_, target, now())) {
         store_.stopSharing(share->token);
@@ -223,7 +200,7 @@ void AppModel::copyPickedLink() {
     }
     platform_.setClipboardText(*url);
     const auto count = static_cast<std::int64_t>(picked_.size());
-    show("Link copied for " + counted(count, "item", "items"));
+    show("Link copied for " + Wording::counted(static_cast<std::int64_t>(count), "item", "items"));
     clearPicks();
 }
 
@@ -240,19 +217,19 @@ void AppModel::send(const std::vector<ShareTarget>& targets, const PairedDevice&
     show("Sending to " + name + "\u2026");
     const QPointer<AppModel> weak(this);
     relay_->send(device.token, share->token, share->title,
-                 [weak, name, target = share->target](Relay::SendResult result) {
+                 [weak, name, target = share->target](RelayClient::SendResult result) {
                      if (!weak) {
                          return;
                      }
                      switch (result) {
-                     case Relay::SendResult::sent:
+                     case RelayClient::SendResult::sent:
                          weak->show("Sent to " + name);
                          break;
-                     case Relay::SendResult::waiting:
+                     case RelayClient::SendResult::waiting:
                          weak->show("Sent. Notifications are off on " + name +
                                     ", so it's waiting in Tesk there");
                          break;
-                     case Relay::SendResult::failed:
+                     case RelayClient::SendResult::failed:
                          // The link and its code are the way round a relay that cannot be reached.
                          weak->show("Couldn't reach " + name + ". Here's the link instead");
                          weak->openInspector(target);
@@ -290,4 +267,8 @@ void AppModel::removeDevice(const PairedDevice& device) {
     std::error_code ignored;
     std::filesystem::remove(shortcutFile(device), ignored);
     show(device.name + " removed");
+}
+
+void AppModel::renameDevice(const std::string& id, const std::string& name) {
+    store_.renameDevice(id, name);
 }

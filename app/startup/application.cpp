@@ -1,5 +1,7 @@
 #include "app/startup/application.h"
 
+#include "app/startup/server_adapter.h"
+#include "app/system/login_item.h"
 #include "app/system/notifier.h"
 #include "app/system/shortcut_maker.h"
 #include "app/system/system_names.h"
@@ -66,7 +68,12 @@ void Application::wire() {
     server_->setIconPNG(shell_.homeScreenIcon());
     // Without a signing command no shortcut is ever made, so phones are not offered one.
     server_->setOffersShareSheet(ShortcutMaker::signer().has_value());
-    model_ = std::make_unique<AppModel>(*store_, *server_, shell_.platform(), settings_, options_.services);
+    serverPort_ = std::make_unique<ServerAdapter>(*server_);
+    login_ = std::make_unique<DesktopLoginItem>(options_.executable);
+    shortcuts_ = std::make_unique<ShortcutFiles>(store_->root);
+    model_ = std::make_unique<AppModel>(
+        *store_, AppModel::Ports{shell_.platform(), *serverPort_, *login_, *shortcuts_}, settings_,
+        options_.services);
     server_->setOnEvent([this, forward = model_->serverEventHandler()](const ServerEvent& event) {
         shell_.observe(event);
         forward(event);

@@ -30,6 +30,8 @@ public:
         /// Open the panel and preview the newest file half a second after start.
         bool previewFirst = false;
         AppModel::Services services{};
+        /// The running program, which the desktop starts at login when asked; none turns the offer off.
+        std::filesystem::path executable;
         /// Where notifications go; the session bus when unset.
         std::optional<QDBusConnection> notificationBus;
     };
@@ -57,5 +59,8 @@ private:
     Options options_;
     std::unique_ptr<LibraryStore> store_;
     std::unique_ptr<TeskServer> server_;
+    std::unique_ptr<SharingServer> serverPort_;
+    std::unique_ptr<LoginStart> login_;
+    std::unique_ptr<PhoneShortcuts> shortcuts_;
     std::unique_ptr<AppModel> model_;
 };

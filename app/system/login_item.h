@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/model/model_ports.h"
+
 #include <filesystem>
 
 /// Starting Tesk when the user logs in, through the desktop's XDG autostart directory.
@@ -20,3 +22,18 @@ void setEnabled(bool enabled, const std::filesystem::path& executable);
 bool isInstalled(const std::filesystem::path& executable);
 
 } // namespace LoginItem
+
+/// The login start of one program file, as the model uses it.
+class DesktopLoginItem : public LoginStart {
+public:
+    /// None turns the offer off.
+    explicit DesktopLoginItem(std::filesystem::path executable)
+        : executable_(std::move(executable)) {}
+
+    bool isInstalled() const override { return !executable_.empty() && LoginItem::isInstalled(executable_); }
+    bool isEnabled() const override { return LoginItem::isEnabled(); }
+    void setEnabled(bool enabled) override { LoginItem::setEnabled(enabled, executable_); }
+
+private:
+    std::filesystem::path executable_;
+};

@@ -49,10 +49,10 @@ std::optional<int> integer(const nlohmann::json& value) {
 
 } // namespace
 
-Relay::Relay(std::filesystem::path root, std::vector<QUrl> hosts, QObject* parent)
-    : Relay(std::move(root), std::move(hosts), Timing{}, parent) {}
+RelayClient::RelayClient(std::filesystem::path root, std::vector<QUrl> hosts, QObject* parent)
+    : RelayClient(std::move(root), std::move(hosts), Timing{}, parent) {}
 
-Relay::Relay(std::filesystem::path root, std::vector<QUrl> hosts, Timing timing, QObject* parent)
+RelayClient::RelayClient(std::filesystem::path root, std::vector<QUrl> hosts, Timing timing, QObject* parent)
     : QObject(parent)
     , identityFile_(std::move(root) / identityFileName)
     , timing_(timing)
@@ -68,12 +68,12 @@ Relay::Relay(std::filesystem::path root, std::vector<QUrl> hosts, Timing timing,
     soon_.setSingleShot(true);
     connect(&soon_, &QTimer::timeout, this, [this] { checkIn(); });
     pingTimer_.setSingleShot(true);
-    connect(&pingTimer_, &QTimer::timeout, this, &Relay::sendPings);
+    connect(&pingTimer_, &QTimer::timeout, this, &RelayClient::sendPings);
 }
 
-Relay::~Relay() = default;
+RelayClient::~RelayClient() = default;
 
-std::vector<QUrl> Relay::hostsFromEnvironment() {
+std::vector<QUrl> RelayClient::hostsFromEnvironment() {
     std::vector<QUrl> hosts;
     const char* value = std::getenv("TESK_RELAY_HOSTS");
     if (!value) {
@@ -96,31 +96,31 @@ std::vector<QUrl> Relay::hostsFromEnvironment() {
     return hosts;
 }
 
-void Relay::setCheckInProvider(std::function<CheckIn()> provider) {
+void RelayClient::setCheckInProvider(std::function<CheckIn()> provider) {
     checkInProvider_ = std::move(provider);
 }
 
-void Relay::setSsidProvider(std::function<std::string()> provider) {
+void RelayClient::setSsidProvider(std::function<std::string()> provider) {
     ssidProvider_ = std::move(provider);
 }
 
 // ---- Derived addresses ----
 
-std::optional<std::string> Relay::followBase() const {
+std::optional<std::string> RelayClient::followBase() const {
     if (!base_ || !identity_) {
         return std::nullopt;
     }
     return *base_ + "/k/" + identity_->macId;
 }
 
-std::optional<std::string> Relay::deviceBase() const {
+std::optional<std::string> RelayClient::deviceBase() const {
     if (!base_ || !identity_) {
         return std::nullopt;
     }
     return *base_ + "/d/" + identity_->macId;
 }
 
-std::optional<std::string> Relay::link(const std::string& token) const {
+std::optional<std::string> RelayClient::link(const std::string& token) const {
     const auto follow = followBase();
     if (!follow) {
         return std::nullopt;
@@ -128,7 +128,7 @@ std::optional<std::string> Relay::link(const std::string& token) const {
     return *follow + "/" + QString::fromStdString(token).toUtf8().toPercentEncoding().toStdString();
 }
 
-std::string Relay::sha256(const std::string& text) {
+std::string RelayClient::sha256(const std::string& text) {
     return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Sha256)
         .toHex()
         .toStdString();
@@ -136,18 +136,18 @@ std::string Relay::sha256(const std::string& text) {
 
 // ---- Scheduling ----
 
-void Relay::start() {
+void RelayClient::start() {
     checkInSoon(0);
     timer_.start(timing_.checkInInterval);
 }
 
-void Relay::checkInSoon(double seconds) {
+void RelayClient::checkInSoon(double seconds) {
     // A zero delay still runs on the next turn of the event loop, after the caller has finished.
     const auto delay = std::chrono::milliseconds(seconds > 0 ? static_cast<long long>(seconds * 1000) : 0);
     soon_.start(delay);
 }
 
-void Relay::ping(const std::string& token, const std::string& shareTitle, const std::string& itemName) {
+void RelayClient::ping(const std::string& token, const std::string& shareTitle, const std::string& itemName) {
     auto [entry, inserted] = pings_.try_emplace(token, Pending{shareTitle, {}});
     entry->second.names.push_back(itemName);
     pingTimer_.start(timing_.pingDelay);
@@ -155,7 +155,7 @@ void Relay::ping(const std::string& token, const std::string& shareTitle, const 
 
 // ---- Requests ----
 
-void Relay::get(const QString& url, std::chrono::milliseconds timeout, std::function<void(int)> done) {
+void RelayClient::get(const QString& url, std::chrono::milliseconds timeout, std::function<void(int)> done) {
     QNetworkRequest request{QUrl(url)};
     request.setTransferTimeout(static_cast<int>(timeout.count()));
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
@@ -167,7 +167,8 @@ void Relay::get(const QString& url, std::chrono::milliseconds timeout, std::func
     });
 }
 
-void Relay::post(const QString& url, const Json& body, const std::optional<std::string>& secret, Reply done) {
+void RelayClient::post(const QString& url, const Json& body, const std::optional<std::string>& secret,
+                       Reply done) {
     QNetworkRequest request{QUrl(url)};
     request.setTransferTimeout(static_cast<int>(timing_.requestIdle.count()));
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
@@ -180,7 +181,7 @@ void Relay::post(const QString& url, const Json& body, const std::optional<std::
     connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)] { read(reply, done); });
 }
 
-void Relay::read(QNetworkReply* reply, const Reply& done) {
+void RelayClient::read(QNetworkReply* reply, const Reply& done) {
     reply->deleteLater();
     // An HTTP error status is still an answer; only a missing status means the network failed.
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -194,11 +195,11 @@ void Relay::read(QNetworkReply* reply, const Reply& done) {
     done(status, std::move(object));
 }
 
-std::string Relay::apiURL(const std::string& host, const std::string& action) const {
+std::string RelayClient::apiURL(const std::string& host, const std::string& action) const {
     return host + "/api/macs/" + identity_->macId + "/" + action;
 }
 
-void Relay::reachableHost(std::function<void(std::optional<std::string>)> done, std::size_t from) {
+void RelayClient::reachableHost(std::function<void(std::optional<std::string>)> done, std::size_t from) {
     if (from >= hosts_.size()) {
         done(std::nullopt);
         return;
@@ -215,7 +216,7 @@ void Relay::reachableHost(std::function<void(std::optional<std::string>)> done, 
 
 // ---- Account ----
 
-void Relay::ensureIdentity(const std::string& host, std::function<void(bool)> done) {
+void RelayClient::ensureIdentity(const std::string& host, std::function<void(bool)> done) {
     if (identity_) {
         done(true);
         return;
@@ -228,7 +229,7 @@ void Relay::ensureIdentity(const std::string& host, std::function<void(bool)> do
     signUp(host);
 }
 
-void Relay::signUp(const std::string& host) {
+void RelayClient::signUp(const std::string& host) {
     post(QString::fromStdString(host + "/api/macs"), Json{{"name", checkInProvider_().name}}, std::nullopt,
          [this](int status, std::optional<Json> reply) {
              if (status == 201 && reply && reply->contains("macId") && reply->contains("secret") &&
@@ -246,7 +247,7 @@ void Relay::signUp(const std::string& host) {
          });
 }
 
-std::optional<Relay::Identity> Relay::loadIdentity() const {
+std::optional<RelayClient::Identity> RelayClient::loadIdentity() const {
     std::ifstream file(identityFile_, std::ios::binary);
     if (!file) {
         return std::nullopt;
@@ -261,7 +262,7 @@ std::optional<Relay::Identity> Relay::loadIdentity() const {
     return Identity{json["macId"].get<std::string>(), json["secret"].get<std::string>()};
 }
 
-void Relay::saveIdentity(const Identity& identity) const {
+void RelayClient::saveIdentity(const Identity& identity) const {
     // Written with mode 0600 from the start: the secret is the account.
     try {
         AtomicFile::write(identityFile_, Json{{"macId", identity.macId}, {"secret", identity.secret}}.dump(),
@@ -273,7 +274,7 @@ void Relay::saveIdentity(const Identity& identity) const {
 
 // ---- Check-in ----
 
-void Relay::checkIn(std::function<void()> done) {
+void RelayClient::checkIn(std::function<void()> done) {
     if (!done) {
         done = [] {};
     }
@@ -294,7 +295,7 @@ void Relay::checkIn(std::function<void()> done) {
     });
 }
 
-void Relay::sendPresence(const std::string& host, std::function<void()> done) {
+void RelayClient::sendPresence(const std::string& host, std::function<void()> done) {
     const CheckIn report = checkInProvider_();
     Json shares = Json::array();
     for (const auto& share : report.shares) {
@@ -338,14 +339,14 @@ void Relay::sendPresence(const std::string& host, std::function<void()> done) {
          });
 }
 
-void Relay::setBase(std::optional<std::string> base) {
+void RelayClient::setBase(std::optional<std::string> base) {
     if (base_ != base) {
         base_ = std::move(base);
         emit changed();
     }
 }
 
-void Relay::setFollowers(std::map<std::string, int> followers) {
+void RelayClient::setFollowers(std::map<std::string, int> followers) {
     if (followers_ != followers) {
         followers_ = std::move(followers);
         emit changed();
@@ -354,7 +355,7 @@ void Relay::setFollowers(std::map<std::string, int> followers) {
 
 // ---- Follow notifications ----
 
-void Relay::sendPings() {
+void RelayClient::sendPings() {
     auto taken = std::exchange(pings_, {});
     if (!base_ || !identity_ || taken.empty()) {
         return;
@@ -377,8 +378,8 @@ void Relay::sendPings() {
 
 // ---- Send to phone ----
 
-void Relay::send(const std::string& deviceToken, const std::string& shareToken, const std::string& title,
-                 std::function<void(SendResult)> done) {
+void RelayClient::send(const std::string& deviceToken, const std::string& shareToken,
+                       const std::string& title, std::function<void(SendResult)> done) {
     const Json body{{"device", sha256(deviceToken)}, {"token", shareToken}, {"title", title}};
     reachableHost([this, body, done = std::move(done)](std::optional<std::string> host) mutable {
         if (!host) {
@@ -395,8 +396,8 @@ void Relay::send(const std::string& deviceToken, const std::string& shareToken, 
     });
 }
 
-void Relay::postSend(const std::string& host, const Json& body, bool retried,
-                     std::function<void(SendResult)> done) {
+void RelayClient::postSend(const std::string& host, const Json& body, bool retried,
+                           std::function<void(SendResult)> done) {
     if (!identity_) {
         // A check-in before the retry found the account gone.
         done(SendResult::failed);

@@ -20,7 +20,7 @@ class QNetworkReply;
 /// demand with its addresses, shares and phones, reads back follower counts, sends follow
 /// notifications and send-to-phone requests, and derives the stable relay addresses. Lives on the main
 /// thread; every request is asynchronous, so several check-ins may be in flight and the last reply wins.
-class Relay : public QObject {
+class RelayClient : public QObject {
     Q_OBJECT
 
 public:
@@ -63,10 +63,11 @@ public:
 
     /// A client with the identity read from root/relay.json; `hosts` are the relay base addresses, tried
     /// in order. Without hosts it never makes a request.
-    Relay(std::filesystem::path root, std::vector<QUrl> hosts, QObject* parent = nullptr);
+    RelayClient(std::filesystem::path root, std::vector<QUrl> hosts, QObject* parent = nullptr);
     /// The same with other delays.
-    Relay(std::filesystem::path root, std::vector<QUrl> hosts, Timing timing, QObject* parent = nullptr);
-    ~Relay() override;
+    RelayClient(std::filesystem::path root, std::vector<QUrl> hosts, Timing timing,
+                QObject* parent = nullptr);
+    ~RelayClient() override;
 
     /// The base addresses listed in TESK_RELAY_HOSTS (comma-separated http or https addresses), without
     /// trailing slashes; entries that are not such an address are reported on standard error and skipped.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/model/model_ports.h"
 #include "core/paired_device.h"
 
 #include <QFuture>
@@ -54,3 +55,19 @@ QFuture<void> ensure(std::vector<PairedDevice> devices, std::filesystem::path ro
                      std::optional<std::string> host, std::uint16_t port, std::stop_token stop = {});
 
 } // namespace ShortcutMaker
+
+/// The shortcut files of one library, under root/shortcuts, as the model asks for them.
+class ShortcutFiles : public PhoneShortcuts {
+public:
+    explicit ShortcutFiles(std::filesystem::path root)
+        : root_(std::move(root)) {}
+
+    QFuture<void> ensure(std::vector<PairedDevice> devices, std::string computerName, std::string host,
+                         std::uint16_t port, std::stop_token stop) override {
+        return ShortcutMaker::ensure(std::move(devices), root_, std::move(computerName), std::move(host),
+                                     port, std::move(stop));
+    }
+
+private:
+    std::filesystem::path root_;
+};

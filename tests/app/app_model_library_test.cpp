@@ -234,7 +234,7 @@ TEST_F(ModelOpeningTest, NoteIsCopiedAndFileAndLinkAreOpened) {
 
     const Item file = addItem("report.pdf");
     model->openItem(file);
-    EXPECT_EQ(platform.openedFiles, std::vector<std::filesystem::path>{store.fileURL(file)});
+    EXPECT_EQ(platform.openedFiles, std::vector<std::filesystem::path>{store.filePath(file)});
     EXPECT_TRUE(std::filesystem::exists(platform.openedFiles.at(0)));
 
     Item link{.id = "l", .kind = ItemKind::link, .name = "example.com", .content = "https://example.com/a"};
@@ -285,12 +285,12 @@ TEST_F(ModelOpeningTest, SpaceBarPreviewsTheLastPickedFileAndClosesIt) {
     model->setPicked(
         {ShareTarget::item(first.id), ShareTarget::item(second.id), ShareTarget::item(text->id)});
     EXPECT_TRUE(model->toggleQuickLook());
-    EXPECT_EQ(model->previewURL(), store.fileURL(second));
+    EXPECT_EQ(model->previewFile(), store.filePath(second));
     EXPECT_TRUE(model->toggleQuickLook());
-    EXPECT_EQ(model->previewURL(), std::nullopt);
+    EXPECT_EQ(model->previewFile(), std::nullopt);
 
     model->quickLook(*text);
-    EXPECT_EQ(model->previewURL(), std::nullopt);
+    EXPECT_EQ(model->previewFile(), std::nullopt);
     model->setPicked({ShareTarget::item(text->id)});
     EXPECT_FALSE(model->toggleQuickLook());
 }

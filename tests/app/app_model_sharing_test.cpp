@@ -332,7 +332,7 @@ TEST_F(ModelSendTest, SentWhenTheRelayDeliveredANotification) {
     const auto sends = relay.requestsTo("/send");
     ASSERT_EQ(sends.size(), 1u);
     const auto body = sends[0].json();
-    EXPECT_EQ(body["device"], Relay::sha256(phone.token));
+    EXPECT_EQ(body["device"], RelayClient::sha256(phone.token));
     EXPECT_EQ(body["token"], activeShare(ShareTarget::item(item.id)).value().token);
     EXPECT_EQ(body["title"], "a.txt");
 }

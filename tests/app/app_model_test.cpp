@@ -277,7 +277,7 @@ TEST_F(ModelRelayTest, PairingShowsThePhoneAndChecksInAtOnce) {
     EXPECT_EQ(platform.notifications[0].target, Notifier::Target::phones());
 
     // At once, not after the two seconds a library change waits.
-    const std::string tokenHash = Relay::sha256(model->justPaired()->token);
+    const std::string tokenHash = RelayClient::sha256(model->justPaired()->token);
     ASSERT_TRUE(spinUntil(
         [&] {
             const auto sent = fake.requestsTo("/presence");

@@ -54,7 +54,7 @@ protected:
         options.services.watchNetwork = false;
         options.services.address = [] { return std::optional<std::string>("192.168.1.20"); };
         options.services.ssid = [] { return std::string(); };
-        options.services.executable = executable;
+        options.executable = executable;
         return options;
     }
 
@@ -129,10 +129,10 @@ TEST_F(ApplicationTest, StartUpFlagsOpenThePanelOnceAndPreviewTheNewestFile) {
     ASSERT_EQ(application.launch(), std::nullopt);
     EXPECT_EQ(shell.panelShows, 0) << "the flags wait for the tray to settle";
 
-    ASSERT_TRUE(spinUntil([&] { return application.model()->previewURL().has_value(); }, 2000));
+    ASSERT_TRUE(spinUntil([&] { return application.model()->previewFile().has_value(); }, 2000));
     spinFor(600);
     EXPECT_EQ(shell.panelShows, 1);
-    EXPECT_EQ(application.model()->previewURL()->filename(), "new.txt");
+    EXPECT_EQ(application.model()->previewFile()->filename(), "new.txt");
 }
 
 TEST_F(ApplicationTest, PreviewFirstWithoutFilesOpensThePanelOnly) {
@@ -146,7 +146,7 @@ TEST_F(ApplicationTest, PreviewFirstWithoutFilesOpensThePanelOnly) {
     ASSERT_EQ(application.launch(), std::nullopt);
     ASSERT_TRUE(spinUntil([&] { return shell.panelShows == 1; }, 2000));
     spinFor(100);
-    EXPECT_EQ(application.model()->previewURL(), std::nullopt);
+    EXPECT_EQ(application.model()->previewFile(), std::nullopt);
 }
 
 TEST_F(ApplicationTest, TheLoginOfferIsMadeOnceAndOnlyForAnInstalledCopy) {

@@ -12,7 +12,7 @@
 
 namespace {
 
-QUrl fileURL(const std::filesystem::path& path) {
+QUrl filePath(const std::filesystem::path& path) {
     return QUrl::fromLocalFile(QString::fromStdString(path.string()));
 }
 
@@ -62,7 +62,7 @@ TEST_F(DragDropTest, InternalDropsMoveOnlyWhereAllowed) {
     const Item a = addItem("a.txt");
     const Item b = addItem("b.txt");
 
-    const auto single = DragDrop::provider(LibraryEntry::item(a.id), store.fileURL(a), std::nullopt);
+    const auto single = DragDrop::provider(LibraryEntry::item(a.id), store.filePath(a), std::nullopt);
     EXPECT_FALSE(DragDrop::handle(*single, dest.id, *model, false));
     settle();
     EXPECT_EQ(model->library().item(a.id)->folderID, std::nullopt);
@@ -87,7 +87,8 @@ TEST_F(DragDropTest, DroppedFilesAreAddedIntoTheFolder) {
     const auto dest = store.addFolder("Dest", std::nullopt);
     settle();
     QMimeData data;
-    data.setUrls({fileURL(makeFile("one.txt")), fileURL(makeFile("two.txt")), QUrl("https://example.com/")});
+    data.setUrls(
+        {filePath(makeFile("one.txt")), filePath(makeFile("two.txt")), QUrl("https://example.com/")});
     EXPECT_TRUE(DragDrop::handle(data, dest.id, *model, false));
     ASSERT_TRUE(spinUntil([&] { return model->toast().has_value(); }));
     EXPECT_EQ(model->toast(), "Added 2 files to Dest");

@@ -5,15 +5,12 @@
 
 ModelFixture::ModelFixture()
     : store(dir.path() / "Tesk", clock.function())
-    , server(store, "Ana's Mac")
     , settings(QString::fromStdString((dir.path() / "settings.ini").string()), QSettings::IniFormat) {
-    server.start({});
     makeModel();
 }
 
 ModelFixture::~ModelFixture() {
     model.reset();
-    server.stop();
 }
 
 void ModelFixture::makeModel(std::vector<QUrl> relayHosts) {
@@ -32,8 +29,8 @@ void ModelFixture::makeModel(std::vector<QUrl> relayHosts) {
     services.watchNetwork = false;
     services.timing.toast = std::chrono::milliseconds(toastMs);
     services.timing.linkCopied = std::chrono::milliseconds(copiedMs);
-    model = std::make_unique<AppModel>(store, server, platform, settings, std::move(services));
-    server.setOnEvent(model->serverEventHandler());
+    model = std::make_unique<AppModel>(store, AppModel::Ports{platform, server, login, shortcuts}, settings,
+                                       std::move(services));
 }
 
 void ModelFixture::settle() {

@@ -42,12 +42,12 @@ protected:
     RelayServiceTest()
         : service(dir.path() / "relay-state.json") {}
 
-    std::unique_ptr<Relay> makeRelay() {
-        auto relay =
-            std::make_unique<Relay>(dir.path(), std::vector{QUrl(QString::fromStdString(service.base()))});
+    std::unique_ptr<RelayClient> makeRelay() {
+        auto relay = std::make_unique<RelayClient>(dir.path(),
+                                                   std::vector{QUrl(QString::fromStdString(service.base()))});
         relay->setSsidProvider([] { return std::string("Home"); });
         relay->setCheckInProvider([this] {
-            Relay::CheckIn report;
+            RelayClient::CheckIn report;
             report.name = "Studio";
             report.lan = {"http://192.168.1.20:47470", "http://studio.local:47470"};
             report.shares = shares;
@@ -56,21 +56,21 @@ protected:
         });
         return relay;
     }
-    static void checkIn(Relay& relay) {
+    static void checkIn(RelayClient& relay) {
         bool done = false;
         relay.checkIn([&] { done = true; });
         ASSERT_TRUE(spinUntil([&] { return done; }));
     }
-    static Relay::SendResult send(Relay& relay, const std::string& device) {
-        std::optional<Relay::SendResult> result;
-        relay.send(device, shareToken, "Holiday", [&](Relay::SendResult r) { result = r; });
+    static RelayClient::SendResult send(RelayClient& relay, const std::string& device) {
+        std::optional<RelayClient::SendResult> result;
+        relay.send(device, shareToken, "Holiday", [&](RelayClient::SendResult r) { result = r; });
         EXPECT_TRUE(spinUntil([&] { return result.has_value(); }));
-        return result.value_or(Relay::SendResult::failed);
+        return result.value_or(RelayClient::SendResult::failed);
     }
 
     TempDir dir;
     RelayService service;
-    std::vector<Relay::SharedLink> shares{{shareToken, "Holiday"}};
+    std::vector<RelayClient::SharedLink> shares{{shareToken, "Holiday"}};
 };
 
 } // namespace
@@ -111,8 +111,8 @@ TEST_F(RelayServiceTest, ChecksInAndEveryRelayAddressLeadsWhereItShould) {
 TEST_F(RelayServiceTest, SendWaitsForAKnownPhoneAndFailsForAnUnknownOne) {
     auto relay = makeRelay();
     // Never checked in: the relay learns of the phone from the check-in that follows the first 404.
-    EXPECT_EQ(send(*relay, phoneToken), Relay::SendResult::waiting);
-    EXPECT_EQ(send(*relay, "notpairedtoken"), Relay::SendResult::failed);
+    EXPECT_EQ(send(*relay, phoneToken), RelayClient::SendResult::waiting);
+    EXPECT_EQ(send(*relay, "notpairedtoken"), RelayClient::SendResult::failed);
 }
 
 TEST_F(RelayServiceTest, AForgottenAccountSignsUpAgain) {
@@ -123,7 +123,8 @@ TEST_F(RelayServiceTest, AForgottenAccountSignsUpAgain) {
     // Another relay that never heard of this computer: the check-in is refused, the account dropped.
     TempDir otherData;
     RelayService fresh(otherData.path() / "state.json");
-    auto moved = std::make_unique<Relay>(dir.path(), std::vector{QUrl(QString::fromStdString(fresh.base()))});
+    auto moved =
+        std::make_unique<RelayClient>(dir.path(), std::vector{QUrl(QString::fromStdString(fresh.base()))});
     moved->setSsidProvider([] { return std::string(); });
     checkIn(*moved);
     EXPECT_FALSE(moved->identity());

@@ -18,15 +18,15 @@ constexpr char tokenA[] = "a2b3c4d5e6";
 
 class RelayTest : public testing::Test {
 protected:
-    std::unique_ptr<Relay> makeRelay(std::vector<QUrl> hosts) {
-        Relay::Timing timing;
+    std::unique_ptr<RelayClient> makeRelay(std::vector<QUrl> hosts) {
+        RelayClient::Timing timing;
         timing.healthTimeout = std::chrono::milliseconds(300);
         timing.requestIdle = std::chrono::milliseconds(2000);
         timing.pingDelay = std::chrono::milliseconds(150);
-        auto relay = std::make_unique<Relay>(dir.path(), std::move(hosts), timing);
+        auto relay = std::make_unique<RelayClient>(dir.path(), std::move(hosts), timing);
         relay->setSsidProvider([] { return std::string(); });
         relay->setCheckInProvider([] {
-            Relay::CheckIn report;
+            RelayClient::CheckIn report;
             report.name = "Studio <Mac>";
             report.lan = {"http://192.168.1.20:47470", "http://studio.local:47470"};
             report.shares = {{tokenA, "Holiday"}, {"zz9yy8xx7w", "notes.txt"}};
@@ -35,19 +35,21 @@ protected:
         });
         return relay;
     }
-    std::unique_ptr<Relay> makeRelay() { return makeRelay({QUrl(QString::fromStdString(fake.base()))}); }
+    std::unique_ptr<RelayClient> makeRelay() {
+        return makeRelay({QUrl(QString::fromStdString(fake.base()))});
+    }
 
     /// Runs one check-in to its end.
-    static void checkIn(Relay& relay) {
+    static void checkIn(RelayClient& relay) {
         bool done = false;
         relay.checkIn([&] { done = true; });
         ASSERT_TRUE(spinUntil([&] { return done; }));
     }
-    static Relay::SendResult send(Relay& relay) {
-        std::optional<Relay::SendResult> result;
-        relay.send("phonetoken1", tokenA, "Holiday", [&](Relay::SendResult r) { result = r; });
+    static RelayClient::SendResult send(RelayClient& relay) {
+        std::optional<RelayClient::SendResult> result;
+        relay.send("phonetoken1", tokenA, "Holiday", [&](RelayClient::SendResult r) { result = r; });
         EXPECT_TRUE(spinUntil([&] { return result.has_value(); }));
-        return result.value_or(Relay::SendResult::failed);
+        return result.value_or(RelayClient::SendResult::failed);
     }
 
     std::string identityText() const {
@@ -95,7 +97,7 @@ TEST_F(RelayTest, SignsUpChecksInAndReportsExactlyWhatTheRelayNeeds) {
         // No Wi-Fi: the key is still there.
         {"ssid", ""},
         // The tokens themselves never leave the computer.
-        {"devices", {Relay::sha256("phonetoken1"), Relay::sha256("phonetoken2")}}};
+        {"devices", {RelayClient::sha256("phonetoken1"), RelayClient::sha256("phonetoken2")}}};
     EXPECT_EQ(presences[0].json(), expected);
     // The body is compact: no pretty-printing on the wire.
     EXPECT_EQ(presences[0].body.find('\n'), std::string::npos);
@@ -107,8 +109,8 @@ TEST_F(RelayTest, SignsUpChecksInAndReportsExactlyWhatTheRelayNeeds) {
 }
 
 TEST_F(RelayTest, Sha256IsLowerCaseHexOfTheUtf8Bytes) {
-    EXPECT_EQ(Relay::sha256("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(Relay::sha256(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(RelayClient::sha256("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(RelayClient::sha256(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 TEST_F(RelayTest, IdentityIsStoredPrivatelyAndReadAtTheNextStart) {
@@ -176,7 +178,7 @@ TEST_F(RelayTest, FollowersAreReadOnlyWhenEveryCountIsAnInteger) {
     });
     auto relay = makeRelay();
     int changes = 0;
-    QObject::connect(relay.get(), &Relay::changed, [&] { ++changes; });
+    QObject::connect(relay.get(), &RelayClient::changed, [&] { ++changes; });
     checkIn(*relay);
     EXPECT_EQ(relay->followers(), (std::map<std::string, int>{{tokenA, 3}, {"zz9yy8xx7w", 0}}));
     EXPECT_GE(changes, 1);
@@ -291,9 +293,9 @@ TEST_F(RelayTest, CheckInSoonRunsOnceAfterTheLastCallOfABurst) {
 }
 
 TEST_F(RelayTest, StartChecksInAtOnceAndThenOnTheTimer) {
-    Relay::Timing timing;
+    RelayClient::Timing timing;
     timing.checkInInterval = std::chrono::milliseconds(250);
-    Relay relay(dir.path(), {QUrl(QString::fromStdString(fake.base()))}, timing);
+    RelayClient relay(dir.path(), {QUrl(QString::fromStdString(fake.base()))}, timing);
     relay.setSsidProvider([] { return std::string("Home"); });
     relay.start();
     ASSERT_TRUE(spinUntil([&] { return fake.requestsTo("/presence").size() == 1; }, 200));
@@ -353,15 +355,15 @@ TEST_F(RelayTest, PingsWithoutARelayAreDropped) {
 TEST_F(RelayTest, SendReportsDeliveryWaitingOrFailure) {
     struct Case {
         FakeRelay::Reply reply;
-        Relay::SendResult expected;
+        RelayClient::SendResult expected;
     };
-    const std::vector<Case> cases{{{200, R"({"sent":2})"}, Relay::SendResult::sent},
-                                  {{200, R"({"sent":0})"}, Relay::SendResult::waiting},
-                                  {{200, R"({})"}, Relay::SendResult::waiting},
-                                  {{200, R"({"sent":"2"})"}, Relay::SendResult::waiting},
-                                  {{200, "garbage"}, Relay::SendResult::waiting},
-                                  {{500, R"({"sent":1})"}, Relay::SendResult::failed},
-                                  {{401, "{}"}, Relay::SendResult::failed}};
+    const std::vector<Case> cases{{{200, R"({"sent":2})"}, RelayClient::SendResult::sent},
+                                  {{200, R"({"sent":0})"}, RelayClient::SendResult::waiting},
+                                  {{200, R"({})"}, RelayClient::SendResult::waiting},
+                                  {{200, R"({"sent":"2"})"}, RelayClient::SendResult::waiting},
+                                  {{200, "garbage"}, RelayClient::SendResult::waiting},
+                                  {{500, R"({"sent":1})"}, RelayClient::SendResult::failed},
+                                  {{401, "{}"}, RelayClient::SendResult::failed}};
     auto relay = makeRelay();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply.body + " " + std::to_string(c.reply.status));
@@ -374,8 +376,9 @@ TEST_F(RelayTest, SendReportsDeliveryWaitingOrFailure) {
     ASSERT_FALSE(sends.empty());
     EXPECT_EQ(sends[0].target, "/api/macs/mac1/send");
     EXPECT_EQ(sends[0].headers.at("authorization"), "Bearer s3cret");
-    EXPECT_EQ(sends[0].json(),
-              (Json{{"device", Relay::sha256("phonetoken1")}, {"token", tokenA}, {"title", "Holiday"}}));
+    EXPECT_EQ(
+        sends[0].json(),
+        (Json{{"device", RelayClient::sha256("phonetoken1")}, {"token", tokenA}, {"title", "Holiday"}}));
 }
 
 TEST_F(RelayTest, SendAfterNotFoundChecksInOnceAndRetriesOnce) {
@@ -390,37 +393,37 @@ TEST_F(RelayTest, SendAfterNotFoundChecksInOnceAndRetriesOnce) {
         return FakeRelay::healthy(request);
     });
     auto relay = makeRelay();
-    EXPECT_EQ(send(*relay), Relay::SendResult::sent);
+    EXPECT_EQ(send(*relay), RelayClient::SendResult::sent);
     EXPECT_EQ(sendCount, 2);
     EXPECT_EQ(fake.requestsTo("/presence").size(), 1u) << "one check-in between the two sends";
 
     sendCount = 0;
     secondSucceeds = false;
-    EXPECT_EQ(send(*relay), Relay::SendResult::failed);
+    EXPECT_EQ(send(*relay), RelayClient::SendResult::failed);
     EXPECT_EQ(sendCount, 2) << "a second 404 is the answer: no third try";
     EXPECT_EQ(fake.requestsTo("/presence").size(), 2u);
 }
 
 TEST_F(RelayTest, SendFailsWithoutAReachableRelayOrAccount) {
     auto unreachable = makeRelay({QUrl(QString::fromStdString(closedPortBase()))});
-    EXPECT_EQ(send(*unreachable), Relay::SendResult::failed);
+    EXPECT_EQ(send(*unreachable), RelayClient::SendResult::failed);
 
     fake.setHandler([](const FakeRelay::Request& request) {
         return request.target == "/api/macs" ? FakeRelay::Reply{403, "{}"} : FakeRelay::healthy(request);
     });
     auto refused = makeRelay();
-    EXPECT_EQ(send(*refused), Relay::SendResult::failed);
+    EXPECT_EQ(send(*refused), RelayClient::SendResult::failed);
     EXPECT_TRUE(fake.requestsTo("/send").empty());
 }
 
 TEST_F(RelayTest, WithoutHostsNothingIsEverRequested) {
     ::unsetenv("TESK_RELAY_HOSTS");
-    const auto hosts = Relay::hostsFromEnvironment();
+    const auto hosts = RelayClient::hostsFromEnvironment();
     EXPECT_TRUE(hosts.empty());
     auto relay = makeRelay(hosts);
     relay->start();
     checkIn(*relay);
-    EXPECT_EQ(send(*relay), Relay::SendResult::failed);
+    EXPECT_EQ(send(*relay), RelayClient::SendResult::failed);
     relay->ping(tokenA, "Holiday", "x.jpg");
     spinFor(300);
     EXPECT_FALSE(relay->base());
@@ -432,7 +435,7 @@ TEST_F(RelayTest, WithoutHostsNothingIsEverRequested) {
 TEST_F(RelayTest, HostsComeFromTheEnvironmentInOrder) {
     ::setenv("TESK_RELAY_HOSTS",
              (" https://relay.invalid/x ,," + fake.base() + "/tesk/, ftp://x, nonsense").c_str(), 1);
-    const auto hosts = Relay::hostsFromEnvironment();
+    const auto hosts = RelayClient::hostsFromEnvironment();
     ::unsetenv("TESK_RELAY_HOSTS");
     ASSERT_EQ(hosts.size(), 2u);
     EXPECT_EQ(hosts[0].toString().toStdString(), "https://relay.invalid/x");

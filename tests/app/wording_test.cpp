@@ -1,85 +1,191 @@
-// Run with TZ=UTC and LANG=en_US.UTF-8, as ctest sets them.
+// Every phrase the panel builds from numbers and dates, as one table. Run with TZ=UTC and
+// LANG=en_US.UTF-8, as ctest sets them.
 #include "app/model/wording.h"
 
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
 /// 2026-12-06 15:00:00 UTC, a Sunday afternoon.
 const Date now = Date::fromUnix(1796569200);
+constexpr double hour = 3600;
+constexpr double day = 86400;
 
-std::string added(double secondsBefore) {
-    return Format::added(now.adding(-secondsBefore), now).toStdString();
+Date before(double seconds) {
+    return now.adding(-seconds);
 }
 
-std::string added(Date date, Date at) {
-    return Format::added(date, at).toStdString();
+Share share(ShareTarget target, std::optional<double> secondsLeft, std::int64_t downloads = 0) {
+    Share share;
+    share.target = std::move(target);
+    share.downloads = downloads;
+    if (secondsLeft) {
+        share.expires = now.adding(*secondsLeft);
+    }
+    return share;
+}
+
+Share endingAt(Date expires, std::int64_t downloads = 0) {
+    Share ending = share(ShareTarget::folder("f"), std::nullopt, downloads);
+    ending.expires = expires;
+    return ending;
+}
+
+Share stopped(double secondsAgo, std::int64_t downloads) {
+    Share stopped = share(ShareTarget::item("i"), hour, downloads);
+    stopped.stopped = before(secondsAgo);
+    return stopped;
+}
+
+Share held(ShareTarget target, std::vector<std::string> contents, std::int64_t itemCount,
+           std::int64_t totalSize) {
+    Share held = share(std::move(target), std::nullopt);
+    held.contents = std::move(contents);
+    held.itemCount = itemCount;
+    held.totalSize = totalSize;
+    return held;
+}
+
+PairedDevice phone(Date paired, std::optional<Date> lastSent = std::nullopt, std::int64_t sentCount = 0) {
+    return {.id = "p",
+            .name = "Ana's iPhone",
+            .token = "t",
+            .paired = paired,
+            .lastSent = lastSent,
+            .sentCount = sentCount};
 }
 
 } // namespace
 
-TEST(FormatTest, UnderAMinuteAndTheFutureAreJustNow) {
-    EXPECT_EQ(added(0), "Just now");
-    EXPECT_EQ(added(59.9), "Just now");
-    EXPECT_EQ(added(-3600), "Just now");
-}
-
-TEST(FormatTest, MinutesAreTruncated) {
-    EXPECT_EQ(added(60), "1 min ago");
-    EXPECT_EQ(added(12 * 60 + 59), "12 min ago");
-    EXPECT_EQ(added(3599), "59 min ago");
-}
-
-TEST(FormatTest, HoursCountOnlyWithinTheSameDay) {
-    EXPECT_EQ(added(3600), "1 h ago");
-    EXPECT_EQ(added(3 * 3600 + 1800), "3 h ago");
-    // 00:00:00 the same day is still today.
-    EXPECT_EQ(added(15 * 3600), "15 h ago");
-}
-
-TEST(FormatTest, TheDayBeforeIsYesterdayOnceAnHourHasPassed) {
-    const Date justAfterMidnight = Date::fromUnix(1796515200 + 300); // 2026-12-06 00:05 UTC
-    // Minutes win over the calendar: ten minutes across midnight are still minutes.
-    EXPECT_EQ(added(justAfterMidnight.adding(-600), justAfterMidnight), "10 min ago");
-    EXPECT_EQ(added(justAfterMidnight.adding(-2 * 3600), justAfterMidnight), "Yesterday");
-    EXPECT_EQ(added(15 * 3600 + 1), "Yesterday");
-    EXPECT_EQ(added(39 * 3600), "Yesterday"); // 2026-12-05 00:00
-}
-
-TEST(FormatTest, DaysUpToAWeekThenTheDate) {
-    EXPECT_EQ(added(39 * 3600 + 1), "2 days ago");
-    EXPECT_EQ(added(3 * 86400), "3 days ago");
-    EXPECT_EQ(added(6 * 86400), "6 days ago");
-    EXPECT_EQ(added(7 * 86400), "Nov 29");
-    EXPECT_EQ(added(8 * 86400), "Nov 28");
-    EXPECT_EQ(added(Date::fromUnix(1767225600), now), "Jan 1"); // 2026-01-01: no year shown
-}
-
-TEST(FormatTest, MidSentenceOnlyTheRelativeWordsGoLowerCase) {
+TEST(WordingTest, EveryPhraseAsAPersonReadsIt) {
+    const Date afterMidnight = Date::fromUnix(1796515200 + 300); // 2026-12-06 00:05
+    const Date lateEvening = Date::fromUnix(1796599800);         // 2026-12-06 23:30
+    const ShareTarget folder = ShareTarget::folder("f");
     const struct {
-        double secondsBefore;
-        const char* expected;
-    } cases[] = {{0, "just now"}, {20 * 3600, "yesterday"}, {8 * 86400, "Nov 28"}};
+        std::string expected;
+        std::function<std::string()> phrase;
+    } cases[] = {
+        {"1 file", [] { return Wording::counted(1, "file", "files"); }},
+        {"0 files", [] { return Wording::counted(0, "file", "files"); }},
+        {"12 items", [] { return Wording::counted(12, "item", "items"); }},
+        // How long ago: the future and the last minute are "Just now"; minutes truncate.
+        {"Just now", [] { return Wording::added(now.adding(hour), now); }},
+        {"Just now", [] { return Wording::added(before(59.9), now); }},
+        {"12 min ago", [] { return Wording::added(before(12 * 60 + 59), now); }},
+        {"59 min ago", [] { return Wording::added(before(3599), now); }},
+        // Hours only within the same day; midnight today is still today.
+        {"1 h ago", [] { return Wording::added(before(hour), now); }},
+        {"15 h ago", [] { return Wording::added(before(15 * hour), now); }},
+        // Minutes win over the calendar: ten minutes across midnight are still minutes.
+        {"10 min ago", [=] { return Wording::added(afterMidnight.adding(-600), afterMidnight); }},
+        {"Yesterday", [=] { return Wording::added(afterMidnight.adding(-2 * hour), afterMidnight); }},
+        {"Yesterday", [] { return Wording::added(before(39 * hour), now); }},
+        {"2 days ago", [] { return Wording::added(before(39 * hour + 1), now); }},
+        {"6 days ago", [] { return Wording::added(before(6 * day), now); }},
+        // From a week back the date, without a year.
+        {"Nov 29", [] { return Wording::added(before(7 * day), now); }},
+        {"Jan 1", [] { return Wording::added(Date::fromUnix(1767225600), now); }},
+        // Mid-sentence only the relative words go lower case, never a month's name.
+        {"just now", [] { return Wording::addedInSentence(now, now); }},
+        {"yesterday", [] { return Wording::addedInSentence(before(20 * hour), now); }},
+        {"Nov 28", [] { return Wording::addedInSentence(before(8 * day), now); }},
+        // A working link in the shares list: the unit its size calls for, none below zero.
+        {"Link works for 59 more min · 0 downloads",
+         [] { return Wording::liveShareStatus(share(folder, 59.9 * 60), now, 0); }},
+        {"Link works for 2 more h · 1 download",
+         [] { return Wording::liveShareStatus(share(folder, 1.5 * hour, 1), now, 0); }},
+        {"Link works for 23 more h · 0 downloads",
+         [] { return Wording::liveShareStatus(share(folder, 23.49 * hour), now, 0); }},
+        {"Link works for 1 more day · 0 downloads",
+         [] { return Wording::liveShareStatus(share(folder, 23.5 * hour), now, 0); }},
+        {"Link works for 2 more days · 3 downloads",
+         [] { return Wording::liveShareStatus(share(folder, 36 * hour, 3), now, 0); }},
+        {"Link works for 0 more min · 0 downloads",
+         [] { return Wording::liveShareStatus(share(folder, -90), now, 0); }},
+        {"Until you stop it · 2 downloads · 3 following",
+         [] { return Wording::liveShareStatus(share(folder, std::nullopt, 2), now, 3); }},
+        // An earlier link says how it ended.
+        {"Stopped 5 min ago · 2 downloads", [] { return Wording::earlierShareStatus(stopped(300, 2), now); }},
+        {"Stopped Nov 16 · 0 downloads",
+         [] { return Wording::earlierShareStatus(stopped(20 * day, 0), now); }},
+        {"Expired yesterday · 1 download",
+         [] { return Wording::earlierShareStatus(share(folder, -day, 1), now); }},
+        {"0 downloads", [] { return Wording::earlierShareStatus(share(folder, std::nullopt), now); }},
+        // The inspector: the time today, the relative day otherwise; midnight is already tomorrow.
+        {"Stops tomorrow · 1 download",
+         [] { return Wording::inspectorShareStatus(share(folder, 20 * hour, 1), now, 0); }},
+        {"Stops tomorrow · 2 downloads",
+         [=] {
+             return Wording::inspectorShareStatus(endingAt(lateEvening.adding(1800), 2), lateEvening, 0);
+         }},
+        {"Works until you stop it · 3 downloads · 1 following",
+         [] { return Wording::inspectorShareStatus(share(folder, std::nullopt, 3), now, 1); }},
+        // A receive link serves nothing, so it counts nothing.
+        {"Stops tomorrow",
+         [] { return Wording::inspectorShareStatus(share(ShareTarget::inbox(), 20 * hour, 5), now, 2); }},
+        // What a link held: names only for bundles, "1 item" only where the row does not name it.
+        {"a, b and 3 more · 9 items · 1.2 kB",
+         [] {
+             return Wording::shareContents(
+                 held(ShareTarget::bundle("b"), {"a", "b", "c", "d", "e"}, 9, 1200));
+         }},
+        {"a, b · 2 items",
+         [] {
+             return Wording::shareContents(held(ShareTarget::bundle("b"), {"a", "b"}, 2, 0));
+         }},
+        {"3 items",
+         [] {
+             return Wording::shareContents(held(folder, {"a", "b", "c"}, 3, 0));
+         }},
+        {"1 item · 5 bytes", [] { return Wording::shareContents(held(folder, {"a.txt"}, 1, 5)); }},
+        {"5 bytes", [] { return Wording::shareContents(held(ShareTarget::item("i"), {"a.txt"}, 1, 5)); }},
+        {"", [] { return Wording::shareContents(held(ShareTarget::item("i"), {"note"}, 1, 0)); }},
+        // A phone: when it paired and what it sent; without a last send the count does not matter.
+        {"Paired yesterday · sent 3 things · last 5 min ago",
+         [] { return Wording::phoneSubtitle(phone(before(day), before(300), 3), now); }},
+        {"Paired yesterday · sent 1 thing · last 2 h ago",
+         [] { return Wording::phoneSubtitle(phone(before(day), before(2 * hour), 1), now); }},
+        {"Paired yesterday · hasn't sent anything yet",
+         [] { return Wording::phoneSubtitle(phone(before(day), std::nullopt, 4), now); }},
+        {"Paired Nov 16 · sent 1 thing · last yesterday",
+         [] { return Wording::phoneSubtitle(phone(before(20 * day), before(day), 1), now); }},
+        // The pairing code: a started minute counts only once it is nearly whole.
+        {"Code works once, for 10 more min",
+         [] { return Wording::pairingCountdown(now.adding(600.5), now).text; }},
+        {"Code works once, for 10 more min",
+         [] { return Wording::pairingCountdown(now.adding(599.5), now).text; }},
+        {"Code works once, for 2 more min",
+         [] { return Wording::pairingCountdown(now.adding(61), now).text; }},
+        {"Code works once, for 1 more min",
+         [] { return Wording::pairingCountdown(now.adding(1), now).text; }},
+        {"Code ran out", [] { return Wording::pairingCountdown(now.adding(0.5), now).text; }},
+        {"Code ran out", [] { return Wording::pairingCountdown(now.adding(-600), now).text; }},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
-        EXPECT_EQ(Format::addedInSentence(now.adding(-c.secondsBefore), now).toStdString(), c.expected);
+        EXPECT_EQ(c.phrase(), c.expected);
     }
+    EXPECT_FALSE(Wording::pairingCountdown(now.adding(60), now).ranOut);
+    EXPECT_TRUE(Wording::pairingCountdown(now, now).ranOut);
 }
 
-TEST(FormatTest, ShortTimeHasHoursAndMinutesInTheLocalesStyle) {
+TEST(WordingTest, TimesFollowTheLocalesClock) {
     const Date afternoon = Date::fromUnix(1796565900); // 2026-12-06 14:05 UTC
     const icu::Locale before = icu::Locale::getDefault();
     UErrorCode status = U_ZERO_ERROR;
     icu::Locale::setDefault(icu::Locale("en_US"), status);
-    const QString american = Format::shortTime(afternoon);
+    const std::string american = Wording::shortTime(afternoon);
+    // A link ending today gives the time it stops.
+    const std::string stops = Wording::inspectorShareStatus(endingAt(afternoon), afternoon.adding(-1800), 0);
     icu::Locale::setDefault(icu::Locale("de_DE"), status);
-    const QString german = Format::shortTime(afternoon);
+    const std::string german = Wording::shortTime(afternoon);
     icu::Locale::setDefault(before, status);
     // No seconds either way; the 12-hour clock where the locale keeps one.
-    EXPECT_TRUE(american.startsWith("2:05")) << american.toStdString();
-    EXPECT_TRUE(american.endsWith("PM")) << american.toStdString();
+    EXPECT_TRUE(american.starts_with("2:05") && american.ends_with("PM")) << american;
+    EXPECT_TRUE(stops.starts_with("Stops at 2:05") && stops.ends_with("PM · 0 downloads")) << stops;
     EXPECT_EQ(german, "14:05");
 }

@@ -157,7 +157,7 @@ TEST_F(LibraryStoreConcurrencyTest, MixedOperationsFromManyThreadsKeepTheIndexWh
     for (const Item& item : library.items) {
         if (item.kind == ItemKind::file) {
             ++fileItems;
-            EXPECT_TRUE(fs::exists(store->fileURL(item))) << item.name;
+            EXPECT_TRUE(fs::exists(store->filePath(item))) << item.name;
         }
     }
     EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(store->filesDir), {})),

@@ -241,7 +241,7 @@ TEST_F(LibraryStoreDevicesTest, ARemovedPhoneCanNoLongerSendButItsFolderStays) {
     EXPECT_EQ(library.devices[0], other);
     EXPECT_EQ(library.item(received.id), received);
     EXPECT_EQ(library.deviceFolders.at(phone.id), received.folderID);
-    EXPECT_TRUE(fs::exists(store->fileURL(received)));
+    EXPECT_TRUE(fs::exists(store->filePath(received)));
 }
 
 // ---- Receiving ----
@@ -257,7 +257,7 @@ TEST_F(LibraryStoreDevicesTest, AReceivedFileIsMovedIntoThePhonesFolderUnderASaf
     EXPECT_EQ(item.receivedFrom, "Pixel");
     EXPECT_EQ(item.size, 9);
     EXPECT_TRUE(fs::is_empty(temporary.parent_path())); // moved, not copied
-    EXPECT_EQ(readAll(store->fileURL(item)), "jpeg data");
+    EXPECT_EQ(readAll(store->filePath(item)), "jpeg data");
     const Library library = store->snapshot();
     EXPECT_EQ(folderName(item.folderID), "From Pixel");
     EXPECT_EQ(library.devices[0].sentCount, 1);

@@ -446,7 +446,7 @@ TEST_F(LibraryStoreSharesTest, FolderShareAcceptsUploadsIntoItselfAndBelow) {
     EXPECT_EQ(item.receivedFrom, "Visitor");
     EXPECT_EQ(item.size, 7);
     EXPECT_TRUE(fs::is_empty(temporary.parent_path())); // moved, not copied
-    EXPECT_EQ(readAll(store->fileURL(item)), "payload");
+    EXPECT_EQ(readAll(store->filePath(item)), "payload");
     EXPECT_EQ(store->snapshot().item(item.id), item);
 
     EXPECT_EQ(store->receiveUpload(upload(), "x.txt", s, shared.id, "Visitor").folderID, shared.id);
@@ -524,14 +524,14 @@ TEST_F(LibraryStoreSharesTest, UploadNamesStaySafeBesideTheirTemporaryFile) {
     const fs::path temporary = upload("sneaky");
     const Item item = store->receiveUpload(temporary, "../../escape.txt", s, std::nullopt, "S");
     EXPECT_EQ(item.name, "-..-escape.txt");
-    EXPECT_EQ(readAll(store->fileURL(item)), "sneaky");
-    EXPECT_EQ(store->fileURL(item).parent_path(), store->filesDir / item.id);
+    EXPECT_EQ(readAll(store->filePath(item)), "sneaky");
+    EXPECT_EQ(store->filePath(item).parent_path(), store->filesDir / item.id);
     EXPECT_FALSE(fs::exists(dir.path() / "escape.txt"));
     EXPECT_FALSE(fs::exists(dir.path() / "incoming" / "escape.txt"));
 
     // A leftover file that already has the chosen name is replaced, not stored instead.
     const fs::path fresh = upload("fresh");
     std::ofstream(fresh.parent_path() / "report.txt", std::ios::binary) << "stale";
-    EXPECT_EQ(readAll(store->fileURL(store->receiveUpload(fresh, "report.txt", s, std::nullopt, "S"))),
+    EXPECT_EQ(readAll(store->filePath(store->receiveUpload(fresh, "report.txt", s, std::nullopt, "S"))),
               "fresh");
 }

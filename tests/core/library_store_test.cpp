@@ -157,7 +157,7 @@ TEST_F(LibraryStoreTest, OpeningRemovesWhatAKilledProcessLeftHalfWrittenAndNothi
     }
     EXPECT_TRUE(fs::is_directory(libraryDir() / ".library.json.Dir123"));
     EXPECT_EQ(store->snapshot().folders.size(), 1u);
-    EXPECT_EQ(readText(store->fileURL(item)), "whole");
+    EXPECT_EQ(readText(store->filePath(item)), "whole");
 }
 
 // ---- The mutation discipline ----
@@ -207,14 +207,14 @@ TEST_F(LibraryStoreTest, AddingAFileCopiesItUnderItsItemID) {
     EXPECT_EQ(item.created, Date{1000.5});
     EXPECT_EQ(item.receivedFrom, "Ana");
     EXPECT_FALSE(item.content);
-    EXPECT_EQ(store->fileURL(item), store->filesDir / item.id / "Report.pdf");
-    EXPECT_EQ(readText(store->fileURL(item)), "0123456789");
+    EXPECT_EQ(store->filePath(item), store->filesDir / item.id / "Report.pdf");
+    EXPECT_EQ(readText(store->filePath(item)), "0123456789");
     EXPECT_TRUE(fs::exists(source)); // copied, not moved
     EXPECT_EQ(store->snapshot().items, items);
 
     const auto moved = store->addFile(makeFile("moved.txt", "abc"), std::nullopt, std::nullopt, true).front();
     EXPECT_FALSE(fs::exists(dir.path() / "outside" / "moved.txt"));
-    EXPECT_EQ(readText(store->fileURL(moved)), "abc");
+    EXPECT_EQ(readText(store->filePath(moved)), "abc");
 }
 
 TEST_F(LibraryStoreTest, AFailedCopyLeavesNothingUnderFiles) {
@@ -256,7 +256,7 @@ TEST_F(LibraryStoreTest, StoredNameIsSafeAndMatchesThePathOnDisk) {
     const auto renamed = store->snapshot().item(item.id).value();
     EXPECT_LE(renamed.name.size(), 255u);
     EXPECT_TRUE(renamed.name.ends_with(".txt"));
-    EXPECT_TRUE(fs::exists(store->fileURL(renamed)));
+    EXPECT_TRUE(fs::exists(store->filePath(renamed)));
 }
 
 TEST_F(LibraryStoreTest, MissingSourceIsNotFoundAndRecordsNothing) {
@@ -349,7 +349,7 @@ TEST_F(LibraryStoreTest, AddingADirectoryNeverFollowsLinksToDirectoriesNorReadsS
     // A link to a file is stored as a copy of that file.
     EXPECT_EQ(names, (std::vector<std::string>{"linked.txt", "real.txt"}));
     for (const Item& item : items) {
-        EXPECT_FALSE(fs::is_symlink(store->fileURL(item)));
+        EXPECT_FALSE(fs::is_symlink(store->filePath(item)));
     }
     EXPECT_EQ(store->snapshot().folders.size(), 1u);
 }
@@ -392,7 +392,7 @@ TEST_F(LibraryStoreTest, RenamingAFileRenamesItsStoredFileAndANoteOnlyItsName) {
     const auto renamed = store->snapshot().item(item.id);
     ASSERT_TRUE(renamed);
     EXPECT_EQ(renamed->name, "new-name.txt");
-    EXPECT_EQ(readText(store->fileURL(*renamed)), "x");
+    EXPECT_EQ(readText(store->filePath(*renamed)), "x");
     EXPECT_FALSE(fs::exists(store->filesDir / item.id / "old.txt"));
 
     const auto note = store->addText("hello there", std::nullopt);
@@ -422,14 +422,14 @@ TEST_F(LibraryStoreTest, RenamingKeepsTheRecordedNameOnDiskUntilTheNewOneIsRecor
 TEST_F(LibraryStoreTest, RenamingOntoANameAlreadyInTheItemsDirectoryKeepsTheItemsBytes) {
     const auto item = store->addFile(makeFile("old.txt", "x"), std::nullopt).front();
     // A link a rename cut short left behind, and an unrelated stray file.
-    fs::create_hard_link(store->fileURL(item), store->filesDir / item.id / "linked.txt");
+    fs::create_hard_link(store->filePath(item), store->filesDir / item.id / "linked.txt");
     std::ofstream(store->filesDir / item.id / "stray.txt") << "stray";
     store->renameItem(item.id, "linked.txt");
     EXPECT_EQ(store->snapshot().item(item.id)->name, "linked.txt");
-    EXPECT_EQ(readText(store->fileURL(*store->snapshot().item(item.id))), "x");
+    EXPECT_EQ(readText(store->filePath(*store->snapshot().item(item.id))), "x");
     store->renameItem(item.id, "stray.txt");
     EXPECT_EQ(store->snapshot().item(item.id)->name, "stray.txt");
-    EXPECT_EQ(readText(store->fileURL(*store->snapshot().item(item.id))), "x");
+    EXPECT_EQ(readText(store->filePath(*store->snapshot().item(item.id))), "x");
     EXPECT_FALSE(fs::exists(store->filesDir / item.id / "linked.txt"));
 }
 
@@ -516,7 +516,7 @@ TEST_F(LibraryStoreTest, DeletionsAreRecordedBeforeTheFilesGo) {
     // Whenever the process dies, a recorded item must still have its file.
     std::vector<bool> fileThereWhenRecorded;
     const Item* watched = &alone;
-    store->setOnChange([&] { fileThereWhenRecorded.push_back(fs::exists(store->fileURL(*watched))); });
+    store->setOnChange([&] { fileThereWhenRecorded.push_back(fs::exists(store->filePath(*watched))); });
     store->deleteItem(alone.id);
     watched = &inFolder;
     store->deleteFolder(folder.id);
@@ -555,7 +555,7 @@ TEST_F(LibraryStoreTest, DeletingAFolderCascadesAndStopsTheRightShares) {
     EXPECT_EQ(library.folders.size(), 1u);
     EXPECT_EQ(library.items.size(), 1u);
     EXPECT_FALSE(fs::exists(store->filesDir / deep.id));
-    EXPECT_TRUE(fs::exists(store->fileURL(kept)));
+    EXPECT_TRUE(fs::exists(store->filePath(kept)));
     for (const Share& s : {topShare, subShare, itemShare, emptied}) {
         ASSERT_TRUE(library.share(s.token));
         EXPECT_EQ(library.share(s.token)->stopped, clock.now()) << s.title;

@@ -384,7 +384,7 @@ TEST_F(ConcurrencyTest, ClientsAndOwnerChangingTheLibraryAtOnceLoseAndMiscountNo
         }
         ++uploadsFound;
         EXPECT_EQ(found->second.size, static_cast<std::int64_t>(contents.size())) << name;
-        EXPECT_TRUE(readFile(store.fileURL(found->second)) == contents) << name << " holds other bytes";
+        EXPECT_TRUE(readFile(store.filePath(found->second)) == contents) << name << " holds other bytes";
     }
     for (const std::string& text : all.texts) {
         EXPECT_TRUE(textsFound.contains(text) || deletedByTest.contains(text) || deletedWithPhoneFolder(text))

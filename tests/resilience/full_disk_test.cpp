@@ -362,7 +362,7 @@ TEST_F(FullDiskTest, ChangesWhileTheIndexCannotBeWrittenAreKeptAndWrittenOnceThe
               201);
     const auto received = store->snapshot().receivedItems();
     ASSERT_EQ(received.size(), 1u);
-    EXPECT_TRUE(readFile(store->fileURL(received.front())) == sent);
+    EXPECT_TRUE(readFile(store->filePath(received.front())) == sent);
     EXPECT_EQ(onDisk(), store->snapshot());
 
     // A change whose write failed and that no later change followed is written when the store closes.

@@ -402,7 +402,7 @@ TEST_F(HostileRequestsTest, RoutesAnswerOnlyDefinedStatusesAndServeNothingOutsid
             // Streamed from where the store keeps the item, as the server streams it; read once.
             std::string& bytes = streamed[download->item.id];
             if (bytes.empty()) {
-                bytes = fileContents(store.fileURL(download->item));
+                bytes = fileContents(store.filePath(download->item));
             }
             const auto size = static_cast<std::int64_t>(bytes.size());
             const auto send = Routes::send(head->request, download->item, size);
@@ -561,7 +561,7 @@ TEST_F(HostileRequestsTest, ServerOverSocketsAnswersTheSameHeadsAndKeepsAnswerin
         if (item.kind == ItemKind::file) {
             fileIDs.insert(item.id);
             received += item.receivedFrom ? 1 : 0;
-            const fs::path file = store.fileURL(item);
+            const fs::path file = store.filePath(item);
             std::error_code error;
             EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << printable(item.name);
             EXPECT_EQ(fs::canonical(file, error).parent_path(), filesDir / item.id) << printable(item.name);

@@ -185,7 +185,7 @@ TEST_F(OverloadTest, IdleAndSlowClientsNeverLockAPhoneOut) {
 
     const Item big = addFile("big.bin", "x");
     {
-        const int fd = ::open(store.fileURL(big).c_str(), O_WRONLY);
+        const int fd = ::open(store.filePath(big).c_str(), O_WRONLY);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(bigSize)), 0); // sparse: costs no disk
         ::close(fd);

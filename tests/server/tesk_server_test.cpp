@@ -54,7 +54,7 @@ TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFil
     const std::string bytes(32 << 20, 'b'); // more than the socket buffers hold
     const Item file = addFile("big.bin", bytes);
     const Item gone = addFile("gone.txt", "x");
-    fs::remove(store.fileURL(gone));
+    fs::remove(store.filePath(gone));
     const Share share = store.share(ShareTarget::folder(), ShareDuration::day, false);
     const std::string path = "/s/" + share.token + "/f/";
     std::optional<RawClient> cut(std::in_place, server.port());

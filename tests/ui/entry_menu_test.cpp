@@ -92,9 +92,9 @@ TEST_F(EntryMenuTest, FileActionsPreviewRevealShareAndCopy) {
     choose(menu, "Open");
     choose(menu, "Quick Look");
     choose(menu, "Show in Folder");
-    EXPECT_EQ(platform.openedFiles, std::vector{store.fileURL(file)});
-    EXPECT_EQ(model->previewURL(), store.fileURL(file));
-    EXPECT_EQ(platform.revealedFiles, std::vector{store.fileURL(file)});
+    EXPECT_EQ(platform.openedFiles, std::vector{store.filePath(file)});
+    EXPECT_EQ(model->previewFile(), store.filePath(file));
+    EXPECT_EQ(platform.revealedFiles, std::vector{store.filePath(file)});
 
     choose(menu, "Copy link");
     settle();
@@ -117,7 +117,7 @@ TEST_F(EntryMenuTest, DeleteRemovesTheItemAtOnceWithoutAskingOrTelling) {
     choose(menu, "Delete");
     settle();
     EXPECT_FALSE(model->library().item(file.id));
-    EXPECT_FALSE(std::filesystem::exists(store.fileURL(file)));
+    EXPECT_FALSE(std::filesystem::exists(store.filePath(file)));
     EXPECT_TRUE(platform.alerts.empty());
     EXPECT_FALSE(model->toast());
 }
@@ -144,7 +144,7 @@ TEST_F(EntryMenuTest, ActionsOfAMenuOutlivingItsEntryDoNothing) {
     choose(menu, "Show in Folder");
     choose(menu, "Delete");
     EXPECT_TRUE(platform.openedFiles.empty());
-    EXPECT_FALSE(model->previewURL());
+    EXPECT_FALSE(model->previewFile());
     EXPECT_TRUE(platform.revealedFiles.empty());
 }
 

@@ -215,7 +215,7 @@ TEST_F(FileListTest, DoubleClickOnFileOpensItsStoredCopy) {
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, nameOf(0));
     settle();
     ASSERT_EQ(platform.openedFiles.size(), 1u);
-    EXPECT_EQ(platform.openedFiles[0], store.fileURL(item));
+    EXPECT_EQ(platform.openedFiles[0], store.filePath(item));
 }
 
 TEST_F(FileListTest, CtrlAndShiftClicksPickAsTheModelSays) {
@@ -390,7 +390,7 @@ TEST_F(FileListTest, RowDraggedOntoAFolderRowMovesThere) {
     model->setSelection(SidebarSelection::folder(top.id));
     ASSERT_EQ(rows().rowCount(), 2);
     view->setDragSourceCheck([](const QDropEvent&) { return true; });
-    const auto data = DragDrop::provider(LibraryEntry::item(item.id), store.fileURL(item), std::nullopt);
+    const auto data = DragDrop::provider(LibraryEntry::item(item.id), store.filePath(item), std::nullopt);
     // A copy, as the list's own drags offer; the entry type is what makes it a move.
     offered = Qt::CopyAction;
 
@@ -424,7 +424,7 @@ TEST_F(FileListTest, RowDragOffersOtherProgramsACopyOnly) {
     // A file manager that honours a move would otherwise delete the stored file.
     EXPECT_EQ(dragged->supportedActions(), Qt::CopyAction);
     EXPECT_EQ(dragged->mimeData()->urls(),
-              QList<QUrl>({QUrl::fromLocalFile(QString::fromStdString(store.fileURL(item).string()))}));
+              QList<QUrl>({QUrl::fromLocalFile(QString::fromStdString(store.filePath(item).string()))}));
     EXPECT_TRUE(DragDrop::isInternal(*dragged->mimeData()));
 }
 
@@ -433,7 +433,7 @@ TEST_F(FileListTest, RowDraggedOntoTheBackgroundIsRefused) {
     const Item item = addItem("a.txt", top.id);
     model->setSelection(SidebarSelection::folder(top.id));
     view->setDragSourceCheck([](const QDropEvent&) { return true; });
-    const auto data = DragDrop::provider(LibraryEntry::item(item.id), store.fileURL(item), std::nullopt);
+    const auto data = DragDrop::provider(LibraryEntry::item(item.id), store.filePath(item), std::nullopt);
     drag(*data, background());
     EXPECT_FALSE(dragMove(*data, background()));
     EXPECT_FALSE(drop(*data, background()));
@@ -448,7 +448,7 @@ TEST_F(FileListTest, LibraryEntryOfferedByAnotherProgramIsRefused) {
     const Item item = addItem("a.txt", top.id);
     model->setSelection(SidebarSelection::folder(top.id));
     // No running drag here, so the event names no source: as when another program offers the type.
-    const auto data = DragDrop::provider(LibraryEntry::item(item.id), store.fileURL(item), std::nullopt);
+    const auto data = DragDrop::provider(LibraryEntry::item(item.id), store.filePath(item), std::nullopt);
     EXPECT_FALSE(drag(*data, nameOf(0)));
     EXPECT_FALSE(dragMove(*data, nameOf(0)));
     EXPECT_FALSE(drop(*data, nameOf(0)));
@@ -545,7 +545,7 @@ TEST(ThumbnailCacheTest, ResultForACacheAlreadyGoneIsDropped) {
 
 TEST_F(FileListTest, ColumnTitlesLineUpWithTheRows) {
     addItem("a.txt");
-    ColumnHeader header(*model);
+    ListHeader header(*model);
     header.resize(view->viewport()->width(), RowGeometry::headerHeight);
     auto columns = header.columns();
     ASSERT_EQ(columns.size(), 3u);

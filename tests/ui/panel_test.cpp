@@ -181,7 +181,7 @@ TEST_F(PanelTest, SpaceTypesInTheSearchFieldAndPreviewsAPickedFile) {
     QTest::keyClicks(&search, "a b");
     settle();
     EXPECT_EQ(model->search(), "a b");
-    EXPECT_FALSE(model->previewURL());
+    EXPECT_FALSE(model->previewFile());
     model->setSearch("");
 
     QImage picture(40, 30, QImage::Format_RGB32);
@@ -195,12 +195,12 @@ TEST_F(PanelTest, SpaceTypesInTheSearchFieldAndPreviewsAPickedFile) {
     explorer().list().setFocus();
 
     press(Qt::Key_Space, &explorer().list());
-    ASSERT_TRUE(model->previewURL());
+    ASSERT_TRUE(model->previewFile());
     EXPECT_TRUE(controller->preview().isVisible());
-    EXPECT_EQ(controller->preview().file(), *model->previewURL());
+    EXPECT_EQ(controller->preview().file(), *model->previewFile());
 
     press(Qt::Key_Space, &explorer().list());
-    EXPECT_FALSE(model->previewURL());
+    EXPECT_FALSE(model->previewFile());
     EXPECT_FALSE(controller->preview().isVisible());
 
     // Closing the preview itself forgets it, so Space opens it again.
@@ -208,7 +208,7 @@ TEST_F(PanelTest, SpaceTypesInTheSearchFieldAndPreviewsAPickedFile) {
     ASSERT_TRUE(controller->preview().isVisible());
     controller->preview().close();
     settle();
-    EXPECT_FALSE(model->previewURL());
+    EXPECT_FALSE(model->previewFile());
     press(Qt::Key_Space, &explorer().list());
     EXPECT_TRUE(controller->preview().isVisible());
 }
@@ -219,7 +219,7 @@ TEST_F(PanelTest, FilesThePreviewCannotDrawGoToTheDesktop) {
     press(Qt::Key_Space, &explorer().list());
     ASSERT_EQ(platform.openedFiles.size(), 1u);
     EXPECT_EQ(platform.openedFiles[0].filename(), "slides.odp");
-    EXPECT_FALSE(model->previewURL());
+    EXPECT_FALSE(model->previewFile());
     EXPECT_FALSE(controller->preview().isVisible());
 }
 

@@ -261,7 +261,7 @@ TEST_F(SidebarTest, EntryDraggedFromTheListOntoAFolderRowMovesThere) {
     const Item file = addItem("plan.txt");
     SidebarFolderRow& workRow = row(work.id);
     workRow.dropTarget().setSourceCheck([](const QDropEvent&) { return true; });
-    const auto data = DragDrop::provider(LibraryEntry::item(file.id), store.fileURL(file), std::nullopt);
+    const auto data = DragDrop::provider(LibraryEntry::item(file.id), store.filePath(file), std::nullopt);
 
     ASSERT_TRUE(dragOnto(workRow, *data, false));
     EXPECT_TRUE(workRow.dropTarget().isTargeted());
@@ -286,7 +286,7 @@ TEST_F(SidebarTest, EntryTypeOfferedByAnotherProgramIsRefused) {
     const Folder work = folder("Work");
     const Item file = addItem("plan.txt");
     SidebarFolderRow& workRow = row(work.id);
-    const auto data = DragDrop::provider(LibraryEntry::item(file.id), store.fileURL(file), std::nullopt);
+    const auto data = DragDrop::provider(LibraryEntry::item(file.id), store.filePath(file), std::nullopt);
     EXPECT_FALSE(dragOnto(workRow, *data, false));
     EXPECT_FALSE(workRow.dropTarget().isTargeted());
 
@@ -331,7 +331,7 @@ TEST_F(SidebarTest, AllFilesTakesDropsIntoTheTopLevelWhateverIsSelected) {
     ASSERT_NE(target, nullptr);
     target->setSourceCheck([](const QDropEvent&) { return true; });
 
-    const auto entry = DragDrop::provider(LibraryEntry::item(file.id), store.fileURL(file), std::nullopt);
+    const auto entry = DragDrop::provider(LibraryEntry::item(file.id), store.filePath(file), std::nullopt);
     EXPECT_TRUE(dragOnto(sidebar->allFilesRow(), *entry, true));
     QMimeData note;
     note.setText("Call the plumber on Monday");

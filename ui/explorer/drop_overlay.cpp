@@ -1,5 +1,6 @@
 #include "ui/explorer/drop_overlay.h"
 
+#include "app/model/wording.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbol_label.h"
 #include "ui/widgets/theme.h"
@@ -32,8 +33,8 @@ DropOverlay::DropOverlay(QWidget* parent)
 }
 
 void DropOverlay::setDrop(int count, const QString& place) {
-    title_->setText(count == 1 ? "Drop 1 file into " + place
-                               : "Drop " + QString::number(count) + " files into " + place);
+    title_->setText("Drop " + QString::fromStdString(Wording::counted(count, "file", "files")) + " into " +
+                    place);
 }
 
 QString DropOverlay::title() const {

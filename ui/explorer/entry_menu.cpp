@@ -31,20 +31,6 @@ std::vector<AppModel::MoveDestination> destinations(const AppModel& model, const
     return result;
 }
 
-void deleteEntry(AppModel& model, const LibraryEntry& entry, const std::string& name) {
-    // The store throws only when the index cannot be written; the library then stays as it was, and
-    // an exception must not unwind through the menu's event handling.
-    try {
-        if (entry.kind == LibraryEntry::Kind::folder) {
-            model.store().deleteFolder(entry.id);
-        } else {
-            model.store().deleteItem(entry.id);
-        }
-    } catch (const std::exception&) {
-        model.show("Couldn't delete " + name);
-    }
-}
-
 } // namespace
 
 void fill(QMenu& menu, AppModel& model, const LibraryEntry& entry) {
@@ -61,7 +47,6 @@ void fill(QMenu& menu, AppModel& model, const LibraryEntry& entry) {
         return;
     }
     const std::string id = entry.id;
-    const std::string name = isFolder ? folder->name : item->name;
     const std::optional<std::string> current = isFolder ? folder->parentID : item->folderID;
     const ShareTarget target = isFolder ? ShareTarget::folder(id) : ShareTarget::item(id);
     AppModel* const owner = &model;
@@ -89,7 +74,7 @@ void fill(QMenu& menu, AppModel& model, const LibraryEntry& entry) {
     if (item && item->kind == ItemKind::file) {
         menu.addAction("Quick Look", [owner, id] {
             if (const auto now = owner->library().item(id)) {
-                owner->setPreviewURL(owner->store().fileURL(*now));
+                owner->quickLook(*now);
             }
         });
         menu.addAction("Show in Folder", [owner, id] {
@@ -122,8 +107,7 @@ void fill(QMenu& menu, AppModel& model, const LibraryEntry& entry) {
 
     menu.addSeparator();
     menu.addAction("Rename", [owner, id] { owner->setRenamingID(id); });
-    menu.addAction(isFolder ? "Delete folder" : "Delete",
-                   [owner, entry, name] { deleteEntry(*owner, entry, name); });
+    menu.addAction(isFolder ? "Delete folder" : "Delete", [owner, entry] { owner->deleteEntry(entry); });
 }
 
 } // namespace EntryMenu

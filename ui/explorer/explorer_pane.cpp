@@ -96,7 +96,7 @@ ExplorerPane::ExplorerPane(AppModel& model, QWidget* parent)
     listOrEmpty_ = new QStackedWidget(listColumn_);
     empty_ = new EmptyListView(model, listOrEmpty_);
     listArea_ = new QWidget(listOrEmpty_);
-    header_ = new ColumnHeader(model, listArea_);
+    header_ = new ListHeader(model, listArea_);
     list_ = new FileListView(model, drops_, listArea_);
     auto* listLayout = new QVBoxLayout(listArea_);
     listLayout->setContentsMargins(0, 0, 0, 0);

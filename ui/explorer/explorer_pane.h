@@ -7,7 +7,7 @@
 #include <optional>
 
 class AppModel;
-class ColumnHeader;
+class ListHeader;
 class DropOverlay;
 class EmptyListView;
 class FileListView;
@@ -60,7 +60,7 @@ private:
     QStackedWidget* listOrEmpty_;
     EmptyListView* empty_;
     QWidget* listArea_;
-    ColumnHeader* header_;
+    ListHeader* header_;
     FileListView* list_;
     SelectionBar* selectionBar_;
     Footer* footer_;

@@ -1,10 +1,10 @@
 #include "ui/explorer/file_list_model.h"
 
 #include "app/model/app_model.h"
+#include "app/model/wording.h"
 #include "core/names.h"
 #include "ui/explorer/file_category.h"
 #include "ui/explorer/thumbnail_cache.h"
-#include "app/model/wording.h"
 
 #include <QImage>
 #include <algorithm>
@@ -82,7 +82,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         return sizeText(row);
     case addedRole: {
         const Date added = item ? item->created : std::get<Folder>(row.content).created;
-        return Format::added(added, model_.store().currentDate());
+        return QString::fromStdString(Wording::added(added, model_.now()));
     }
     case symbolRole:
         return symbolName(row);
@@ -95,7 +95,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     case thumbnailFileRole:
         // Video rows keep their symbol: there is no thumbnailer for them here.
         if (item && item->kind == ItemKind::file && fileCategory(item->name) == FileCategory::image) {
-            return QString::fromStdString(model_.store().fileURL(*item).string());
+            return QString::fromStdString(model_.storedFile(*item).string());
         }
         return QString();
     case idRole:
@@ -122,7 +122,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 QString FileListModel::sizeText(const ListRow& row) const {
     if (row.isFolder()) {
         const std::size_t count = model_.library().childCount(row.id());
-        return count == 1 ? QStringLiteral("1 item") : QString::number(count) + QStringLiteral(" items");
+        return QString::fromStdString(Wording::counted(static_cast<std::int64_t>(count), "item", "items"));
     }
     const Item& item = std::get<Item>(row.content);
     if (item.kind != ItemKind::file) {

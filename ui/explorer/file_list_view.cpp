@@ -246,7 +246,7 @@ void FileListView::startRowDrag(int row) {
     if (!dragged.isFolder()) {
         const Item& item = std::get<Item>(dragged.content);
         if (item.kind == ItemKind::file) {
-            file = model_.store().fileURL(item);
+            file = model_.storedFile(item);
         } else {
             text = item.content.value_or("");
         }

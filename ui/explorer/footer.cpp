@@ -1,6 +1,7 @@
 #include "ui/explorer/footer.h"
 
 #include "app/model/app_model.h"
+#include "app/model/wording.h"
 #include "core/names.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/theme.h"
@@ -45,9 +46,9 @@ bool Footer::showsHint() const {
 
 void Footer::refresh() {
     const std::vector<ListRow> rows = model_.rows();
-    QString text = rows.empty()       ? QString("Empty")
-                   : rows.size() == 1 ? QString("1 item")
-                                      : QString::number(rows.size()) + " items";
+    QString text = rows.empty() ? QString("Empty")
+                                : QString::fromStdString(Wording::counted(
+                                      static_cast<std::int64_t>(rows.size()), "item", "items"));
     std::int64_t bytes = 0;
     for (const ListRow& row : rows) {
         if (const auto* item = std::get_if<Item>(&row.content); item && item->kind == ItemKind::file) {

@@ -9,7 +9,7 @@
 #include <QPainter>
 #include <QScrollBar>
 
-ColumnHeader::ColumnHeader(AppModel& model, QWidget* parent)
+ListHeader::ListHeader(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , model_(model) {
     setFixedHeight(RowGeometry::headerHeight);
@@ -17,7 +17,7 @@ ColumnHeader::ColumnHeader(AppModel& model, QWidget* parent)
     connect(&model_, &AppModel::pickedChanged, this, qOverload<>(&QWidget::update));
 }
 
-void ColumnHeader::alignWith(QAbstractScrollArea* list) {
+void ListHeader::alignWith(QAbstractScrollArea* list) {
     list_ = list;
     if (list) {
         list->verticalScrollBar()->installEventFilter(this);
@@ -25,7 +25,7 @@ void ColumnHeader::alignWith(QAbstractScrollArea* list) {
     update();
 }
 
-bool ColumnHeader::eventFilter(QObject* watched, QEvent* event) {
+bool ListHeader::eventFilter(QObject* watched, QEvent* event) {
     if (list_ && watched == list_->verticalScrollBar() &&
         (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
         update();
@@ -33,7 +33,7 @@ bool ColumnHeader::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-int ColumnHeader::trailingInset() const {
+int ListHeader::trailingInset() const {
     if (!list_) {
         return 0;
     }
@@ -41,7 +41,7 @@ int ColumnHeader::trailingInset() const {
     return bar->isVisible() ? bar->width() : 0;
 }
 
-std::vector<ColumnHeader::Column> ColumnHeader::columns() const {
+std::vector<ListHeader::Column> ListHeader::columns() const {
     const bool compact = model_.inspecting().has_value();
     const bool picking = !model_.picked().empty();
     // Titles use the rows' own layout; only the pick-box column is reserved here while picking.
@@ -58,11 +58,11 @@ std::vector<ColumnHeader::Column> ColumnHeader::columns() const {
     return result;
 }
 
-QSize ColumnHeader::sizeHint() const {
+QSize ListHeader::sizeHint() const {
     return QSize(400, RowGeometry::headerHeight);
 }
 
-void ColumnHeader::paintEvent(QPaintEvent*) {
+void ListHeader::paintEvent(QPaintEvent*) {
     const Theme theme = Theme::current();
     QPainter painter(this);
     QFont font = this->font();

@@ -11,7 +11,7 @@ class QAbstractScrollArea;
 
 /// The column titles above the explorer list: "Name", "Size" and, unless the inspector is open,
 /// "Added", placed where the rows draw those columns.
-class ColumnHeader : public QWidget {
+class ListHeader : public QWidget {
     Q_OBJECT
 
 public:
@@ -20,7 +20,7 @@ public:
         QRect rect;
     };
 
-    ColumnHeader(AppModel& model, QWidget* parent = nullptr);
+    ListHeader(AppModel& model, QWidget* parent = nullptr);
 
     /// Keeps the right-hand titles over the rows' columns while `list` shows a vertical scroll bar.
     void alignWith(QAbstractScrollArea* list);

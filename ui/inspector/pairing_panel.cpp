@@ -1,6 +1,7 @@
 #include "ui/inspector/pairing_panel.h"
 
 #include "app/model/app_model.h"
+#include "app/model/wording.h"
 #include "ui/inspector/column_heading.h"
 #include "ui/inspector/qr_card.h"
 #include "ui/widgets/labels.h"
@@ -161,15 +162,6 @@ QWidget* PairingPanel::makeNoAddress() {
     return page;
 }
 
-PairingPanel::Countdown PairingPanel::countdown(Date expiry, Date now) {
-    // A minute that has only just begun is not promised; 10 min and half a second reads 10, not 11.
-    const double minutes = std::trunc((expiry.sinceReferenceDate - now.sinceReferenceDate) / 60 + 0.99);
-    if (minutes < 1) {
-        return {QStringLiteral("Code ran out"), true};
-    }
-    return {QStringLiteral("Code works once, for %1 more min").arg(static_cast<long long>(minutes)), false};
-}
-
 void PairingPanel::refresh() {
     const auto& paired = model_.justPaired();
     heading_->setTitle(paired ? QStringLiteral("Paired") : QStringLiteral("Pair a phone"));
@@ -193,8 +185,8 @@ void PairingPanel::updateCountdown() {
     if (!pairing) {
         return;
     }
-    const Countdown shown = countdown(pairing->expires, model_.store().currentDate());
-    countdown_->setText(shown.text);
+    const auto shown = Wording::pairingCountdown(pairing->expires, model_.now());
+    countdown_->setText(QString::fromStdString(shown.text));
     const Theme theme = Theme::current();
     Labels::tint(*countdown_, shown.ranOut ? theme.warning : theme.dimmed);
 }

@@ -19,18 +19,7 @@ class PairingPanel : public QWidget {
     Q_OBJECT
 
 public:
-    /// The countdown under the code.
-    struct Countdown {
-        QString text;
-        /// Drawn in the warning colour: the code no longer works.
-        bool ranOut = false;
-    };
-
     PairingPanel(AppModel& model, QWidget* parent = nullptr);
-
-    /// "Code works once, for 3 more min", counting a started minute as a whole one only once it is
-    /// nearly full; "Code ran out" when less than a minute's worth is left.
-    static Countdown countdown(Date expiry, Date now);
 
     /// Shows what the model holds now.
     void refresh();

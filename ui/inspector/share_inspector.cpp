@@ -1,19 +1,15 @@
 #include "ui/inspector/share_inspector.h"
 
 #include "app/model/app_model.h"
+#include "app/model/wording.h"
 #include "ui/inspector/bundle_contents.h"
 #include "ui/inspector/column_heading.h"
 #include "ui/inspector/qr_card.h"
-#include "app/model/wording.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/notice_view.h"
 #include "ui/widgets/qr_code_view.h"
 #include "ui/widgets/scroll_areas.h"
 #include "ui/widgets/theme.h"
-
-#include <unicode/locid.h>
-#include <unicode/reldatefmt.h>
-#include <unicode/unistr.h>
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -30,31 +26,7 @@
 #include <cmath>
 #include <optional>
 
-namespace {
-
-QDateTime local(Date date) {
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(date.unixSeconds() * 1000.0)));
-}
-
-/// The locale's word for a day `days` away ("tomorrow", "in 3 days"), as ICU's long relative style
-/// names it.
-QString relativeDay(qint64 days) {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::RelativeDateTimeFormatter formatter(icu::Locale::getDefault(), nullptr, UDAT_STYLE_LONG,
-                                             UDISPCTX_CAPITALIZATION_NONE, status);
-    if (U_SUCCESS(status)) {
-        icu::UnicodeString text;
-        formatter.format(static_cast<double>(days), UDAT_REL_UNIT_DAY, text, status);
-        if (U_SUCCESS(status)) {
-            std::string utf8;
-            text.toUTF8String(utf8);
-            return QString::fromStdString(utf8);
-        }
-    }
-    return days == 1 ? QStringLiteral("tomorrow") : QStringLiteral("in %1 days").arg(days);
-}
-
-} // namespace
+namespace {} // namespace
 
 ShareInspector::ShareInspector(AppModel& model, QWidget* parent)
     : QWidget(parent)
@@ -171,7 +143,7 @@ QWidget* ShareInspector::makeDetails() {
         connect(button, &QToolButton::clicked, this, [this, duration] {
             // A renewal keeps the link and its uploads setting; only the clock restarts.
             if (const auto target = model_.inspecting()) {
-                model_.store().share(*target, duration, true);
+                model_.renewShare(*target, duration);
             }
         });
         durationRow->addWidget(button);
@@ -224,31 +196,6 @@ NoticeView* ShareInspector::makeNotice(const QString& symbol, const QString& tit
     return page;
 }
 
-QString ShareInspector::statusLine(const Share& share, int followers, Date now) {
-    QString line;
-    if (!share.expires) {
-        line = QStringLiteral("Works until you stop it");
-    } else {
-        const QDateTime expiry = local(*share.expires);
-        const QDate today = local(now).date();
-        if (expiry.date() == today) {
-            line = QStringLiteral("Stops at ") + Format::shortTime(share.expires.value());
-        } else {
-            line = QStringLiteral("Stops ") + relativeDay(today.daysTo(expiry.date()));
-        }
-    }
-    // A receive link serves nothing, so there is nothing to download or follow.
-    if (share.target.kind() == ShareTarget::Kind::inbox) {
-        return line;
-    }
-    line += share.downloads == 1 ? QStringLiteral(" · 1 download")
-                                 : QStringLiteral(" · %1 downloads").arg(share.downloads);
-    if (followers >= 1) {
-        line += QStringLiteral(" · %1 following").arg(followers);
-    }
-    return line;
-}
-
 QString ShareInspector::shownLink(const std::string& link) {
     return QString::fromStdString(link).remove(QStringLiteral("http://"));
 }
@@ -266,7 +213,7 @@ void ShareInspector::refresh() {
     heading_->setTitle(inbox ? QStringLiteral("Send from a phone")
                              : QString::fromStdString(library.displayName(*target)));
 
-    const Date now = model_.store().currentDate();
+    const Date now = model_.now();
     const auto share = library.activeShare(*target, now);
     const auto link = share ? model_.link(*share) : std::nullopt;
     if (!share || !link) {
@@ -288,7 +235,8 @@ void ShareInspector::refresh() {
     for (std::size_t i = 0; i < ShareDuration::allCases.size(); ++i) {
         durationButtons_[i]->setChecked(ShareDuration::allCases[i] == share->duration);
     }
-    status_->setText(statusLine(*share, model_.followerCount(*share), now));
+    status_->setText(
+        QString::fromStdString(Wording::inspectorShareStatus(*share, now, model_.followerCount(*share))));
     uploads_->setVisible(!inbox);
     uploads_->setChecked(share->allowsUploads);
     inboxNote_->setVisible(inbox);

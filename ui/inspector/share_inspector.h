@@ -30,10 +30,6 @@ class ShareInspector : public QWidget {
 public:
     ShareInspector(AppModel& model, QWidget* parent = nullptr);
 
-    /// The line under the duration buttons: "Works until you stop it", "Stops at 3:45 PM" for a link
-    /// that ends today, "Stops tomorrow" (the locale's relative day) otherwise; then, except for a
-    /// receive link, the downloads and the followers when there are any.
-    static QString statusLine(const Share& share, int followers, Date now);
     /// The link as shown beside "Copy": without "http://", which says nothing to a reader.
     static QString shownLink(const std::string& link);
 

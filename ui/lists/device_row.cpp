@@ -1,9 +1,9 @@
 #include "ui/lists/device_row.h"
 
 #include "app/model/app_model.h"
+#include "app/model/wording.h"
 #include "ui/widgets/context_menu.h"
 #include "ui/widgets/elided_label.h"
-#include "app/model/wording.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbol_label.h"
 #include "ui/widgets/theme.h"
@@ -79,22 +79,12 @@ QString DeviceRow::symbolName(const QString& deviceName) {
                                                                             : QStringLiteral("iphone");
 }
 
-QString DeviceRow::subtitle(const PairedDevice& device, Date now) {
-    QString text = QStringLiteral("Paired ") + Format::addedInSentence(device.paired, now);
-    if (!device.lastSent) {
-        return text + QStringLiteral(" · hasn't sent anything yet");
-    }
-    text += device.sentCount == 1 ? QStringLiteral(" · sent 1 thing")
-                                  : QStringLiteral(" · sent %1 things").arg(device.sentCount);
-    return text + QStringLiteral(" · last ") + Format::addedInSentence(*device.lastSent, now);
-}
-
 void DeviceRow::setDevice(const PairedDevice& device) {
     device_ = device;
     const QString name = QString::fromStdString(device_.name);
     symbol_->setSymbol(symbolName(name));
     name_->setText(name);
-    subtitle_->setText(subtitle(device_, model_.store().currentDate()));
+    subtitle_->setText(QString::fromStdString(Wording::phoneSubtitle(device_, model_.now())));
 }
 
 void DeviceRow::fillMenu(QMenu& menu) {
@@ -127,7 +117,7 @@ void DeviceRow::updateRenaming() {
 
 void DeviceRow::submitRename() {
     // The store trims and shortens the name, and ignores a blank one.
-    model_.store().renameDevice(device_.id, field_->text().toStdString());
+    model_.renameDevice(device_.id, field_->text().toStdString());
     model_.setRenamingID(std::nullopt);
 }
 

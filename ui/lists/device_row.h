@@ -22,8 +22,6 @@ public:
 
     /// "ipad" when the name mentions an iPad in any letter case, else "iphone".
     static QString symbolName(const QString& deviceName);
-    /// "Paired yesterday · sent 3 things · last 5 min ago", or "… · hasn't sent anything yet".
-    static QString subtitle(const PairedDevice& device, Date now);
 
     const PairedDevice& device() const { return device_; }
     /// Shows the phone as the library now holds it; a rename in progress keeps its draft.

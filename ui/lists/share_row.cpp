@@ -1,10 +1,10 @@
 #include "ui/lists/share_row.h"
 
 #include "app/model/app_model.h"
+#include "app/model/wording.h"
 #include "core/names.h"
 #include "ui/widgets/context_menu.h"
 #include "ui/widgets/elided_label.h"
-#include "app/model/wording.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbol_label.h"
 #include "ui/widgets/symbols.h"
@@ -21,10 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QString downloads(std::int64_t count) {
-    return count == 1 ? QStringLiteral("1 download") : QStringLiteral("%1 downloads").arg(count);
-}
 
 QLabel* dimmedLabel(const QString& text, QWidget* parent, const QString& objectName) {
     auto* label = new ElidedLabel(text, parent);
@@ -57,12 +53,14 @@ ShareRow::ShareRow(AppModel& model, Share share, bool live, QWidget* parent)
     titleLabel->setObjectName(QStringLiteral("title"));
     titleLabel->setTextFormat(Qt::PlainText);
     texts->addWidget(titleLabel);
-    if (const QString contents = contentsLine(share_); !contents.isEmpty()) {
+    if (const QString contents = QString::fromStdString(Wording::shareContents(share_));
+        !contents.isEmpty()) {
         texts->addWidget(dimmedLabel(contents, this, QStringLiteral("contents")));
     }
-    const QString status = live_ ? QString::fromStdString(model_.shareStatus(share_))
-                                 : earlierStatus(share_, model_.store().currentDate());
-    texts->addWidget(dimmedLabel(status, this, QStringLiteral("status")));
+    const std::string status =
+        live_ ? Wording::liveShareStatus(share_, model_.now(), model_.followerCount(share_))
+              : Wording::earlierShareStatus(share_, model_.now());
+    texts->addWidget(dimmedLabel(QString::fromStdString(status), this, QStringLiteral("status")));
     layout->addLayout(texts, 1);
 
     if (live_) {
@@ -121,43 +119,6 @@ QString ShareRow::title(const Share& share, const Library& library, bool live) {
     return QStringLiteral("Link");
 }
 
-QString ShareRow::contentsLine(const Share& share) {
-    QStringList parts;
-    if (share.target.kind() == ShareTarget::Kind::bundle && !share.contents.empty()) {
-        QString names = QString::fromStdString(share.contents[0]);
-        if (share.contents.size() >= 2) {
-            names += QStringLiteral(", ") + QString::fromStdString(share.contents[1]);
-        }
-        if (share.contents.size() >= 3) {
-            names += QStringLiteral(" and %1 more").arg(share.contents.size() - 2);
-        }
-        parts << names;
-    }
-    if (share.itemCount == 1) {
-        // The row already names a single item; "1 item" would only repeat it.
-        if (share.target.kind() != ShareTarget::Kind::item) {
-            parts << QStringLiteral("1 item");
-        }
-    } else if (share.itemCount > 1) {
-        parts << QStringLiteral("%1 items").arg(share.itemCount);
-    }
-    if (share.totalSize >= 1) {
-        parts << QString::fromStdString(Names::size(share.totalSize));
-    }
-    return parts.join(QStringLiteral(" · "));
-}
-
-QString ShareRow::earlierStatus(const Share& share, Date now) {
-    QString when;
-    if (share.stopped) {
-        when = QStringLiteral("Stopped ") + Format::addedInSentence(*share.stopped, now);
-    } else if (share.expires) {
-        when = QStringLiteral("Expired ") + Format::addedInSentence(*share.expires, now);
-    }
-    return when.isEmpty() ? downloads(share.downloads)
-                          : when + QStringLiteral(" · ") + downloads(share.downloads);
-}
-
 void ShareRow::fillMenu(QMenu& menu) {
     // Everything by value: the list may be rebuilt, and this row deleted, while the menu is open.
     AppModel* const model = &model_;
@@ -172,7 +133,7 @@ void ShareRow::fillMenu(QMenu& menu) {
         menu.addAction(QStringLiteral("Share again"), [model, share] { model->shareAgain(share); });
     }
     menu.addAction(QStringLiteral("Remove from history"),
-                   [model, token = share.token] { model->store().forgetShare(token); });
+                   [model, token = share.token] { model->forgetShare(token); });
 }
 
 void ShareRow::paintEvent(QPaintEvent*) {

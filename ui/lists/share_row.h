@@ -20,10 +20,6 @@ public:
     /// The target's name now for a live share; for an earlier one the title it was made with, else its
     /// first stored name, else "Link".
     static QString title(const Share& share, const Library& library, bool live);
-    /// "a, b and 1 more · 3 items · 1.2 MB", from what the share held when it was made.
-    static QString contentsLine(const Share& share);
-    /// "Stopped 5 min ago · 2 downloads", "Expired yesterday · 1 download", or the downloads alone.
-    static QString earlierStatus(const Share& share, Date now);
 
     const Share& share() const { return share_; }
     bool live() const { return live_; }

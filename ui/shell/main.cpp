@@ -43,7 +43,7 @@ Application::Options applicationOptions(const CommandLine& line) {
     }
     options.openPanel = line.openPanel;
     options.previewFirst = line.previewFirst;
-    options.services.executable = QCoreApplication::applicationFilePath().toStdString();
+    options.executable = QCoreApplication::applicationFilePath().toStdString();
     return options;
 }
 
@@ -57,14 +57,14 @@ void announce(Application& application, bool pair, bool listShares) {
         const Library library = application.store()->snapshot();
         for (const Share& share : library.shares) {
             if (share.isActive(Date::now())) {
-                std::cout << "Shared: " << library.displayName(share.target) << " at " << base << "/s/"
-                          << share.token << "/" << std::endl;
+                std::cout << "Shared: " << library.displayName(share.target) << " at "
+                          << HTTP::url(host, server.port(), "/s/" + share.token + "/") << std::endl;
             }
         }
     }
     if (pair) {
         const auto code = application.store()->newPairingCode();
-        const std::string link = base + "/p/" + code.code + "/";
+        const std::string link = HTTP::url(host, server.port(), "/p/" + code.code + "/");
         std::cout << "Pair a phone within 10 minutes: open " << link << "\n"
                   << TerminalQR::render(link).value_or("") << std::flush;
     }
@@ -103,7 +103,7 @@ int runDemoServer(QCoreApplication& app, const CommandLine& line) {
     if (!line.ports) {
         options.ports = {};
     }
-    options.services.executable.clear();
+    options.executable.clear();
     try {
         Date now = Date::now();
         LibraryStore store(options.root, [&now] { return now; });

@@ -44,11 +44,11 @@ StatusItemController::StatusItemController(AppModel& model, Platform& platform, 
     // Without a tray the window is the only way in, so closing it quits.
     connect(panel_.get(), &TeskPanel::closeRequested, qApp, &QCoreApplication::quit);
 
-    connect(&model, &AppModel::previewURLChanged, this, &StatusItemController::previewChanged);
+    connect(&model, &AppModel::previewFileChanged, this, &StatusItemController::previewChanged);
     connect(preview_.get(), &PreviewWindow::closedByUser, this, [this] {
         shownPreview_.reset();
-        if (model_ && model_->previewURL()) {
-            model_->setPreviewURL(std::nullopt);
+        if (model_ && model_->previewFile()) {
+            model_->setPreviewFile(std::nullopt);
         }
     });
     connect(&model, &AppModel::revealRequestChanged, this, [this] {
@@ -130,7 +130,7 @@ void StatusItemController::previewChanged() {
     if (!model_) {
         return;
     }
-    const auto& file = model_->previewURL();
+    const auto& file = model_->previewFile();
     if (file == shownPreview_) {
         return;
     }
@@ -145,7 +145,7 @@ void StatusItemController::previewChanged() {
         // Nothing to draw here: the desktop's application opens it, and the preview is over at once.
         platform_.openFile(*file);
         shownPreview_.reset();
-        model_->setPreviewURL(std::nullopt);
+        model_->setPreviewFile(std::nullopt);
         return;
     }
     preview_->showFile(*file);

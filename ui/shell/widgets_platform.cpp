@@ -25,7 +25,7 @@ QString qt(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-QUrl fileURL(const std::filesystem::path& file) {
+QUrl filePath(const std::filesystem::path& file) {
     return QUrl::fromLocalFile(QString::fromStdString(file.string()));
 }
 
@@ -121,7 +121,7 @@ void WidgetsPlatform::activate() {
 }
 
 void WidgetsPlatform::openFile(const std::filesystem::path& file) {
-    launch(fileURL(file));
+    launch(filePath(file));
 }
 
 void WidgetsPlatform::openURL(const std::string& url) {
@@ -134,10 +134,10 @@ void WidgetsPlatform::revealFile(const std::filesystem::path& file) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{fileURL(file).toString()} << QString();
+    call << QStringList{filePath(file).toString()} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        launch(fileURL(file.parent_path()));
+        launch(filePath(file.parent_path()));
     }
 }
 

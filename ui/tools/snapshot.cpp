@@ -3,7 +3,6 @@
 #include "app/model/app_model.h"
 #include "core/library_store.h"
 #include "server/server_event.h"
-#include "server/tesk_server.h"
 #include "ui/explorer/explorer_pane.h"
 #include "ui/shell/popover_root.h"
 #include "ui/shell/tesk_panel.h"
@@ -44,6 +43,31 @@ private:
     WidgetsPlatform desktop_;
 };
 
+/// A server that is never started: links name the usual port, and nothing listens.
+class PictureServer : public SharingServer {
+public:
+    std::string computerName() const override { return "Demo Mac"; }
+    std::optional<std::string> localHostName() const override { return std::nullopt; }
+    std::uint16_t port() const override { return 47470; }
+    void setRelayBases(std::optional<std::string>, std::optional<std::string>) override {}
+};
+
+/// Pictures start nothing at login and make no shortcut files.
+class NoLoginStart : public LoginStart {
+public:
+    bool isInstalled() const override { return false; }
+    bool isEnabled() const override { return false; }
+    void setEnabled(bool) override {}
+};
+
+class NoShortcuts : public PhoneShortcuts {
+public:
+    QFuture<void> ensure(std::vector<PairedDevice>, std::string, std::string, std::uint16_t,
+                         std::stop_token) override {
+        return {};
+    }
+};
+
 /// Lets queued changes and layout settle before a picture is taken.
 void settle() {
     for (int i = 0; i < 5; ++i) {
@@ -72,8 +96,6 @@ int write(const fs::path& dir) {
 
     auto clock = std::make_shared<Date>(DemoLibrary::fixedNow());
     LibraryStore store(root / "library", [clock] { return *clock; });
-    // Built but never started: links name the usual port, and nothing listens.
-    TeskServer server(store, "Demo Mac");
     QSettings settings(QString::fromStdString((root / "settings.ini").string()), QSettings::IniFormat);
     // Received was last looked at before the phone's photo arrived, so its badge shows.
     settings.setValue("lastSeenReceived", clock->adding(-3600).unixSeconds());
@@ -84,8 +106,10 @@ int write(const fs::path& dir) {
     auto address = std::make_shared<std::optional<std::string>>("192.168.1.20");
     services.address = [address] { return *address; };
     services.watchNetwork = false;
-    services.port = 47470;
-    AppModel model(store, server, platform, settings, services);
+    PictureServer server;
+    NoLoginStart login;
+    NoShortcuts shortcuts;
+    AppModel model(store, {platform, server, login, shortcuts}, settings, services);
     platform.applyAppearance(AppearanceSetting::light);
 
     auto* content = new PopoverRoot(model);
