@@ -70,101 +70,102 @@ TEST(WordingTest, EveryPhraseAsAPersonReadsIt) {
         std::string expected;
         std::function<std::string()> phrase;
     } cases[] = {
-        {"1 file", [] { return Wording::counted(1, "file", "files"); }},
-        {"0 files", [] { return Wording::counted(0, "file", "files"); }},
-        {"12 items", [] { return Wording::counted(12, "item", "items"); }},
+        {"1 file", [=] { return Wording::counted(1, "file", "files"); }},
+        {"0 files", [=] { return Wording::counted(0, "file", "files"); }},
+        {"12 items", [=] { return Wording::counted(12, "item", "items"); }},
         // How long ago: the future and the last minute are "Just now"; minutes truncate.
-        {"Just now", [] { return Wording::added(now.adding(hour), now); }},
-        {"Just now", [] { return Wording::added(before(59.9), now); }},
-        {"12 min ago", [] { return Wording::added(before(12 * 60 + 59), now); }},
-        {"59 min ago", [] { return Wording::added(before(3599), now); }},
+        {"Just now", [=] { return Wording::added(now.adding(hour), now); }},
+        {"Just now", [=] { return Wording::added(before(59.9), now); }},
+        {"12 min ago", [=] { return Wording::added(before(12 * 60 + 59), now); }},
+        {"59 min ago", [=] { return Wording::added(before(3599), now); }},
         // Hours only within the same day; midnight today is still today.
-        {"1 h ago", [] { return Wording::added(before(hour), now); }},
-        {"15 h ago", [] { return Wording::added(before(15 * hour), now); }},
+        {"1 h ago", [=] { return Wording::added(before(hour), now); }},
+        {"15 h ago", [=] { return Wording::added(before(15 * hour), now); }},
         // Minutes win over the calendar: ten minutes across midnight are still minutes.
         {"10 min ago", [=] { return Wording::added(afterMidnight.adding(-600), afterMidnight); }},
         {"Yesterday", [=] { return Wording::added(afterMidnight.adding(-2 * hour), afterMidnight); }},
-        {"Yesterday", [] { return Wording::added(before(39 * hour), now); }},
-        {"2 days ago", [] { return Wording::added(before(39 * hour + 1), now); }},
-        {"6 days ago", [] { return Wording::added(before(6 * day), now); }},
+        {"Yesterday", [=] { return Wording::added(before(39 * hour), now); }},
+        {"2 days ago", [=] { return Wording::added(before(39 * hour + 1), now); }},
+        {"6 days ago", [=] { return Wording::added(before(6 * day), now); }},
         // From a week back the date, without a year.
-        {"Nov 29", [] { return Wording::added(before(7 * day), now); }},
-        {"Jan 1", [] { return Wording::added(Date::fromUnix(1767225600), now); }},
+        {"Nov 29", [=] { return Wording::added(before(7 * day), now); }},
+        {"Jan 1", [=] { return Wording::added(Date::fromUnix(1767225600), now); }},
         // Mid-sentence only the relative words go lower case, never a month's name.
-        {"just now", [] { return Wording::addedInSentence(now, now); }},
-        {"yesterday", [] { return Wording::addedInSentence(before(20 * hour), now); }},
-        {"Nov 28", [] { return Wording::addedInSentence(before(8 * day), now); }},
+        {"just now", [=] { return Wording::addedInSentence(now, now); }},
+        {"yesterday", [=] { return Wording::addedInSentence(before(20 * hour), now); }},
+        {"Nov 28", [=] { return Wording::addedInSentence(before(8 * day), now); }},
         // A working link in the shares list: the unit its size calls for, none below zero.
         {"Link works for 59 more min · 0 downloads",
-         [] { return Wording::liveShareStatus(share(folder, 59.9 * 60), now, 0); }},
+         [=] { return Wording::liveShareStatus(share(folder, 59.9 * 60), now, 0); }},
         {"Link works for 2 more h · 1 download",
-         [] { return Wording::liveShareStatus(share(folder, 1.5 * hour, 1), now, 0); }},
+         [=] { return Wording::liveShareStatus(share(folder, 1.5 * hour, 1), now, 0); }},
         {"Link works for 23 more h · 0 downloads",
-         [] { return Wording::liveShareStatus(share(folder, 23.49 * hour), now, 0); }},
+         [=] { return Wording::liveShareStatus(share(folder, 23.49 * hour), now, 0); }},
         {"Link works for 1 more day · 0 downloads",
-         [] { return Wording::liveShareStatus(share(folder, 23.5 * hour), now, 0); }},
+         [=] { return Wording::liveShareStatus(share(folder, 23.5 * hour), now, 0); }},
         {"Link works for 2 more days · 3 downloads",
-         [] { return Wording::liveShareStatus(share(folder, 36 * hour, 3), now, 0); }},
+         [=] { return Wording::liveShareStatus(share(folder, 36 * hour, 3), now, 0); }},
         {"Link works for 0 more min · 0 downloads",
-         [] { return Wording::liveShareStatus(share(folder, -90), now, 0); }},
+         [=] { return Wording::liveShareStatus(share(folder, -90), now, 0); }},
         {"Until you stop it · 2 downloads · 3 following",
-         [] { return Wording::liveShareStatus(share(folder, std::nullopt, 2), now, 3); }},
+         [=] { return Wording::liveShareStatus(share(folder, std::nullopt, 2), now, 3); }},
         // An earlier link says how it ended.
-        {"Stopped 5 min ago · 2 downloads", [] { return Wording::earlierShareStatus(stopped(300, 2), now); }},
+        {"Stopped 5 min ago · 2 downloads",
+         [=] { return Wording::earlierShareStatus(stopped(300, 2), now); }},
         {"Stopped Nov 16 · 0 downloads",
-         [] { return Wording::earlierShareStatus(stopped(20 * day, 0), now); }},
+         [=] { return Wording::earlierShareStatus(stopped(20 * day, 0), now); }},
         {"Expired yesterday · 1 download",
-         [] { return Wording::earlierShareStatus(share(folder, -day, 1), now); }},
-        {"0 downloads", [] { return Wording::earlierShareStatus(share(folder, std::nullopt), now); }},
+         [=] { return Wording::earlierShareStatus(share(folder, -day, 1), now); }},
+        {"0 downloads", [=] { return Wording::earlierShareStatus(share(folder, std::nullopt), now); }},
         // The inspector: the time today, the relative day otherwise; midnight is already tomorrow.
         {"Stops tomorrow · 1 download",
-         [] { return Wording::inspectorShareStatus(share(folder, 20 * hour, 1), now, 0); }},
+         [=] { return Wording::inspectorShareStatus(share(folder, 20 * hour, 1), now, 0); }},
         {"Stops tomorrow · 2 downloads",
          [=] {
              return Wording::inspectorShareStatus(endingAt(lateEvening.adding(1800), 2), lateEvening, 0);
          }},
         {"Works until you stop it · 3 downloads · 1 following",
-         [] { return Wording::inspectorShareStatus(share(folder, std::nullopt, 3), now, 1); }},
+         [=] { return Wording::inspectorShareStatus(share(folder, std::nullopt, 3), now, 1); }},
         // A receive link serves nothing, so it counts nothing.
         {"Stops tomorrow",
-         [] { return Wording::inspectorShareStatus(share(ShareTarget::inbox(), 20 * hour, 5), now, 2); }},
+         [=] { return Wording::inspectorShareStatus(share(ShareTarget::inbox(), 20 * hour, 5), now, 2); }},
         // What a link held: names only for bundles, "1 item" only where the row does not name it.
         {"a, b and 3 more · 9 items · 1.2 kB",
-         [] {
+         [=] {
              return Wording::shareContents(
                  held(ShareTarget::bundle("b"), {"a", "b", "c", "d", "e"}, 9, 1200));
          }},
         {"a, b · 2 items",
-         [] {
+         [=] {
              return Wording::shareContents(held(ShareTarget::bundle("b"), {"a", "b"}, 2, 0));
          }},
         {"3 items",
-         [] {
+         [=] {
              return Wording::shareContents(held(folder, {"a", "b", "c"}, 3, 0));
          }},
-        {"1 item · 5 bytes", [] { return Wording::shareContents(held(folder, {"a.txt"}, 1, 5)); }},
-        {"5 bytes", [] { return Wording::shareContents(held(ShareTarget::item("i"), {"a.txt"}, 1, 5)); }},
-        {"", [] { return Wording::shareContents(held(ShareTarget::item("i"), {"note"}, 1, 0)); }},
+        {"1 item · 5 bytes", [=] { return Wording::shareContents(held(folder, {"a.txt"}, 1, 5)); }},
+        {"5 bytes", [=] { return Wording::shareContents(held(ShareTarget::item("i"), {"a.txt"}, 1, 5)); }},
+        {"", [=] { return Wording::shareContents(held(ShareTarget::item("i"), {"note"}, 1, 0)); }},
         // A phone: when it paired and what it sent; without a last send the count does not matter.
         {"Paired yesterday · sent 3 things · last 5 min ago",
-         [] { return Wording::phoneSubtitle(phone(before(day), before(300), 3), now); }},
+         [=] { return Wording::phoneSubtitle(phone(before(day), before(300), 3), now); }},
         {"Paired yesterday · sent 1 thing · last 2 h ago",
-         [] { return Wording::phoneSubtitle(phone(before(day), before(2 * hour), 1), now); }},
+         [=] { return Wording::phoneSubtitle(phone(before(day), before(2 * hour), 1), now); }},
         {"Paired yesterday · hasn't sent anything yet",
-         [] { return Wording::phoneSubtitle(phone(before(day), std::nullopt, 4), now); }},
+         [=] { return Wording::phoneSubtitle(phone(before(day), std::nullopt, 4), now); }},
         {"Paired Nov 16 · sent 1 thing · last yesterday",
-         [] { return Wording::phoneSubtitle(phone(before(20 * day), before(day), 1), now); }},
+         [=] { return Wording::phoneSubtitle(phone(before(20 * day), before(day), 1), now); }},
         // The pairing code: a started minute counts only once it is nearly whole.
         {"Code works once, for 10 more min",
-         [] { return Wording::pairingCountdown(now.adding(600.5), now).text; }},
+         [=] { return Wording::pairingCountdown(now.adding(600.5), now).text; }},
         {"Code works once, for 10 more min",
-         [] { return Wording::pairingCountdown(now.adding(599.5), now).text; }},
+         [=] { return Wording::pairingCountdown(now.adding(599.5), now).text; }},
         {"Code works once, for 2 more min",
-         [] { return Wording::pairingCountdown(now.adding(61), now).text; }},
+         [=] { return Wording::pairingCountdown(now.adding(61), now).text; }},
         {"Code works once, for 1 more min",
-         [] { return Wording::pairingCountdown(now.adding(1), now).text; }},
-        {"Code ran out", [] { return Wording::pairingCountdown(now.adding(0.5), now).text; }},
-        {"Code ran out", [] { return Wording::pairingCountdown(now.adding(-600), now).text; }},
+         [=] { return Wording::pairingCountdown(now.adding(1), now).text; }},
+        {"Code ran out", [=] { return Wording::pairingCountdown(now.adding(0.5), now).text; }},
+        {"Code ran out", [=] { return Wording::pairingCountdown(now.adding(-600), now).text; }},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.phrase(), c.expected);
