@@ -3,23 +3,16 @@
 #include "resilience.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 
 namespace CrashSequence {
 namespace {
 
-std::string fileName(int cycle) {
-    return "f" + std::to_string(cycle) + ".bin";
-}
-std::string renamedName(int cycle) {
-    return "r" + std::to_string(cycle) + ".bin";
-}
-std::string noteText(int cycle) {
-    return "note " + std::to_string(cycle);
-}
-std::string folderName(int cycle) {
-    return "folder " + std::to_string(cycle);
+/// "f12.bin", the file cycle 12 adds; "r12.bin" once renamed; "note 12", "folder 12".
+std::string fileName(int cycle, const char* prefix = "f") {
+    return prefix + std::to_string(cycle) + (prefix[1] ? "" : ".bin");
 }
 
 /// The one element matching `matches`; the sequence relies on it being there.
@@ -41,12 +34,10 @@ std::string fileContents(int cycle) {
 }
 
 int cycleOfFile(const std::string& name) {
-    const std::string digits = name.size() > 5 ? name.substr(1, name.size() - 5) : "";
-    if ((name[0] != 'f' && name[0] != 'r') || !name.ends_with(".bin") || digits.empty() ||
-        digits.find_first_not_of("0123456789") != std::string::npos) {
-        return -1;
-    }
-    return std::stoi(digits);
+    int cycle = -1;
+    int end = 0;
+    std::sscanf(name.c_str(), "%*1[fr]%d.bin%n", &cycle, &end);
+    return end == static_cast<int>(name.size()) ? cycle : -1;
 }
 
 void apply(LibraryStore& store, int k, const std::filesystem::path& scratch) {
@@ -76,7 +67,7 @@ void apply(LibraryStore& store, int k, const std::filesystem::path& scratch) {
         break;
     }
     case 1:
-        store.addText(noteText(cycle), std::nullopt);
+        store.addText(fileName(cycle, "note "), std::nullopt);
         break;
     case 2:
         store.share(ShareTarget::item(item(fileName(cycle))), ShareDuration::untilStopped, false);
@@ -85,19 +76,19 @@ void apply(LibraryStore& store, int k, const std::filesystem::path& scratch) {
         store.recordDownload(share(cycle));
         break;
     case 4:
-        store.renameItem(item(fileName(cycle)), renamedName(cycle));
+        store.renameItem(item(fileName(cycle)), fileName(cycle, "r"));
         break;
     case 5:
-        store.deleteItem(item(noteText(cycle)));
+        store.deleteItem(item(fileName(cycle, "note ")));
         break;
     case 6: // on an even cycle's share, which never goes away
         store.recordDownload(share(2 * (cycle / 4)));
         break;
     case 7:
         if (deletesPrevious) {
-            store.deleteItem(item(renamedName(cycle - 1)));
+            store.deleteItem(item(fileName(cycle - 1, "r")));
         } else {
-            store.addFolder(folderName(cycle), std::nullopt);
+            store.addFolder(fileName(cycle, "folder "), std::nullopt);
         }
         break;
     case 8:
@@ -105,9 +96,9 @@ void apply(LibraryStore& store, int k, const std::filesystem::path& scratch) {
             store.forgetShare(share(cycle - 1));
         } else {
             const auto& folder = only(
-                library.folders, [&](const Folder& f) { return f.name == folderName(cycle); },
-                folderName(cycle));
-            store.moveItem(item(renamedName(cycle)), folder.id);
+                library.folders, [&](const Folder& f) { return f.name == fileName(cycle, "folder "); },
+                fileName(cycle, "folder "));
+            store.moveItem(item(fileName(cycle, "r")), folder.id);
         }
         break;
     case 9:
