@@ -18,14 +18,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint64_t diskBytes = 64ull << 20;
+constexpr unsigned long long diskBytes = 64ull << 20;
 /// Small enough to leave room on a 64 MiB disk; the default reserve is as large as the whole disk.
-constexpr std::uint64_t reserve = 1ull << 20;
+constexpr unsigned long long reserve = 1ull << 20;
 
-std::uint64_t freeBytes(const fs::path& path) {
+unsigned long long freeBytes(const fs::path& path) {
     struct statvfs info {};
     EXPECT_EQ(::statvfs(path.c_str(), &info), 0);
-    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    return info.f_bavail * info.f_frsize;
 }
 
 /// Writes `path` until the disk refuses more.
@@ -86,7 +86,7 @@ protected:
         return store->addFile(dir.path() / name, std::nullopt).front();
     }
 
-    std::string uploadHead(const Share& share, std::uint64_t length, const std::string& extra = "") {
+    std::string uploadHead(const Share& share, unsigned long long length, const std::string& extra = "") {
         return "POST /s/" + share.token +
                "/upload HTTP/1.1\r\nHost: test\r\nX-Tesk-Name: up.bin\r\nContent-Length: " +
                std::to_string(length) + "\r\n" + extra + "\r\n";
@@ -97,11 +97,11 @@ protected:
     }
     Library onDisk() const { return IndexFile::decode(readFile(store->indexURL)); }
     /// The largest upload under way in incoming/.
-    std::uint64_t uploadedSoFar() const {
-        std::uint64_t size = 0;
+    unsigned long long uploadedSoFar() const {
+        unsigned long long size = 0;
         for (const auto& entry : fs::directory_iterator(server->uploadsDir())) {
             std::error_code ignored;
-            size = std::max<std::uint64_t>(size, fs::file_size(entry.path() / "upload.part", ignored));
+            size = std::max<unsigned long long>(size, fs::file_size(entry.path() / "upload.part", ignored));
         }
         return size;
     }
@@ -128,10 +128,10 @@ protected:
 
 TEST_F(FullDiskTest, UploadLargerThanTheFreeSpaceIsRefusedBeforeItsBody) {
     const Share share = store->share(ShareTarget::inbox(), ShareDuration::hour, true);
-    const std::uint64_t free = freeBytes(store->root);
-    const std::uint64_t limit = free - reserve;
+    const unsigned long long free = freeBytes(store->root);
+    const unsigned long long limit = free - reserve;
     // Only the head goes out: the answer must come without any body byte, and without "100 Continue".
-    for (const auto& [length, extra] : std::vector<std::pair<std::uint64_t, std::string>>{
+    for (const auto& [length, extra] : std::vector<std::pair<unsigned long long, std::string>>{
              {free + 1, ""}, {free + 1, "Expect: 100-continue\r\n"}, {limit + 8192, ""}}) {
         SCOPED_TRACE(length);
         RawClient client(server->port());
@@ -148,17 +148,14 @@ TEST_F(FullDiskTest, UploadLargerThanTheFreeSpaceIsRefusedBeforeItsBody) {
     EXPECT_TRUE(store->snapshot().items.empty());
     std::printf("[full disk] %llu MiB tmpfs, %llu bytes free, reserve %llu: uploads of %llu and %llu bytes "
                 "refused with 413 before any body byte; %llu bytes let through\n",
-                static_cast<unsigned long long>(diskBytes >> 20), static_cast<unsigned long long>(free),
-                static_cast<unsigned long long>(reserve), static_cast<unsigned long long>(free + 1),
-                static_cast<unsigned long long>(limit + 8192),
-                static_cast<unsigned long long>(limit - 16384));
+                diskBytes >> 20, free, reserve, free + 1, limit + 8192, limit - 16384);
 }
 
 TEST_F(FullDiskTest, BytesPromisedToUploadsInFlightCountAgainstTheReserve) {
     const Share share = store->share(ShareTarget::inbox(), ShareDuration::hour, true);
     const auto limit = [&] { return freeBytes(store->root) - reserve; };
     // Whether an upload announcing `length` bytes is let through: the server then waits for its body.
-    const auto admitted = [&](std::uint64_t length) {
+    const auto admitted = [&](unsigned long long length) {
         RawClient client(server->port());
         client.send(uploadHead(share, length));
         const Response response = parseResponse(client.readAll(500ms));
@@ -167,12 +164,12 @@ TEST_F(FullDiskTest, BytesPromisedToUploadsInFlightCountAgainstTheReserve) {
             << response.raw;
         return response.status == 0;
     };
-    constexpr std::uint64_t first = 4 << 20;
+    constexpr unsigned long long first = 4 << 20;
     const std::string body = pattern(first, 7);
     RawClient uploading(server->port());
     uploading.send(uploadHead(share, first));
     ASSERT_TRUE(eventually([&] { return !fs::is_empty(server->uploadsDir()); }));
-    const std::uint64_t refused = limit() - first / 2;
+    const unsigned long long refused = limit() - first / 2;
     EXPECT_FALSE(admitted(refused)) << "fits alone, not beside the first";
     // Bytes on the disk show in the free space: only what is still to come stays promised. The server
     // counts the bytes off just after writing them: ask again until it has.
@@ -184,14 +181,13 @@ TEST_F(FullDiskTest, BytesPromisedToUploadsInFlightCountAgainstTheReserve) {
     uploading.send(std::string_view(body).substr(first / 2));
     EXPECT_EQ(parseResponse(uploading.readAll(10s)).status, 201);
     expectNoLeftovers();
-    const std::uint64_t after = limit() - (1 << 20);
+    const unsigned long long after = limit() - (1 << 20);
     EXPECT_TRUE(admitted(after));
     std::printf(
         "[full disk] reserve %llu: beside a %llu-byte upload in flight one of %llu bytes (fitting alone) "
         "refused with 413; with half the first on disk one fitting beside the rest let through; once "
         "both ended one of %llu bytes let through\n",
-        static_cast<unsigned long long>(reserve), static_cast<unsigned long long>(first),
-        static_cast<unsigned long long>(refused), static_cast<unsigned long long>(after));
+        reserve, first, refused, after);
 }
 
 TEST_F(FullDiskTest, DiskFillingUpMidUploadFailsCleanly) {
