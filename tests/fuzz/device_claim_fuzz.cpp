@@ -3,6 +3,7 @@
 // the store keeps, and taken from the body's "name" rather than made up.
 #include "core/text.h"
 #include "core/utf8.h"
+#include "fuzz_check.h"
 #include "server/device_bodies.h"
 
 #include <nlohmann/json.hpp>
@@ -11,19 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property broken: %s\n", what);
-        std::abort();
-    }
-}
 
 /// Whether `part`'s bytes appear in `whole` in order (dropping whole scalars from valid UTF-8 leaves
 /// such a subsequence).

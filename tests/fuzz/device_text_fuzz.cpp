@@ -4,6 +4,7 @@
 // and one byte past it: sizes the fuzzer would rarely reach by growing inputs, and too slow to scan on
 // every run.
 #include "core/utf8.h"
+#include "fuzz_check.h"
 #include "server/device_bodies.h"
 
 #include <unicode/uchar.h>
@@ -11,20 +12,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property broken: %s\n", what);
-        std::abort();
-    }
-}
 
 /// Whether valid UTF-8 `text` holds a scalar that is not white space.
 bool hasVisibleScalar(std::string_view text) {

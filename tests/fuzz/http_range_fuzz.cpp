@@ -2,24 +2,16 @@
 // server read outside the file. Input: the size in decimal, a line feed, then the header value; an
 // input without a line feed is a request without the header.
 #include "core/http.h"
+#include "fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property broken: %s\n", what);
-        std::abort();
-    }
-}
 
 /// Lenient on purpose: any text becomes some size, so the fuzzer spends its time on the value.
 std::int64_t sizeFrom(std::string_view text) {

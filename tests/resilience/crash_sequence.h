@@ -7,17 +7,14 @@
 #include <string>
 #include <vector>
 
-/// The fixed run of store changes the crash-safety test interrupts. Operation k belongs to cycle k / 10;
-/// each is exactly one mutation of the store, and each changes what `stateOf` reports, so the state an
-/// index holds tells how many operations it has seen.
+/// The fixed run of store changes the crash-safety test interrupts, ten to a cycle: add a file, texts,
+/// share, count downloads, rename, delete, make folders, move, forget shares. Each operation is one
+/// mutation of the store, so the state an index holds tells how many operations it has seen.
 namespace CrashSequence {
 
-constexpr int operationsPerCycle = 10;
-
-/// The bytes of the file cycle `cycle` adds: its length and contents follow from the cycle alone.
+/// The bytes of the file cycle `cycle` adds; a stored name ("f12.bin", "r12.bin") gives its cycle.
 std::string fileContents(int cycle);
-
-/// The cycle whose file a stored name ("f12.bin" or "r12.bin") holds; -1 for any other name.
+/// -1 for a name the sequence never gives a file.
 int cycleOfFile(const std::string& name);
 
 /// Applies operation `k` to `store`. `scratch` is a directory outside the library for source files.
@@ -25,8 +22,5 @@ void apply(LibraryStore& store, int k, const std::filesystem::path& scratch);
 
 /// What a library holds, without ids, tokens or dates: one sorted line per folder, item and share.
 std::vector<std::string> stateOf(const Library& library);
-
-/// What `stateOf` must give once the first `count` operations have been applied.
-std::vector<std::string> expectedState(int count);
 
 } // namespace CrashSequence
