@@ -5,45 +5,20 @@
 import assert from "node:assert/strict";
 import fs from "node:fs";
 import path from "node:path";
-import { after, before, describe, test } from "node:test";
-import { artifacts, EACH, IPHONE_UA, launchBrowser, PHONE, Server } from "./harness.mjs";
+import { describe, test } from "node:test";
+import { artifacts, browserForEachTest, EACH, IPHONE_UA, waitText } from "./harness.mjs";
 
-let browser;
-before(async () => {
-  browser = await launchBrowser();
-  fs.mkdirSync(artifacts, { recursive: true });
-});
-after(async () => {
-  await browser?.close();
-});
-
-// A fresh server and phone-sized context, both torn down when the test ends, pass or fail.
-async function open(t, { userAgent } = {}) {
-  const server = await Server.start();
-  t.after(() => server.close());
-  const context = await browser.newContext({ viewport: PHONE, userAgent });
-  t.after(() => context.close());
-  context.setDefaultTimeout(8000);
-  const page = await context.newPage();
-  const errors = [];
-  page.on("pageerror", (error) => errors.push(error));
-  t.after(() => assert.deepEqual(errors, [], "the page threw"));
-  return { server, context, page };
-}
-
+const open = browserForEachTest();
 const text = (page, selector) => page.locator(selector).textContent();
 
 // Names the phone on the pairing page and follows it to its phone page; answers the new device.
 async function pair(page, server, name) {
   await page.locator("#name").fill(name);
   await Promise.all([page.waitForURL(/\/d\/[^/]+\/\?new=1$/), page.click("#go")]);
-  const devices = await server.devices();
-  const device = devices.find((d) => d.name === name);
-  assert.ok(device, `no device named ${name} in ${JSON.stringify(devices)}`);
+  const device = (await server.devices()).find((d) => d.name === name);
   // No local host name and no relay here, so the page must go to the address by number.
-  assert.equal(page.url(), `http://127.0.0.1:${server.info.port}/d/${device.token}/?new=1`);
-  await page.waitForFunction((h) => document.querySelector("#title").textContent === h,
-    `Send to ${server.info.mac}`, { timeout: 5000 });
+  assert.equal(page.url(), `http://127.0.0.1:${server.info.port}/d/${device?.token}/?new=1`);
+  await waitText(page, "#title", `Send to ${server.info.mac}`);
   return device;
 }
 
@@ -53,8 +28,6 @@ describe("pairing and the phone page in Chromium", () => {
     const code = await server.newCode();
     await page.goto(server.pairingURL(code));
     assert.equal(await page.title(), `Pair with ${server.info.mac}`);
-    assert.equal(await text(page, "main h1"), "Pair this phone");
-    assert.equal(await text(page, "#mac"), server.info.mac);
     // Headless Chromium is no phone the page knows, so the name falls back to "Phone".
     assert.equal(await page.locator("#name").inputValue(), "Phone");
 
@@ -68,26 +41,20 @@ describe("pairing and the phone page in Chromium", () => {
     const note = "Milk & eggs <2 dozen>";
     await page.locator("#text").fill(`  ${note}\n`);
     await page.click("#send-text");
-    await page.waitForFunction(() => document.querySelector("#text-status").textContent === "Sent to the computer.");
+    await waitText(page, "#text-status", "Sent to the computer.");
     assert.equal(await page.locator("#text").inputValue(), "", "a sent text leaves the box empty");
 
     const photo = { name: "IMG_0042.jpg", mimeType: "image/jpeg", buffer: Buffer.alloc(2048, 9) };
     await page.setInputFiles("#picker", [photo]);
-    await page.waitForFunction(() => document.querySelector("#uploads .up .status-line")?.textContent.startsWith("Sent"),
-      null, { timeout: 10000 });
-    assert.equal(await text(page, "#uploads .up .status-line"), "Sent · 2 KB");
+    await waitText(page, "#uploads .up .status-line", "Sent · 2 KB", 10000);
 
     const library = await server.snapshot();
     const received = library.items.filter((i) => i.receivedFrom === "Kitchen iPad");
-    assert.equal(received.length, 2, JSON.stringify(received));
-    for (const item of received) assert.equal(item.folder, "From Kitchen iPad");
-    const folder = library.folders.find((f) => f.name === "From Kitchen iPad");
-    assert.equal(folder.parentID, null, "the phone's folder sits at the root");
-    const sentNote = received.find((i) => i.content !== null);
-    assert.equal(sentNote.content, note, "the text arrives trimmed and otherwise unchanged");
-    const sentFile = received.find((i) => i.content === null);
-    assert.equal(sentFile.name, photo.name);
-    assert.deepEqual(fs.readFileSync(path.join(server.info.root, "files", sentFile.id, sentFile.name)), photo.buffer);
+    // The text arrives trimmed and otherwise unchanged.
+    assert.deepEqual(received.map((i) => [i.folder, i.content ?? i.name]).sort(),
+      [["From Kitchen iPad", "IMG_0042.jpg"], ["From Kitchen iPad", note]]);
+    assert.equal(library.folders.find((f) => f.name === "From Kitchen iPad").parentID, null, "the phone's folder sits at the root");
+    assert.deepEqual(server.storedBytes(received.find((i) => i.content === null)), photo.buffer);
     assert.equal((await server.devices()).length, 1);
 
     // The pairing page replaced itself, so Back cannot return to a used-up code.
@@ -110,15 +77,9 @@ describe("pairing and the phone page in Chromium", () => {
     const removedAt = Date.now();
     // The page checks again whenever it becomes visible, as when the phone returns to it.
     await visible();
-    await page.waitForFunction(() => document.querySelector("main .notice h1")?.textContent ===
-      "This phone isn’t paired anymore", null, { timeout: 6000 });
+    await waitText(page, "main .notice h1", "This phone isn’t paired anymore", 6000);
     t.diagnostic(`not-paired notice after ${Date.now() - removedAt} ms`);
-    assert.equal(await text(page, "main .notice p"), "Pair it again from Tesk on the computer: Phones → Pair a phone.");
     assert.equal(await page.locator("#drop, #text").count(), 0, "nothing to send with is left");
-
-    const response = await page.reload();
-    assert.equal(response.status(), 404);
-    assert.equal(await text(page, ".notice h1"), "This phone isn't paired anymore");
   });
 
   test("a used pairing code shows the ran-out notice and refuses a second claim", EACH, async (t) => {
@@ -131,18 +92,14 @@ describe("pairing and the phone page in Chromium", () => {
     await pair(page, server, "First phone");
 
     await late.click("#go");
-    await late.waitForFunction(() => document.querySelector("#status").className === "status-line err");
-    assert.equal(await text(late, "#status"), "This pairing code ran out. Make a new one in Tesk on the computer.");
-    assert.equal(await late.locator("#go").isEnabled(), true);
-    assert.equal(await text(late, "#go"), "Pair");
+    await waitText(late, "#status", "This pairing code ran out. Make a new one in Tesk on the computer.");
+    assert.equal(await late.locator("#status").getAttribute("class"), "status-line err");
+    assert.deepEqual([await late.locator("#go").isEnabled(), await text(late, "#go")], [true, "Pair"], "the button is back");
     assert.deepEqual((await server.devices()).map((d) => d.name), ["First phone"]);
 
-    const response = await late.goto(server.pairingURL(code));
-    assert.equal(response.status(), 410);
+    // Opened again, the page is the server's ran-out notice (its wording is the routes' to check).
+    await late.goto(server.pairingURL(code));
     assert.equal(await text(late, ".notice h1"), "This pairing code ran out");
-    const message = await text(late, ".notice p");
-    assert.ok(message.startsWith("Make a new one in Tesk on the computer"), message);
-    assert.equal(message, "Make a new one in Tesk on the computer: Phones → Pair a phone.");
     assert.equal(await late.locator("#form").count(), 0);
   });
 
@@ -159,9 +116,8 @@ describe("pairing and the phone page in Chromium", () => {
       assert.ok(await page.locator("#share-sheet").isVisible(), "the share-sheet card is hidden on an iPhone");
       assert.equal(await page.locator("#share-sheet a").getAttribute("href"), "Send%20to%20Tesk.shortcut");
       assert.ok(await page.locator("#tip").isVisible());
-      assert.deepEqual(await page.locator("#tip-steps li").allTextContents(), [
-        "Tap Share at the bottom of Safari", "Tap Add to Home Screen", "Next time, just tap Tesk",
-      ]);
+      assert.deepEqual(await page.locator("#tip-steps li").allTextContents(),
+        ["Tap Share at the bottom of Safari", "Tap Add to Home Screen", "Next time, just tap Tesk"]);
       backgrounds[scheme] = await page.evaluate(() => getComputedStyle(document.body).backgroundColor);
       const file = path.join(artifacts, `phone-page-${scheme}.png`);
       await page.screenshot({ path: file, fullPage: true });

@@ -5,124 +5,43 @@
 import assert from "node:assert/strict";
 import fs from "node:fs";
 import path from "node:path";
-import { after, before, describe, test } from "node:test";
-import { artifacts, EACH, IPHONE_UA, launchBrowser, ONE_POLL_MS, PHONE, Server } from "./harness.mjs";
+import { describe, test } from "node:test";
+import { artifacts, browserForEachTest, EACH, IPHONE_UA, waitText } from "./harness.mjs";
 
-// ---- the browser ----
-
-let browser;
-
-before(async () => {
-  browser = await launchBrowser();
-  fs.mkdirSync(artifacts, { recursive: true });
-});
-
-after(async () => {
-  await browser?.close();
-});
-
-// A fresh server and a fresh phone-sized browser context, both torn down when the test ends, pass or fail.
-async function open(t, { userAgent } = {}) {
-  const server = await Server.start();
-  t.after(() => server.close());
-  const context = await browser.newContext({ viewport: PHONE, userAgent, acceptDownloads: true });
-  t.after(() => context.close());
-  // Failures should be quick and say what was awaited, well inside the whole run's minute.
-  context.setDefaultTimeout(8000);
-  const page = await context.newPage();
-  const errors = [];
-  page.on("pageerror", (error) => errors.push(error));
-  t.after(() => assert.deepEqual(errors, [], "the page threw"));
-  return { server, context, page };
-}
-
-// Waits until the element's text is exactly `expected`; on timeout fails with what was there instead.
-async function waitText(page, selector, expected, timeout = 5000) {
-  try {
-    await page.waitForFunction(([s, e]) => document.querySelector(s)?.textContent === e, [selector, expected],
-      { timeout });
-  } catch (error) {
-    const actual = await page.evaluate((s) => document.querySelector(s)?.textContent ?? null, selector);
-    assert.equal(actual, expected, `text of ${selector} after ${timeout} ms`);
-    throw error;
-  }
-}
-
-// The listing as the visitor reads it: each label with the rows under it.
-function listing(page) {
-  return page.evaluate(() => {
-    const sections = {};
-    for (const label of document.querySelectorAll("#content > .label")) {
-      const list = label.nextElementSibling;
-      sections[label.textContent] = Array.from(list.querySelectorAll(":scope > .row"), (row) => ({
-        name: row.querySelector(".name").textContent,
-        meta: row.querySelector(".meta").textContent,
-      }));
-    }
-    return sections;
-  });
-}
+const open = browserForEachTest();
 
 const byName = (rows) => [...rows].sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+// The listing as the visitor reads it: each label with the rows under it, by name.
+const listing = async (page) => Object.fromEntries(Object.entries(await page.evaluate(() => Object.fromEntries(
+  [...document.querySelectorAll("#content > .label")].map((label) => [label.textContent,
+    [...label.nextElementSibling.querySelectorAll(":scope > .row")].map((row) =>
+      ({ name: row.querySelector(".name").textContent, meta: row.querySelector(".meta").textContent }))]))))
+  .map(([label, rows]) => [label, byName(rows)]));
+const crumbs = (page) => page.$$eval("#crumbs > *", (els) =>
+  els.map((el) => ({ tag: el.tagName.toLowerCase(), text: el.textContent, href: el.getAttribute("href") })));
+const row = (page, name) => page.locator("#content .row").filter({ has: page.locator(".name", { hasText: name }) });
+const waitForImage = (page, selector) => page.waitForFunction((s) => document.querySelector(s)?.complete &&
+  document.querySelector(s).naturalWidth > 0, selector, { timeout: 5000 });
+const stamped = (item, meta = `${item.size} B · just now`) => ({ name: item.name, meta });
 
-async function crumbs(page) {
-  return page.$$eval("#crumbs > *", (els) =>
-    els.map((el) => ({ tag: el.tagName.toLowerCase(), text: el.textContent, href: el.getAttribute("href") })));
-}
-
-// The Trips share's top level as prepared by e2e_server.
-function tripsTop(info) {
-  const { folders, items } = info;
-  return {
-    Folders: byName([
-      { name: folders.beach.name, meta: "4 items" },
-      { name: folders.empty.name, meta: "0 items" },
-      { name: folders.odd.name, meta: "1 item" },
-    ]),
-    Files: byName([
-      { name: items.itinerary.name, meta: `${items.itinerary.size} B · just now` },
-      { name: items.marked.name, meta: `${items.marked.size} B · just now` },
-    ]),
-  };
-}
-
-async function expectTripsTop(page, info) {
+// The Trips share's top level and its Beach folder as prepared by e2e_server, in the order drawn.
+async function expectTripsTop(page, { folders, items }) {
   await waitText(page, "#title", "Trips");
   await waitText(page, "#sub", "5 items · link works for 1 more day");
-  const sections = await listing(page);
-  assert.deepEqual(Object.keys(sections), ["Folders", "Files"]);
-  assert.deepEqual({ Folders: byName(sections.Folders), Files: byName(sections.Files) }, tripsTop(info));
+  assert.deepEqual(await listing(page), {
+    Folders: byName([stamped(folders.beach, "4 items"), stamped(folders.empty, "0 items"), stamped(folders.odd, "1 item")]),
+    Files: byName([stamped(items.itinerary), stamped(items.marked)]),
+  });
   assert.deepEqual(await crumbs(page), [], "the share's own top shows no breadcrumbs");
 }
 
-async function expectBeach(page, info) {
+async function expectBeach(page, { items }) {
   await waitText(page, "#title", "Beach");
   await waitText(page, "#sub", "4 items · link works for 1 more day");
-  const { items } = info;
-  const sections = await listing(page);
-  assert.deepEqual(Object.keys(sections), ["Files"]);
-  assert.deepEqual(byName(sections.Files), byName([
-    { name: items.image.name, meta: "74 B · just now" },
-    { name: items.packing.name, meta: `${items.packing.size} B · just now` },
-    { name: items.note.name, meta: "Note · just now" },
-    { name: items.link.name, meta: "https://example.com/tides?day=1&place=pier" },
-  ]));
-  assert.deepEqual(await crumbs(page), [
-    { tag: "a", text: "Trips", href: "./" },
-    { tag: "svg", text: "", href: null },
-    { tag: "span", text: "Beach", href: null },
-  ]);
-}
-
-const row = (page, name) => page.locator("#content .row").filter({
-  has: page.locator(".name", { hasText: name }),
-});
-
-async function waitForImage(page, selector) {
-  await page.waitForFunction((s) => {
-    const img = document.querySelector(s);
-    return img && img.complete && img.naturalWidth > 0;
-  }, selector, { timeout: 5000 });
+  assert.deepEqual(await listing(page), { Files: byName([stamped(items.image, "74 B · just now"), stamped(items.packing),
+    stamped(items.note, "Note · just now"), stamped(items.link, "https://example.com/tides?day=1&place=pier")]) });
+  assert.deepEqual(await crumbs(page), [{ tag: "a", text: "Trips", href: "./" }, { tag: "svg", text: "", href: null },
+    { tag: "span", text: "Beach", href: null }]);
 }
 
 describe("share page in Chromium", () => {
@@ -138,7 +57,6 @@ describe("share page in Chromium", () => {
     assert.equal(await page.title(), "Trips · Tesk");
     assert.equal(await page.locator("#mac").textContent(), "Test Mac");
     assert.ok(await page.locator("#send").isVisible(), "a share that takes uploads shows the send bar");
-    assert.equal(await page.locator("#send-title").textContent(), "Send to Test Mac");
 
     // Folder links change the query only; a marker on window shows the document was never replaced.
     await page.evaluate(() => (window.sameDocument = true));
@@ -171,7 +89,7 @@ describe("share page in Chromium", () => {
     await page.goto(server.url("item"));
     await waitText(page, "#title", packing.name);
     await waitText(page, "#sub", "1 item · link works for 1 more h");
-    assert.deepEqual(await listing(page), { Files: [{ name: packing.name, meta: `${packing.size} B · just now` }] });
+    assert.deepEqual(await listing(page), { Files: [stamped(packing)] });
     assert.deepEqual(await crumbs(page), []);
     assert.equal(await page.locator("#send").isHidden(), true, "a share without uploads hides the send bar");
   });
@@ -187,9 +105,7 @@ describe("share page in Chromium", () => {
     assert.equal(await link.getAttribute("href"), `f/${packing.id}`);
     const [download] = await Promise.all([page.waitForEvent("download"), link.click()]);
     assert.equal(download.suggestedFilename(), packing.name);
-    const downloaded = fs.readFileSync(await download.path());
-    assert.ok(downloaded.length > 0);
-    assert.deepEqual(downloaded, server.storedBytes(packing));
+    assert.deepEqual(fs.readFileSync(await download.path()), server.storedBytes(packing));
 
     const tile = row(page, image.name).locator(".tile img");
     assert.equal(await tile.getAttribute("src"), `f/${image.id}?inline=1`);
@@ -198,7 +114,6 @@ describe("share page in Chromium", () => {
 
     const href = await page.getByLabel(`Download ${image.name}`, { exact: true }).getAttribute("href");
     const response = await page.request.get(new URL(href, page.url()).href);
-    assert.equal(response.status(), 200);
     assert.equal(response.headers()["content-type"], "image/png");
     assert.deepEqual(await response.body(), server.storedBytes(image));
   });
@@ -218,30 +133,21 @@ describe("share page in Chromium", () => {
       const lines = document.querySelectorAll("#uploads .up .status-line");
       return lines.length === 2 && [...lines].every((l) => !l.textContent.startsWith("Sending"));
     }, null, { timeout: 10000 });
-    const statuses = await page.$$eval("#uploads .up", (rows) => rows.map((r) => ({
-      name: r.querySelector(".name").textContent,
-      status: r.querySelector(".status-line").textContent,
-    })));
+    const statuses = await page.$$eval("#uploads .up", (rows) => rows.map((r) =>
+      [r.querySelector(".name").textContent, r.querySelector(".status-line").textContent]));
     // Newest row on top.
-    assert.deepEqual(statuses, [
-      { name: "second.bin", status: "Sent · 3 KB" },
-      { name: "first & <one>.txt", status: "Sent · 15 B" },
-    ]);
-    assert.ok(statuses.every((s) => s.status.startsWith("Sent · ")));
+    assert.deepEqual(statuses, [["second.bin", "Sent · 3 KB"], ["first & <one>.txt", "Sent · 15 B"]]);
     assert.ok(await page.locator("#uploads-label").isVisible());
 
     await page.reload();
     await waitText(page, "#sub", "7 items · link works for 1 more day");
     const names = (await listing(page)).Files.map((r) => r.name);
-    for (const file of files) assert.ok(names.includes(file.name), `${file.name} missing from ${names}`);
-
-    const stored = (await server.snapshot()).items.filter((i) => files.some((f) => f.name === i.name));
-    assert.equal(stored.length, 2);
-    for (const item of stored) {
-      const sent = files.find((f) => f.name === item.name);
-      assert.equal(item.folderID, info.folders.trips.id, `${item.name} filed outside the listed folder`);
-      assert.equal(item.size, sent.buffer.length);
-      assert.deepEqual(server.storedBytes(item), sent.buffer);
+    const { items } = await server.snapshot();
+    for (const file of files) {
+      assert.ok(names.includes(file.name), `${file.name} missing from ${names}`);
+      const item = items.find((i) => i.name === file.name);
+      assert.deepEqual([item.folderID, item.size], [info.folders.trips.id, file.buffer.length], "filed where listed");
+      assert.deepEqual(server.storedBytes(item), file.buffer);
     }
   });
 
@@ -251,7 +157,6 @@ describe("share page in Chromium", () => {
     await waitText(page, "#title", "Send to Test Mac");
     await waitText(page, "#sub", "Files go straight to the computer over this Wi\u2011Fi · until they stop it");
     assert.ok(await page.locator("#content .drop").isVisible());
-    assert.equal(await page.locator("#content .drop h2").textContent(), "Choose what to send");
     assert.equal(await page.locator("#content .row").count(), 0);
     assert.equal(await page.locator("#send").isHidden(), true, "the inbox must not show the send bar");
     assert.deepEqual(await crumbs(page), []);
@@ -261,17 +166,12 @@ describe("share page in Chromium", () => {
     assert.ok(chooser.isMultiple());
     const photo = { name: "IMG_0001.txt", mimeType: "text/plain", buffer: Buffer.from("pretend photo") };
     await chooser.setFiles([photo]);
-    await page.waitForFunction(() => document.querySelector("#uploads .status-line")?.textContent.startsWith("Sent · "),
-      null, { timeout: 10000 });
+    await waitText(page, "#uploads .status-line", "Sent · 13 B", 10000);
 
     const library = await server.snapshot();
     const item = library.items.find((i) => i.name === photo.name);
-    assert.ok(item, "the upload is not in the library");
-    assert.equal(item.folder, "From iPhone");
-    assert.equal(item.receivedFrom, "iPhone");
-    assert.equal(item.size, photo.buffer.length);
-    const folder = library.folders.find((f) => f.id === item.folderID);
-    assert.equal(folder.parentID, null, "the sender's folder sits at the root");
+    assert.deepEqual([item?.folder, item?.receivedFrom, item?.size], ["From iPhone", "iPhone", photo.buffer.length]);
+    assert.equal(library.folders.find((f) => f.id === item.folderID).parentID, null, "the sender's folder sits at the root");
     assert.deepEqual(server.storedBytes(item), photo.buffer);
   });
 
@@ -282,7 +182,8 @@ describe("share page in Chromium", () => {
 
     const stoppedAt = Date.now();
     await server.stopShare(server.info.shares.folder);
-    await waitText(page, "main h1", "This link has stopped working", ONE_POLL_MS);
+    // The page polls every 4 s: within one poll and some slack.
+    await waitText(page, "main h1", "This link has stopped working", 6000);
     t.diagnostic(`stopped notice after ${Date.now() - stoppedAt} ms`);
     assert.equal(await page.locator("main p").textContent(), "Ask the person who shared it to send a new one.");
     assert.equal(await page.locator("#content").count(), 0, "the listing must be gone");

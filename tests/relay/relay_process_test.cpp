@@ -1,7 +1,9 @@
 // The tesk-relay executable as a self-hoster runs it: its state file kept across a restart and a clean
 // exit on a signal, and the ways it refuses to start.
-#include "relay_test_support.h"
+#include "support/child_process.h"
 #include "support/file_contents.h"
+#include "support/http_reply.h"
+#include "support/raw_client.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -14,23 +16,44 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-TEST(RelayProcessTest, KeepsMacsAndFollowersAcrossARestart) {
+namespace {
+
+/// tesk-relay run with `arguments`.
+ChildProcess relay(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), TESK_RELAY_EXECUTABLE);
+    return ChildProcess(std::move(arguments));
+}
+
+/// The port its first line names ("tesk-relay listening on port N"); 0 when no such line came.
+std::uint16_t portOf(ChildProcess& relay) {
+    const std::string line = relay.readLine(5s).value_or(""), prefix = "tesk-relay listening on port ";
+    return line.starts_with(prefix) ? static_cast<std::uint16_t>(std::stoi(line.substr(prefix.size()))) : 0;
+}
+
+} // namespace
+
+// What the state file holds is the state tests' to check; here the executable reads it back at start.
+TEST(RelayProcessTest, KnowsItsMacsAfterARestartAndExitsCleanlyOnASignal) {
     TempDir dir;
-    const fs::path data = dir.path() / "relay.json";
+    const std::string data = (dir.path() / "relay.json").string();
     nlohmann::json mac; // signed up in the first run, still known in the second
-    for (const auto& [signal, followers] : {std::pair{SIGTERM, 0}, std::pair{SIGINT, 1}}) {
-        RelayProcess relay(data);
-        const std::uint16_t port = relay.port();
+    for (const int signal : {SIGTERM, SIGINT}) {
+        ChildProcess process = relay({"--port", "0", "--data", data});
+        const std::uint16_t port = portOf(process);
         ASSERT_NE(port, 0);
         EXPECT_TRUE(fs::exists(data)) << "written at the start, before any Mac signs up";
-        mac = mac.is_null() ? nlohmann::json::parse(exchange(port, "POST", "/api/macs").body) : mac;
-        const std::string id = mac.value("macId", ""), presence = "/api/macs/" + id + "/presence";
-        const auto reply = exchange(port, "POST", presence, R"({"shares":[{"token":"abc"}]})",
-                                    {{"Authorization", "Bearer " + mac.value("secret", "")}});
-        EXPECT_EQ(reply.body, R"({"followers":{"abc":)" + std::to_string(followers) + "}}");
-        exchange(port, "GET", "/k/" + id + "/abc/follow");
-        relay.signal(signal);
-        EXPECT_EQ(relay.exitCode(5s), 0);
+        mac = mac.is_null()
+                  ? nlohmann::json::parse(
+                        parseHttpReply(request(port, "POST /api/macs HTTP/1.1\r\nContent-Length: 0\r\n\r\n"))
+                            .body)
+                  : mac;
+        const std::string presence = "POST /api/macs/" + mac.value("macId", "") + "/presence HTTP/1.1\r\n";
+        EXPECT_EQ(parseHttpReply(request(port, presence + "Authorization: Bearer " + mac.value("secret", "") +
+                                                   "\r\nContent-Length: 2\r\n\r\n{}"))
+                      .status,
+                  200);
+        process.signal(signal);
+        EXPECT_EQ(process.exitCode(5s), 0);
     }
 }
 
@@ -41,7 +64,7 @@ TEST(RelayProcessTest, RefusesToStartWithoutAUsableCommandLineStateFileOrPort) {
     const std::string unwritable = in("missing-directory/relay.json");
     const std::string broken = R"({"version":1,"macs":{"a":{"secretSHA256":)";
     std::ofstream(brokenFile, std::ios::binary) << broken;
-    RelayProcess running(dir.path() / "running.json");
+    ChildProcess running = relay({"--port", "0", "--data", in("running.json")});
     const std::string usage = "usage: tesk-relay --port N --data FILE";
     for (const auto& [arguments, status, message] :
          std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
@@ -50,12 +73,12 @@ TEST(RelayProcessTest, RefusesToStartWithoutAUsableCommandLineStateFileOrPort) {
              {{"--port", "0", "--data", file, "--tls", "yes"}, 2, usage},
              {{"--port", "0", "--data", brokenFile}, 1, brokenFile + ": "},
              {{"--port", "0", "--data", unwritable}, 1, "cannot write " + unwritable},
-             {{"--port", std::to_string(running.port()), "--data", other}, 1, "listen"},
+             {{"--port", std::to_string(portOf(running)), "--data", other}, 1, "listen"},
          }) {
-        RelayProcess relay(arguments);
-        EXPECT_EQ(relay.exitCode(5s), status);
-        EXPECT_EQ(relay.port(), 0) << "never listened";
-        const std::string error = relay.readError();
+        ChildProcess refused = relay(arguments);
+        EXPECT_EQ(refused.exitCode(5s), status);
+        EXPECT_EQ(portOf(refused), 0) << "never listened";
+        const std::string error = refused.readError();
         EXPECT_NE(error.find(message), std::string::npos) << error;
     }
     EXPECT_EQ(readFile(brokenFile), broken) << "an undecodable state file is left as it is";

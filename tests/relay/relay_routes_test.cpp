@@ -1,9 +1,13 @@
 // The relay's routes as a pure function of state, request and body, without sockets: each rule as
-// request in, status, header and body out.
+// request in, status, header and body out. Then the server around them: what it refuses over a real
+// socket before reading a body, and a change it cannot save.
 #include "relay/relay_routes.h"
 
+#include "relay/relay_server.h"
 #include "relay/secret_hash.h"
-#include "relay_test_support.h"
+#include "support/http_reply.h"
+#include "support/raw_client.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,12 +16,23 @@ namespace {
 
 using namespace std::string_literals;
 
+/// A request head as a client would send it, parsed with the relay's own codec.
+HTTPRequest parsed(const std::string& method, const std::string& target, const HTTP::Headers& headers = {}) {
+    std::string head = method + " " + target + " HTTP/1.1\r\n";
+    for (const auto& [name, value] : headers) {
+        head += name + ": " + value + "\r\n";
+    }
+    const auto result = HTTP::parse(head + "\r\n");
+    EXPECT_TRUE(result.request()) << "not a request head: " << head;
+    return result.request() ? result.request()->request : HTTPRequest{};
+}
+
 class RelayRoutesTest : public ::testing::Test {
 protected:
-    HttpReply call(std::string_view method, const std::string& target, std::string_view body = "",
+    HttpReply call(const std::string& method, const std::string& target, std::string_view body = "",
                    const HTTP::Headers& headers = {}) {
         return parseHttpReply(
-            RelayRoutes::answer(state, parsedRequest(method, target, headers), body, 1).serialized());
+            RelayRoutes::answer(state, parsed(method, target, headers), body, 1).serialized());
     }
 
     HttpReply asMac(const std::string& action, std::string_view body) {
@@ -146,4 +161,26 @@ TEST_F(RelayRoutesTest, FollowCountsEachBrowserOnceThroughItsCookie) {
     EXPECT_EQ(call("HEAD", follow).status, 200);
     EXPECT_EQ(state.mac(id)->followerCount("abc"), 2u) << "once per cookie, a forged id replaced, no preview";
     EXPECT_EQ(call("GET", follow).status, 503) << "a third browser, the share full";
+}
+
+TEST(RelayServerTest, RefusesWhatItWillNotReadBeforeReadingIt) {
+    TempDir dir;
+    RelayServer server(RelayState(), dir.path() / "relay.json", {.maxBodyBytes = 1024});
+    const auto port = server.start(0);
+    for (const auto& [head, status] : std::vector<std::pair<std::string, int>>{
+             {"POST /api/macs HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
+             {"POST /api/macs HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
+             {"POST /api/macs HTTP/1.1\r\nContent-Length: many\r\n\r\n", 400},
+             {"NOT A REQUEST\r\n\r\n", 400},
+         }) {
+        EXPECT_EQ(parseHttpReply(request(port, head)).status, status) << head;
+    }
+}
+
+TEST(RelayServerTest, AChangeThatCannotBeSavedIsNotReportedAsDone) {
+    TempDir dir;
+    RelayServer server(RelayState(), dir.path() / "missing-directory" / "relay.json");
+    EXPECT_EQ(server.handle(parsed("POST", "/api/macs"), "{}").serialized(),
+              HTTPResponse::json(503, R"({"error":"storage"})").serialized());
+    EXPECT_EQ(server.handle(parsed("GET", "/healthz"), "").status, 200) << "reading needs no save";
 }

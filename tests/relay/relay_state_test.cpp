@@ -101,7 +101,7 @@ TEST(RelayStateTest, NotificationsAndItemsWaitOnlyForTheirTargetsWithinBoundsOld
     EXPECT_FALSE(mac.pending.contains(one));
 }
 
-TEST(RelayStateTest, JSONKeepsEverythingAndRefusesWhatItDidNotWrite) {
+TEST(RelayStateTest, FileKeepsEverythingReadableOnlyByItsOwnerAndRefusesWhatItDidNotWrite) {
     RelayState state;
     const std::string id = state.signUp("Mac \"quoted\" é", 10)->macId, phone = digestOf("phone");
     state.checkIn(id, presenceWith({{"abc", "Photos"}, {"def", "Docs"}}, {phone}), 20);
@@ -114,7 +114,12 @@ TEST(RelayStateTest, JSONKeepsEverythingAndRefusesWhatItDidNotWrite) {
         return std::tie(mac.secretHash, mac.createdAt, mac.lastCheckIn, mac.presence, mac.followers,
                         mac.notifications, mac.pending);
     };
-    const RelayState loaded = RelayState::fromJSON(state.toJSON());
+    TempDir dir;
+    const auto file = dir.path() / "relay.json";
+    RelayStateFile::save(file, state);
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const RelayState loaded = RelayStateFile::load(file);
     ASSERT_NE(loaded.mac(id), nullptr);
     EXPECT_TRUE(fields(*loaded.mac(id)) == fields(*state.mac(id)));
 
@@ -127,11 +132,4 @@ TEST(RelayStateTest, JSONKeepsEverythingAndRefusesWhatItDidNotWrite) {
           badDigest.dump(), std::string(R"({"version":2,"macs":{}})")}) {
         EXPECT_THROW(RelayState::fromJSON(text), RelayStateError) << text;
     }
-}
-
-TEST(RelayStateTest, FileIsSavedReadableOnlyByItsOwner) {
-    TempDir dir;
-    RelayStateFile::save(dir.path() / "relay.json", RelayState());
-    EXPECT_EQ(std::filesystem::status(dir.path() / "relay.json").permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }

@@ -24,49 +24,38 @@ std::size_t occurrences(std::string_view text, std::string_view piece) {
 const auto headOf = [](std::string_view html) { return std::string(html.substr(0, html.find("</head>"))); };
 
 struct Page {
-    std::string name, html, head;
+    std::string name, html;
     /// Ids the page's script fills, each exactly once: those before </main>, then those after it.
     std::vector<std::string> inMain, afterMain = {};
     /// Links named from the root (the server-wide icon and the phone's manifest).
     std::size_t rootLinks = 0;
 };
 
-std::vector<Page> pages() {
-    return {
+} // namespace
+
+TEST(PagesTest, EachIsHeadBarMainThenOneScriptThatCannotEndEarlyAndElementsItFills) {
+    const Page pages[] = {
         // gone() replaces the main block alone; the send bar must survive it to be hidden.
         {"share",
          std::string(ReceiverPage::html()),
-         PageStyle::head("Tesk"),
          {"crumbs", "title", "sub", "content", "uploads-label", "uploads", "dot", "mac"},
          {"send", "send-title", "send-text", "pick", "picker"}},
-        {"pair",
-         DevicePages::pair("Studio"),
-         PageStyle::head("Pair with Studio", "", " data-mac=\"Studio\""),
-         {"form", "name", "go", "status"}},
+        {"pair", DevicePages::pair("Studio"), {"form", "name", "go", "status"}},
         // unpaired() replaces the main block; the picker outlives it.
         {"phone",
          DevicePages::phone("tok", ""),
-         "",
          {"title", "sub", "tip", "tip-steps", "share-sheet", "drop", "drop-icon", "pick", "uploads-label",
           "uploads", "text", "send-text", "text-status"},
          {"picker"},
          2},
         {"phone with launcher",
          DevicePages::phone("tok", "https://relay.example/d/m1/tok/", false),
-         PageStyle::head("Tesk", "", " data-launcher=\"https://relay.example/d/m1/tok/\""),
          {"title", "pick", "text"},
          {"picker"}},
     };
-}
-
-} // namespace
-
-TEST(PagesTest, EachIsHeadBarMainThenOneScriptThatCannotEndEarlyAndElementsItFills) {
-    for (const auto& [name, html, head, inMain, afterMain, rootLinks] : pages()) {
+    // The head each page's builder writes, its data attributes included, is checked with the escaping.
+    for (const auto& [name, html, inMain, afterMain, rootLinks] : pages) {
         SCOPED_TRACE(name);
-        if (!head.empty()) {
-            EXPECT_EQ(headOf(html), headOf(head));
-        }
         EXPECT_NE(html.find("<body>" + std::string(PageStyle::topBar()) + "<main>"), std::string::npos);
         EXPECT_TRUE(html.ends_with("</script></body></html>"));
         ASSERT_EQ(occurrences(html, "<script"), 1u);

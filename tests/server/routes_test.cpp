@@ -220,7 +220,6 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusHeadAndBody) {
 }
 
 TEST_F(RoutesTest, DocumentListsTheAskedFolderWithinTheShareAndFollowsEveryChange) {
-    EXPECT_EQ(document()["folderID"], top.id);
     EXPECT_EQ(document("?folder=")["folderID"], top.id);
     const json innerDocument = document("?folder=" + inner.id);
     EXPECT_EQ(innerDocument["items"].size(), 2u);
@@ -315,9 +314,8 @@ TEST_F(RoutesTest, SmallBodiesSettleIntoAPairingOrAText) {
                 ? Routes::SmallBody{Routes::SmallBody::Claim{store->newPairingCode().code, "mac:47470"}}
                 : text;
         EXPECT_EQ(settled(body, row.received), row.expected);
-        if (row.claims) {
-            EXPECT_EQ(settled(body, "{}"), R"(410 {"error":"expired"})");
-        }
+        EXPECT_TRUE(!row.claims || settled(body, "{}") == R"(410 {"error":"expired"})")
+            << "a code claimed twice";
     }
     const Item file =
         Routes::file(Routes::Upload{Routes::Upload::FromPhone{phone.token}, "IMG 1.jpg", phone.name, 4},
