@@ -124,10 +124,10 @@ TEST(NamesTest, ClassifyNamesLinksByHostAndPathAndNotesByFirstLine) {
          repeated(eAcute, 30) + " " + repeated(eAcute, 17) + "\u2026"},
     };
     // Anything else is a note: these, with no line break and under fifty characters, are their own name.
-    for (const std::string text :
-         {"www.example.com/x", "mailto:someone@example.com", "http:///path", "https://user@/x",
-          "<https://example.com>", "https://example.com/a%zz", "http://[::1/x", "https://example.com:80a/",
-          "https://example.com/a b", fifty}) {
+    for (const std::string& text : std::initializer_list<std::string>{
+             "www.example.com/x", "mailto:someone@example.com", "http:///path", "https://user@/x",
+             "<https://example.com>", "https://example.com/a%zz", "http://[::1/x", "https://example.com:80a/",
+             "https://example.com/a b", fifty}) {
         EXPECT_EQ(Names::classify(text), (Names::Classification{ItemKind::text, text, text})) << text;
     }
     for (const auto& c : cases) {
