@@ -1,38 +1,23 @@
 #include "app/system/system_names.h"
 
+#include "support/scoped_env.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
-TEST(SystemNamesTest, PrettyHostNameIsReadAndUnquoted) {
-    EXPECT_EQ(SystemNames::prettyHostName("PRETTY_HOSTNAME=Ana's Laptop\n"), "Ana's Laptop");
-    EXPECT_EQ(SystemNames::prettyHostName("CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ana \\\"Work\\\" PC\"\n"),
-              "Ana \"Work\" PC");
-    EXPECT_EQ(SystemNames::prettyHostName("PRETTY_HOSTNAME='Bob'\n"), "Bob");
-    EXPECT_FALSE(SystemNames::prettyHostName("PRETTY_HOSTNAME=\n"));
-    EXPECT_FALSE(SystemNames::prettyHostName("PRETTY_HOSTNAME=\"\"\n"));
-    EXPECT_FALSE(SystemNames::prettyHostName("CHASSIS=laptop\n"));
-}
-
-TEST(SystemNamesTest, LibraryRootFollowsXDGDataHome) {
-    const char* saved = std::getenv("XDG_DATA_HOME");
-    const std::string restore = saved ? saved : "";
-    setenv("XDG_DATA_HOME", "/data/home", 1);
-    EXPECT_EQ(SystemNames::libraryRoot(), "/data/home/Tesk");
-    // A relative value is invalid by the XDG rules and is ignored.
-    setenv("XDG_DATA_HOME", "relative/dir", 1);
-    setenv("HOME", "/home/ana", 1);
-    EXPECT_EQ(SystemNames::libraryRoot(), "/home/ana/.local/share/Tesk");
-    if (saved) {
-        setenv("XDG_DATA_HOME", restore.c_str(), 1);
-    } else {
-        unsetenv("XDG_DATA_HOME");
+TEST(SystemNamesTest, PrettyHostNameIsReadAndUnquotedAndTheLibraryFollowsAnAbsoluteXDGDataHome) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"PRETTY_HOSTNAME=Ana's Laptop\n", "Ana's Laptop"},
+        {"CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ana \\\"Work\\\" PC\"\n", "Ana \"Work\" PC"},
+        {"PRETTY_HOSTNAME='Bob'\n", "Bob"},
+        {"PRETTY_HOSTNAME=\"\"\n", std::nullopt},
+        {"CHASSIS=laptop\n", std::nullopt},
+    };
+    for (const auto& [text, name] : cases) {
+        EXPECT_EQ(SystemNames::prettyHostName(text), name) << text;
     }
-}
-
-TEST(SystemNamesTest, LocalHostNameIsTheShortNameDotLocal) {
-    const auto name = SystemNames::localHostName();
-    ASSERT_TRUE(name);
-    EXPECT_TRUE(name->ends_with(".local"));
-    EXPECT_EQ(name->find('.'), name->size() - 6);
+    ScopedEnv data("XDG_DATA_HOME", "/data/home");
+    ScopedEnv home("HOME", "/home/ana");
+    EXPECT_EQ(SystemNames::libraryRoot(), "/data/home/Tesk");
+    data.set("relative/dir");
+    EXPECT_EQ(SystemNames::libraryRoot(), "/home/ana/.local/share/Tesk");
 }
