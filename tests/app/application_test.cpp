@@ -1,4 +1,4 @@
-// Start-up in one process: what launching wires together, the start-up flags and the login offer.
+// Start-up in one process: what launching wires together, and the login offer.
 #include "app/startup/application.h"
 
 #include "app/system/login_item.h"
@@ -50,14 +50,6 @@ protected:
         options.services.executable = executable;
         return options;
     }
-    void addToLibrary(const std::vector<std::string>& files, const std::string& text) {
-        LibraryStore store(dir.path() / "Tesk");
-        for (const auto& name : files) {
-            std::ofstream(dir.path() / name) << name;
-            store.addFile(dir.path() / name, std::nullopt);
-        }
-        store.addText(text, std::nullopt);
-    }
 
     TempDir dir;
     ScopedEnv configHome{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
@@ -74,41 +66,6 @@ TEST_F(ApplicationTest, LaunchGivesTheServerTheIconAndTheTrayTheModel) {
     EXPECT_EQ(*application.server()->iconPNG(), "icon bytes");
     EXPECT_EQ(shell.statusItemModel, application.model());
     EXPECT_TRUE(shell.fatal.empty());
-}
-
-TEST_F(ApplicationTest, PhonesAreOfferedTheShareSheetOnlyWithASigner) {
-    ScopedEnv path("PATH", dir.path().string());
-    for (const bool withSigner : {false, true}) {
-        ScopedEnv signer("TESK_SHORTCUT_SIGNER", withSigner ? "/opt/signer" : "");
-        Application application(shell, settings, options());
-        ASSERT_EQ(application.launch(), std::nullopt);
-        EXPECT_EQ(application.server()->offersShareSheet(), withSigner);
-    }
-}
-
-TEST_F(ApplicationTest, StartUpFlagsOpenThePanelOnceAndPreviewTheNewestFileIfAny) {
-    addToLibrary({"old.txt", "new.txt"}, "https://example.com/newest-but-a-link");
-    auto both = options();
-    both.openPanel = true;
-    both.previewFirst = true;
-    Application application(shell, settings, both);
-    ASSERT_EQ(application.launch(), std::nullopt);
-    EXPECT_EQ(shell.panelShows, 0) << "the flags wait for the tray to settle";
-    ASSERT_TRUE(spinUntil([&] { return application.model()->previewURL().has_value(); }, 2000));
-    spinFor(600);
-    EXPECT_EQ(shell.panelShows, 1);
-    EXPECT_EQ(application.model()->previewURL()->filename(), "new.txt");
-}
-
-TEST_F(ApplicationTest, PreviewFirstWithoutFilesOpensThePanelOnly) {
-    addToLibrary({}, "a note, not a file");
-    auto flag = options();
-    flag.previewFirst = true;
-    Application application(shell, settings, flag);
-    ASSERT_EQ(application.launch(), std::nullopt);
-    ASSERT_TRUE(spinUntil([&] { return shell.panelShows == 1; }, 2000));
-    spinFor(100);
-    EXPECT_EQ(application.model()->previewURL(), std::nullopt);
 }
 
 TEST_F(ApplicationTest, TheLoginOfferIsMadeOnceAndOnlyForAnInstalledCopy) {

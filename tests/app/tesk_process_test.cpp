@@ -18,8 +18,9 @@ class TeskProcess : public ChildProcess {
 public:
     TeskProcess(const fs::path& home, std::vector<std::string> arguments)
         : ChildProcess(withProgram(std::move(arguments)),
-                       {"XDG_DATA_HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(),
-                        "HOME=" + home.string()}) {}
+                       std::vector<std::string>{"XDG_DATA_HOME=" + home.string(),
+                                                "XDG_CONFIG_HOME=" + (home / "config").string(),
+                                                "HOME=" + home.string()}) {}
 
     /// The next line of standard output; what is there of it when none came within `timeout`.
     std::string line(std::chrono::milliseconds timeout = 10s) { return readLine(timeout).value_or(""); }
@@ -48,33 +49,6 @@ TEST(TeskProcessTest, HeadlessRunServesItsAddressAndStopsCleanlyOnEitherSignal) 
         EXPECT_TRUE(fs::is_directory(home.path() / "Tesk" / "incoming"));
         tesk.signal(signal);
         EXPECT_EQ(tesk.exitCode(10s), 0) << signal;
-    }
-}
-
-TEST(TeskProcessTest, WhatCannotRunEndsWithItsStatusAndSaysWhy) {
-    TempDir home;
-    // A file where the data directory should be: nothing can be created below it, not even by root.
-    std::ofstream(home.path() / "blocked") << "not a directory";
-    const struct {
-        fs::path home;
-        std::vector<std::string> arguments;
-        int status;
-        std::string error;
-    } cases[] = {
-        {home.path() / "a", {"--bogus"}, 2, "usage: tesk"},
-        {home.path() / "b", {}, 2, "tesk --headless"},
-        {home.path() / "blocked",
-         {"--headless", "--port", "0"},
-         1,
-         "Tesk couldn't open its library at " + (home.path() / "blocked" / "Tesk").string() + "."},
-    };
-    for (const auto& c : cases) {
-        TeskProcess tesk(c.home, c.arguments);
-        EXPECT_EQ(tesk.exitCode(10s), c.status) << c.error;
-        const std::string error = tesk.readError();
-        EXPECT_NE(error.find(c.error), std::string::npos) << error;
-        EXPECT_EQ(tesk.line(100ms), "") << c.error;
-        EXPECT_FALSE(fs::exists(c.home / "Tesk")) << "nothing was opened";
     }
 }
 
