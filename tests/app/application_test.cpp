@@ -13,6 +13,7 @@
 
 #include <QSettings>
 #include <fstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -59,13 +60,22 @@ protected:
 
 } // namespace
 
-TEST_F(ApplicationTest, LaunchGivesTheServerTheIconAndTheTrayTheModel) {
+TEST_F(ApplicationTest, LaunchGivesTheServerTheIconTheTrayTheModelAndTheModelTheServersEvents) {
     Application application(shell, settings, options());
     ASSERT_EQ(application.launch(), std::nullopt);
     EXPECT_GT(application.server()->port(), 0);
     EXPECT_EQ(*application.server()->iconPNG(), "icon bytes");
     EXPECT_EQ(shell.statusItemModel, application.model());
     EXPECT_TRUE(shell.fatal.empty());
+
+    // The server-to-model wiring, once end to end: an event the server reports on its own thread
+    // reaches the model on this one.
+    const auto item = application.store()->addText("hello", std::nullopt).value();
+    std::thread([&] {
+        application.server()->report(ServerEvent{ServerEvent::Received{item, "Ana's iPhone"}});
+    }).join();
+    ASSERT_TRUE(spinUntil([&] { return application.model()->toast().has_value(); }));
+    EXPECT_EQ(shell.platform_.notifications.at(0).target, Notifier::Target::item(item.id));
 }
 
 TEST_F(ApplicationTest, TheLoginOfferIsMadeOnceAndOnlyForAnInstalledCopy) {
