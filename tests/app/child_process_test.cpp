@@ -1,47 +1,23 @@
+// Programs Tesk starts must not inherit its blocked stop signals or ignored SIGPIPE: a signer started
+// that way could not be stopped and died silently on a closed pipe, which happened.
 #include "app/system/child_process.h"
 
 #include "app/system/shortcut_maker.h"
 #include "fake_relay.h"
+#include "support/file_contents.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-/// The calling thread's signals as the running application has them: the stop signals blocked, broken
-/// pipes ignored. Put back when the object goes.
-class SignalsAsInTesk {
-public:
-    SignalsAsInTesk() {
-        sigset_t stops;
-        sigemptyset(&stops);
-        sigaddset(&stops, SIGINT);
-        sigaddset(&stops, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &stops, &savedMask_);
-        savedPipe_ = std::signal(SIGPIPE, SIG_IGN);
-    }
-    ~SignalsAsInTesk() {
-        std::signal(SIGPIPE, savedPipe_);
-        pthread_sigmask(SIG_SETMASK, &savedMask_, nullptr);
-    }
-    SignalsAsInTesk(const SignalsAsInTesk&) = delete;
-    SignalsAsInTesk& operator=(const SignalsAsInTesk&) = delete;
-
-private:
-    sigset_t savedMask_;
-    void (*savedPipe_)(int);
-};
 
 /// The "SigBlk" or "SigIgn" set of a /proc status text, as a bit mask; all ones when missing.
 std::uint64_t signalSet(const std::string& status, const std::string& key) {
@@ -70,38 +46,35 @@ TEST(ChildProcessTest, EveryWayOfStartingAProgramStartsItWithDefaultSignals) {
                             "done < /proc/$$/status > \"${@: -1}\"\n";
     fs::permissions(probe, fs::perms::owner_all);
     ScopedEnv signerVariable("TESK_SHORTCUT_SIGNER", probe.string());
-
-    const PairedDevice phone{.id = "d1", .name = "Ana's iPhone", .token = "tok1"};
-    const struct {
-        const char* way;
-        fs::path report;
-        std::function<bool()> start;
-    } cases[] = {
-        {"the shortcut signer", dir.path() / "shortcuts" / "tok1.shortcut",
-         [&] { return ShortcutMaker::make(phone, dir.path(), "Mac", "myhost.local", 8080); }},
-        {"a program opened for the desktop", dir.path() / "opened",
+    const std::pair<fs::path, std::function<bool()>> ways[] = {
+        {dir.path() / "shortcuts" / "tok1.shortcut",
+         [&] { return ShortcutMaker::make({.token = "tok1"}, dir.path(), "Mac", "myhost.local", 8080); }},
+        {dir.path() / "opened",
          [&] {
              return ChildProcess::startDetached(QString::fromStdString(probe.string()),
                                                 {QString::fromStdString((dir.path() / "opened").string())});
          }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.way);
+    for (const auto& [report, start] : ways) {
+        SCOPED_TRACE(report);
         {
-            const SignalsAsInTesk asInTesk;
-            ASSERT_TRUE(c.start());
+            // The calling thread's signals as the running application has them.
+            sigset_t stops, saved;
+            sigemptyset(&stops);
+            sigaddset(&stops, SIGINT);
+            sigaddset(&stops, SIGTERM);
+            pthread_sigmask(SIG_BLOCK, &stops, &saved);
+            const auto savedPipe = std::signal(SIGPIPE, SIG_IGN);
+            const bool started = start();
+            std::signal(SIGPIPE, savedPipe);
+            pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+            ASSERT_TRUE(started);
         }
         std::string status;
-        ASSERT_TRUE(spinUntil([&] {
-            std::ifstream file(c.report);
-            status.assign(std::istreambuf_iterator<char>(file), {});
-            return status.find("SigIgn") != std::string::npos;
-        }));
+        ASSERT_TRUE(
+            spinUntil([&] { return (status = readFile(report)).find("SigIgn") != std::string::npos; }));
         EXPECT_EQ(signalSet(status, "SigBlk") & (bit(SIGINT) | bit(SIGTERM)), 0u) << status;
         EXPECT_EQ(signalSet(status, "SigIgn") & bit(SIGPIPE), 0u) << status;
     }
-}
-
-TEST(ChildProcessTest, AProgramThatIsNotThereIsNotStarted) {
-    EXPECT_FALSE(ChildProcess::startDetached(QStringLiteral("/nonexistent/xdg-open"), {}));
+    EXPECT_FALSE(ChildProcess::startDetached("/nonexistent/xdg-open", {}));
 }

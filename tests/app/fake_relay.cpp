@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QThread>
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 FakeRelay::FakeRelay()
@@ -28,71 +30,48 @@ FakeRelay::Reply FakeRelay::healthy(const Request& request) {
     if (request.target == "/api/macs") {
         return {201, R"({"macId":"mac1","secret":"s3cret"})"};
     }
-    if (request.target.ends_with("/presence")) {
-        return {200, R"({"followers":{}})"};
-    }
-    return {200, "{}"};
+    return {200, request.target.ends_with("/presence") ? R"({"followers":{}})" : "{}"};
 }
 
 std::vector<FakeRelay::Request> FakeRelay::requestsTo(const std::string& suffix) const {
     std::vector<Request> matching;
-    for (const auto& request : requests_) {
-        if (request.target.ends_with(suffix)) {
-            matching.push_back(request);
-        }
-    }
+    std::copy_if(requests_.begin(), requests_.end(), std::back_inserter(matching),
+                 [&](const Request& request) { return request.target.ends_with(suffix); });
     return matching;
 }
 
 void FakeRelay::serve(QTcpSocket* socket) {
-    auto buffer = std::make_shared<std::string>();
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
-        buffer->append(socket->readAll().toStdString());
-        const auto headEnd = buffer->find("\r\n\r\n");
-        if (headEnd == std::string::npos) {
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer = std::make_shared<QByteArray>()] {
+        buffer->append(socket->readAll());
+        const auto headEnd = buffer->indexOf("\r\n\r\n");
+        if (headEnd < 0) {
             return;
         }
         Request request;
-        const std::string head = buffer->substr(0, headEnd);
-        std::size_t lineEnd = head.find("\r\n");
-        const std::string requestLine = head.substr(0, lineEnd);
-        const auto firstSpace = requestLine.find(' ');
-        const auto secondSpace = requestLine.find(' ', firstSpace + 1);
-        request.method = requestLine.substr(0, firstSpace);
-        request.target = requestLine.substr(firstSpace + 1, secondSpace - firstSpace - 1);
-        while (lineEnd != std::string::npos && lineEnd < head.size()) {
-            const auto next = head.find("\r\n", lineEnd + 2);
-            const std::string line =
-                head.substr(lineEnd + 2, next == std::string::npos ? std::string::npos : next - lineEnd - 2);
-            const auto colon = line.find(':');
-            if (colon != std::string::npos) {
-                std::string name = line.substr(0, colon);
-                for (auto& c : name) {
-                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                }
-                request.headers[name] =
-                    QString::fromStdString(line.substr(colon + 1)).trimmed().toStdString();
-            }
-            lineEnd = next;
+        const QList<QByteArray> lines = buffer->left(headEnd).split('\n');
+        const QList<QByteArray> requestLine = lines[0].trimmed().split(' ');
+        request.method = requestLine.value(0).toStdString();
+        request.target = requestLine.value(1).toStdString();
+        for (const QByteArray& line : lines.mid(1)) {
+            const auto colon = line.indexOf(':');
+            request.headers[line.left(colon).toLower().toStdString()] =
+                line.mid(colon + 1).trimmed().toStdString();
         }
-        const std::size_t length =
-            request.headers.contains("content-length") ? std::stoul(request.headers["content-length"]) : 0;
+        const auto length = QByteArray::fromStdString(request.headers["content-length"]).toLongLong();
         if (buffer->size() < headEnd + 4 + length) {
             return;
         }
-        request.body = buffer->substr(headEnd + 4, length);
+        request.body = buffer->mid(headEnd + 4, length).toStdString();
         buffer->clear();
         requests_.push_back(request);
         const Reply reply = handler_(request);
-        if (reply.hang) {
-            return;
+        if (!reply.hang) {
+            socket->write(QByteArray::fromStdString(
+                "HTTP/1.1 " + std::to_string(reply.status) +
+                " Scripted\r\nContent-Type: application/json\r\nContent-Length: " +
+                std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n" + reply.body));
+            socket->disconnectFromHost();
         }
-        const std::string response = "HTTP/1.1 " + std::to_string(reply.status) +
-                                     " Scripted\r\nContent-Type: application/json\r\nContent-Length: " +
-                                     std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n" +
-                                     reply.body;
-        socket->write(response.data(), static_cast<qint64>(response.size()));
-        socket->disconnectFromHost();
     });
 }
 

@@ -1,3 +1,5 @@
+// The phone's shortcut file: the workflow's exact dictionary after a binary round trip, and signing that
+// fails, hangs or has no signer leaving the last good file alone.
 #include "app/system/shortcut_maker.h"
 
 #include "support/file_contents.h"
@@ -12,25 +14,21 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <plist/plist.h>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
 
-/// The property list as JSON, keeping strings, integers and booleans apart, so that a whole workflow can
-/// be compared with an expected document written out by hand.
+/// The property list as JSON, keeping strings, integers and booleans apart.
 json toJson(plist_t node) {
     switch (plist_get_node_type(node)) {
     case PLIST_DICT: {
         json object = json::object();
         plist_dict_iter iter = nullptr;
         plist_dict_new_iter(node, &iter);
-        while (true) {
-            char* key = nullptr;
+        for (char* key = nullptr;; free(key), key = nullptr) {
             plist_t value = nullptr;
             plist_dict_next_item(node, iter, &key, &value);
             if (!value) {
@@ -38,7 +36,6 @@ json toJson(plist_t node) {
                 break;
             }
             object[key] = toJson(value);
-            free(key);
         }
         free(iter);
         return object;
@@ -57,8 +54,7 @@ json toJson(plist_t node) {
     }
     case PLIST_UINT: {
         uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        return value;
+        return (plist_get_uint_val(node, &value), value);
     }
     case PLIST_BOOLEAN:
         return plist_bool_val_is_true(node) != 0;
@@ -85,48 +81,39 @@ json roundTrip(const ShortcutMaker::Plist& plist) {
     return decode(copy);
 }
 
+/// The workflow as a phone must receive it, written out by hand; "GROUP", "URL", "DEVICE" and "MAC" are
+/// filled in.
 json expectedWorkflow(const std::string& url, const std::string& device, const std::string& mac,
                       const std::string& group) {
     json workflow = json::parse(R"({
-      "WFWorkflowMinimumClientVersion": 900,
-      "WFWorkflowMinimumClientVersionString": "900",
+      "WFWorkflowMinimumClientVersion": 900, "WFWorkflowMinimumClientVersionString": "900",
       "WFWorkflowClientVersion": "2302.0.4",
       "WFWorkflowIcon": {"WFWorkflowIconStartColor": 463140863, "WFWorkflowIconGlyphNumber": 61440},
-      "WFWorkflowTypes": ["ActionExtension"],
-      "WFWorkflowHasShortcutInputVariables": true,
+      "WFWorkflowTypes": ["ActionExtension"], "WFWorkflowHasShortcutInputVariables": true,
       "WFWorkflowInputContentItemClasses": ["WFImageContentItem", "WFGenericFileContentItem",
         "WFAVAssetContentItem", "WFPDFContentItem", "WFStringContentItem", "WFURLContentItem"],
-      "WFWorkflowImportQuestions": [],
+      "WFWorkflowImportQuestions": [], "WFQuickActionSurfaces": [], "WFWorkflowHasOutputFallback": false,
+      "WFWorkflowOutputContentItemClasses": [],
       "WFWorkflowActions": [
         {"WFWorkflowActionIdentifier": "is.workflow.actions.repeat.each",
-         "WFWorkflowActionParameters": {"GroupingIdentifier": "G", "WFControlFlowMode": 0,
+         "WFWorkflowActionParameters": {"GroupingIdentifier": "GROUP", "WFControlFlowMode": 0,
            "WFInput": {"Value": {"Type": "ExtensionInput"}, "WFSerializationType": "WFTextTokenAttachment"}}},
         {"WFWorkflowActionIdentifier": "is.workflow.actions.downloadurl",
-         "WFWorkflowActionParameters": {
-           "WFURL": "URL", "WFHTTPMethod": "POST", "WFHTTPBodyType": "File", "ShowHeaders": true,
-           "WFRequestVariable": {"Value": {"Type": "Variable", "VariableName": "Repeat Item"},
-                                 "WFSerializationType": "WFTextTokenAttachment"},
-           "WFHTTPHeaders": {"Value": {"WFDictionaryFieldValueItems": [
-               {"WFItemType": 0,
-                "WFKey": {"Value": {"string": "X-Tesk-Name"}, "WFSerializationType": "WFTextTokenString"},
-                "WFValue": {"Value": {"string": "\uFFFC", "attachmentsByRange": {"{0, 1}": {
-                              "Type": "Variable", "VariableName": "Repeat Item",
-                              "Aggrandizements": [{"Type": "WFPropertyVariableAggrandizement",
-                                                   "PropertyName": "Name"}]}}},
-                            "WFSerializationType": "WFTextTokenString"}},
-               {"WFItemType": 0,
-                "WFKey": {"Value": {"string": "X-Tesk-Device"}, "WFSerializationType": "WFTextTokenString"},
-                "WFValue": {"Value": {"string": "DEVICE"}, "WFSerializationType": "WFTextTokenString"}}]},
-             "WFSerializationType": "WFDictionaryFieldValue"}}},
+         "WFWorkflowActionParameters": {"WFURL": "URL", "WFHTTPMethod": "POST", "WFHTTPBodyType": "File",
+           "ShowHeaders": true, "WFRequestVariable": {"Value": {"Type": "Variable", "VariableName": "Repeat Item"},
+                                                      "WFSerializationType": "WFTextTokenAttachment"},
+           "WFHTTPHeaders": {"WFSerializationType": "WFDictionaryFieldValue", "Value": {"WFDictionaryFieldValueItems": [
+             {"WFItemType": 0, "WFKey": {"Value": {"string": "X-Tesk-Name"}, "WFSerializationType": "WFTextTokenString"},
+              "WFValue": {"WFSerializationType": "WFTextTokenString", "Value": {"string": "\uFFFC",
+                "attachmentsByRange": {"{0, 1}": {"Type": "Variable", "VariableName": "Repeat Item",
+                  "Aggrandizements": [{"Type": "WFPropertyVariableAggrandizement", "PropertyName": "Name"}]}}}}},
+             {"WFItemType": 0, "WFKey": {"Value": {"string": "X-Tesk-Device"}, "WFSerializationType": "WFTextTokenString"},
+              "WFValue": {"Value": {"string": "DEVICE"}, "WFSerializationType": "WFTextTokenString"}}]}}}},
         {"WFWorkflowActionIdentifier": "is.workflow.actions.repeat.each",
-         "WFWorkflowActionParameters": {"GroupingIdentifier": "G", "WFControlFlowMode": 2}},
+         "WFWorkflowActionParameters": {"GroupingIdentifier": "GROUP", "WFControlFlowMode": 2}},
         {"WFWorkflowActionIdentifier": "is.workflow.actions.notification",
-         "WFWorkflowActionParameters": {"WFNotificationActionTitle": "Tesk",
-           "WFNotificationActionBody": "BODY", "WFNotificationActionSound": false}}],
-      "WFQuickActionSurfaces": [],
-      "WFWorkflowHasOutputFallback": false,
-      "WFWorkflowOutputContentItemClasses": []
-    })");
+         "WFWorkflowActionParameters": {"WFNotificationActionTitle": "Tesk", "WFNotificationActionBody": "MAC",
+                                        "WFNotificationActionSound": false}}]})");
     auto& actions = workflow["WFWorkflowActions"];
     actions[0]["WFWorkflowActionParameters"]["GroupingIdentifier"] = group;
     actions[2]["WFWorkflowActionParameters"]["GroupingIdentifier"] = group;
@@ -137,7 +124,7 @@ json expectedWorkflow(const std::string& url, const std::string& device, const s
     return workflow;
 }
 
-/// The repeat block's grouping identifier, after checking that both of its ends carry the same one.
+/// The repeat block's grouping identifier, after checking that both of its ends carry the same UUID.
 std::string groupOf(const json& workflow) {
     const auto& actions = workflow.at("WFWorkflowActions");
     const std::string group = actions.at(0).at("WFWorkflowActionParameters").value("GroupingIdentifier", "");
@@ -152,18 +139,17 @@ constexpr const char* copyingSigner =
     "[ $# -eq 7 ] && [ \"$1 $2 $3 $4 $6\" = 'sign --mode anyone --input --output' ] || exit 3\n"
     "case \"$5\" in *.wflow) ;; *) exit 4 ;; esac\n"
     "cp \"$5\" \"$7\"\n";
+constexpr const char* dyingSigner = "printf partial > \"$7\"\nexit 1\n";
 
 class ShortcutMakerTest : public testing::Test {
 protected:
-    fs::path script(const std::string& name, const std::string& body) {
-        const fs::path path = tools.path() / name;
-        std::ofstream(path) << "#!/bin/sh\n" << body;
-        fs::permissions(path, fs::perms::owner_all);
-        return path;
+    void useSigner(const std::string& body) {
+        std::ofstream(tools.path() / "signer") << "#!/bin/sh\n" << body;
+        fs::permissions(tools.path() / "signer", fs::perms::owner_all);
+        signerVariable.set((tools.path() / "signer").string());
     }
-    void useSigner(const std::string& body) { signerVariable.set(script("signer", body).string()); }
-    bool make(const PairedDevice& device = phone) {
-        return ShortcutMaker::make(device, library.path(), "Ana's Laptop", "myhost.local", 8080);
+    bool make(std::chrono::milliseconds limit = ShortcutMaker::signingLimit) {
+        return ShortcutMaker::make(phone, library.path(), "Ana's Laptop", "myhost.local", 8080, limit);
     }
     std::vector<std::string> files() const {
         std::vector<std::string> names;
@@ -174,112 +160,62 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
+    json shortcut(const std::string& token) const {
+        return decode(readFile(library.path() / "shortcuts" / (token + ".shortcut")));
+    }
 
     TempDir library;
     TempDir tools;
     ScopedEnv signerVariable{"TESK_SHORTCUT_SIGNER"};
-    ScopedEnv pathVariable{"PATH"};
     inline static const PairedDevice phone{.id = "d1", .name = "Ana's iPhone", .token = "tok1"};
 };
 
 } // namespace
 
-TEST(ShortcutMakerWorkflowTest, IsTheExpectedDictionaryAfterABinaryRoundTrip) {
+TEST(ShortcutMakerWorkflowTest, IsTheExpectedDictionaryAndNamesStayPlainText) {
     EXPECT_EQ(ShortcutMaker::uploadURL("myhost.local", 8080, "tok1"),
               "http://myhost.local:8080/d/tok1/upload");
-    const std::string url = "http://myhost.local:8080/d/tok1/upload";
-    const json workflow = roundTrip(ShortcutMaker::workflow(url, "Ana's iPhone", "Ana's Laptop"));
-    EXPECT_EQ(workflow, expectedWorkflow(url, "Ana's iPhone", "Ana's Laptop", groupOf(workflow)));
+    for (const auto& [device, mac] : {std::pair<std::string, std::string>{"Ana's iPhone", "Ana's Laptop"},
+                                      {"Zo\u00eb's <\"iPhone\"> & \U0001F4F1", "Caf\u00e9 <Mac> & 'Co'"}}) {
+        const json workflow = roundTrip(ShortcutMaker::workflow("http://h.local:1/d/t/upload", device, mac));
+        EXPECT_EQ(workflow, expectedWorkflow("http://h.local:1/d/t/upload", device, mac, groupOf(workflow)));
+    }
 }
 
-TEST(ShortcutMakerWorkflowTest, MarkupAndNonASCIINamesStayPlainText) {
-    const std::string device = "Zo\u00eb's <\"iPhone\"> & \U0001F4F1";
-    const std::string mac = "Caf\u00e9 <Mac> & 'Co'";
-    const json workflow = roundTrip(ShortcutMaker::workflow("http://h.local:1/d/t/upload", device, mac));
-    EXPECT_EQ(workflow, expectedWorkflow("http://h.local:1/d/t/upload", device, mac, groupOf(workflow)));
-}
-
-TEST_F(ShortcutMakerTest, SignedFileHoldsTheWorkflowAndEachMakingDrawsANewGroup) {
+TEST_F(ShortcutMakerTest, TheSignedFileHoldsTheWorkflowAndEachMakingDrawsANewGroup) {
     useSigner(copyingSigner);
     ASSERT_TRUE(make());
-    EXPECT_EQ(files(), std::vector<std::string>{"tok1.shortcut"});
-    json first = decode(readFile(library.path() / "shortcuts" / "tok1.shortcut"));
-    const std::string firstGroup = groupOf(first);
+    const json first = shortcut("tok1");
     EXPECT_EQ(first, expectedWorkflow("http://myhost.local:8080/d/tok1/upload", "Ana's iPhone",
-                                      "Ana's Laptop", firstGroup));
-
+                                      "Ana's Laptop", groupOf(first)));
     ASSERT_TRUE(make());
     EXPECT_EQ(files(), std::vector<std::string>{"tok1.shortcut"});
-    json second = decode(readFile(library.path() / "shortcuts" / "tok1.shortcut"));
-    EXPECT_NE(groupOf(second), firstGroup);
-    for (json* workflow : {&first, &second}) {
-        for (int i : {0, 2}) {
-            (*workflow)["WFWorkflowActions"][i]["WFWorkflowActionParameters"].erase("GroupingIdentifier");
-        }
-    }
-    EXPECT_EQ(first, second);
+    EXPECT_NE(groupOf(shortcut("tok1")), groupOf(first));
 }
 
 TEST_F(ShortcutMakerTest, FailedSigningLeavesNoNewFileAndKeepsTheLastGoodShortcut) {
-    // Writes half an output, as a signer dying midway would.
-    useSigner("printf partial > \"$7\"\nexit 1\n");
-    EXPECT_FALSE(make());
-    EXPECT_EQ(files(), std::vector<std::string>{});
-
-    signerVariable.set((tools.path() / "missing-signer").string());
-    EXPECT_FALSE(make());
-    EXPECT_EQ(files(), std::vector<std::string>{});
-
-    useSigner(copyingSigner);
-    ASSERT_TRUE(make());
-    const std::string good = readFile(library.path() / "shortcuts" / "tok1.shortcut");
-    useSigner("printf partial > \"$7\"\nexit 1\n");
-    EXPECT_FALSE(make());
-    EXPECT_EQ(files(), std::vector<std::string>{"tok1.shortcut"});
-    EXPECT_EQ(readFile(library.path() / "shortcuts" / "tok1.shortcut"), good);
-
-    // Exit status 0 without an output is no shortcut either.
-    fs::remove(library.path() / "shortcuts" / "tok1.shortcut");
-    useSigner("exit 0\n");
-    EXPECT_FALSE(make());
-    EXPECT_EQ(files(), std::vector<std::string>{});
+    const auto missing = (tools.path() / "missing-signer").string();
+    // A signer dying midway, one that is not there, and one that ends well without an output.
+    const std::vector<std::optional<std::string>> signers{dyingSigner, std::nullopt, "exit 0\n"};
+    for (const bool withGood : {false, true}) {
+        fs::remove_all(library.path() / "shortcuts");
+        useSigner(copyingSigner);
+        ASSERT_EQ(withGood && make(), withGood);
+        const std::vector<std::string> before = files();
+        const std::string good = readFile(library.path() / "shortcuts" / "tok1.shortcut");
+        for (const auto& body : signers) {
+            body ? useSigner(*body) : signerVariable.set(missing);
+            EXPECT_FALSE(make()) << body.value_or("missing");
+            EXPECT_EQ(files(), before);
+            EXPECT_EQ(readFile(library.path() / "shortcuts" / "tok1.shortcut"), good);
+        }
+    }
 }
 
-TEST_F(ShortcutMakerTest, HungSignerIsKilledAtTheLimit) {
+TEST_F(ShortcutMakerTest, AHungSignerIsKilledAtTheLimit) {
     useSigner("printf partial > \"$7\"\nexec sleep 30\n");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ShortcutMaker::make(phone, library.path(), "Mac", "myhost.local", 8080,
-                                     std::chrono::milliseconds(300)));
+    EXPECT_FALSE(make(std::chrono::milliseconds(300)));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_EQ(files(), std::vector<std::string>{});
-}
-
-TEST_F(ShortcutMakerTest, SignerComesFromTheVariableElseFromPath) {
-    signerVariable.unset();
-    pathVariable.set(tools.path().string());
-    EXPECT_FALSE(ShortcutMaker::signer());
-    EXPECT_FALSE(make());
-    EXPECT_FALSE(fs::exists(library.path() / "shortcuts")) << "nothing is written without a signer";
-
-    const fs::path onPath = script("shortcuts", copyingSigner);
-    pathVariable.set(tools.path().string() + ":/usr/bin:/bin"); // the script's own cp
-    EXPECT_EQ(ShortcutMaker::signer(), onPath);
-    EXPECT_TRUE(make());
-    signerVariable.set("");
-    EXPECT_EQ(ShortcutMaker::signer(), onPath);
-    signerVariable.set("/opt/signer");
-    EXPECT_EQ(ShortcutMaker::signer(), fs::path("/opt/signer"));
-}
-
-TEST_F(ShortcutMakerTest, EnsureMakesEachDevicesShortcutOnlyWithAHost) {
-    useSigner(copyingSigner);
-    const PairedDevice other{.id = "d2", .name = "Bob's iPad", .token = "tok2"};
-    ShortcutMaker::ensure({phone, other}, library.path(), "Mac", std::nullopt, 8080).waitForFinished();
-    EXPECT_EQ(files(), std::vector<std::string>{});
-
-    ShortcutMaker::ensure({phone, other}, library.path(), "Mac", "myhost.local", 8080).waitForFinished();
-    EXPECT_EQ(files(), (std::vector<std::string>{"tok1.shortcut", "tok2.shortcut"}));
-    const json second = decode(readFile(library.path() / "shortcuts" / "tok2.shortcut"));
-    EXPECT_EQ(second, expectedWorkflow("http://myhost.local:8080/d/tok2/upload", "Bob's iPad", "Mac",
-                                       groupOf(second)));
 }
