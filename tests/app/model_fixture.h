@@ -58,12 +58,14 @@ struct FakeLogin : LoginStart {
 struct FakeShortcuts : PhoneShortcuts {
     std::vector<std::string> tokens;
     std::string host;
+    std::stop_token stop;
     QFuture<void> ensure(std::vector<PairedDevice> devices, std::string, std::string atHost, std::uint16_t,
-                         std::stop_token) override {
+                         std::stop_token stop) override {
         for (const auto& device : devices) {
             tokens.push_back(device.token);
         }
         host = std::move(atHost);
+        this->stop = std::move(stop);
         return {};
     }
 };

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <QRegularExpression>
+#include <QThread>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -212,10 +213,22 @@ TEST_F(ShortcutMakerTest, FailedSigningLeavesNoNewFileAndKeepsTheLastGoodShortcu
     }
 }
 
-TEST_F(ShortcutMakerTest, AHungSignerIsKilledAtTheLimit) {
+TEST_F(ShortcutMakerTest, AHungSignerIsKilledAtTheLimitOrWhenStopped) {
     useSigner("printf partial > \"$7\"\nexec sleep 30\n");
-    const auto start = std::chrono::steady_clock::now();
+    auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(make(std::chrono::milliseconds(300)));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(files(), std::vector<std::string>{});
+
+    // Quitting asks the job to stop: the running signer is killed and the phones left are skipped.
+    std::stop_source quitting;
+    ShortcutFiles shortcuts(library.path());
+    QFuture<void> job =
+        shortcuts.ensure({phone, phone}, "Ana's Laptop", "myhost.local", 8080, quitting.get_token());
+    QThread::msleep(300);
+    start = std::chrono::steady_clock::now();
+    quitting.request_stop();
+    job.waitForFinished();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(files(), std::vector<std::string>{});
 }
