@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
 
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -66,109 +66,86 @@ TEST(WordingTest, EveryPhraseAsAPersonReadsIt) {
     const Date afterMidnight = Date::fromUnix(1796515200 + 300); // 2026-12-06 00:05
     const Date lateEvening = Date::fromUnix(1796599800);         // 2026-12-06 23:30
     const ShareTarget folder = ShareTarget::folder("f");
-    const struct {
-        std::string expected;
-        std::function<std::string()> phrase;
-    } cases[] = {
-        {"1 file", [=] { return Wording::counted(1, "file", "files"); }},
-        {"0 files", [=] { return Wording::counted(0, "file", "files"); }},
-        {"12 items", [=] { return Wording::counted(12, "item", "items"); }},
+    // Each row: the phrase as made, and as a person must read it.
+    const std::pair<std::string, std::string> cases[] = {
+        {Wording::counted(1, "file", "files"), "1 file"},
+        {Wording::counted(0, "file", "files"), "0 files"},
+        {Wording::counted(12, "item", "items"), "12 items"},
         // How long ago: the future and the last minute are "Just now"; minutes truncate.
-        {"Just now", [=] { return Wording::added(now.adding(hour), now); }},
-        {"Just now", [=] { return Wording::added(before(59.9), now); }},
-        {"12 min ago", [=] { return Wording::added(before(12 * 60 + 59), now); }},
-        {"59 min ago", [=] { return Wording::added(before(3599), now); }},
+        {Wording::added(now.adding(hour), now), "Just now"},
+        {Wording::added(before(59.9), now), "Just now"},
+        {Wording::added(before(12 * 60 + 59), now), "12 min ago"},
+        {Wording::added(before(3599), now), "59 min ago"},
         // Hours only within the same day; midnight today is still today.
-        {"1 h ago", [=] { return Wording::added(before(hour), now); }},
-        {"15 h ago", [=] { return Wording::added(before(15 * hour), now); }},
+        {Wording::added(before(hour), now), "1 h ago"},
+        {Wording::added(before(15 * hour), now), "15 h ago"},
         // Minutes win over the calendar: ten minutes across midnight are still minutes.
-        {"10 min ago", [=] { return Wording::added(afterMidnight.adding(-600), afterMidnight); }},
-        {"Yesterday", [=] { return Wording::added(afterMidnight.adding(-2 * hour), afterMidnight); }},
-        {"Yesterday", [=] { return Wording::added(before(39 * hour), now); }},
-        {"2 days ago", [=] { return Wording::added(before(39 * hour + 1), now); }},
-        {"6 days ago", [=] { return Wording::added(before(6 * day), now); }},
+        {Wording::added(afterMidnight.adding(-600), afterMidnight), "10 min ago"},
+        {Wording::added(afterMidnight.adding(-2 * hour), afterMidnight), "Yesterday"},
+        {Wording::added(before(39 * hour), now), "Yesterday"},
+        {Wording::added(before(39 * hour + 1), now), "2 days ago"},
+        {Wording::added(before(6 * day), now), "6 days ago"},
         // From a week back the date, without a year.
-        {"Nov 29", [=] { return Wording::added(before(7 * day), now); }},
-        {"Jan 1", [=] { return Wording::added(Date::fromUnix(1767225600), now); }},
+        {Wording::added(before(7 * day), now), "Nov 29"},
+        {Wording::added(Date::fromUnix(1767225600), now), "Jan 1"},
         // Mid-sentence only the relative words go lower case, never a month's name.
-        {"just now", [=] { return Wording::addedInSentence(now, now); }},
-        {"yesterday", [=] { return Wording::addedInSentence(before(20 * hour), now); }},
-        {"Nov 28", [=] { return Wording::addedInSentence(before(8 * day), now); }},
+        {Wording::addedInSentence(now, now), "just now"},
+        {Wording::addedInSentence(before(20 * hour), now), "yesterday"},
+        {Wording::addedInSentence(before(8 * day), now), "Nov 28"},
         // A working link in the shares list: the unit its size calls for, none below zero.
-        {"Link works for 59 more min · 0 downloads",
-         [=] { return Wording::liveShareStatus(share(folder, 59.9 * 60), now, 0); }},
-        {"Link works for 2 more h · 1 download",
-         [=] { return Wording::liveShareStatus(share(folder, 1.5 * hour, 1), now, 0); }},
-        {"Link works for 23 more h · 0 downloads",
-         [=] { return Wording::liveShareStatus(share(folder, 23.49 * hour), now, 0); }},
-        {"Link works for 1 more day · 0 downloads",
-         [=] { return Wording::liveShareStatus(share(folder, 23.5 * hour), now, 0); }},
-        {"Link works for 2 more days · 3 downloads",
-         [=] { return Wording::liveShareStatus(share(folder, 36 * hour, 3), now, 0); }},
-        {"Link works for 0 more min · 0 downloads",
-         [=] { return Wording::liveShareStatus(share(folder, -90), now, 0); }},
-        {"Until you stop it · 2 downloads · 3 following",
-         [=] { return Wording::liveShareStatus(share(folder, std::nullopt, 2), now, 3); }},
+        {Wording::liveShareStatus(share(folder, 59.9 * 60), now, 0),
+         "Link works for 59 more min · 0 downloads"},
+        {Wording::liveShareStatus(share(folder, 1.5 * hour, 1), now, 0),
+         "Link works for 2 more h · 1 download"},
+        {Wording::liveShareStatus(share(folder, 23.49 * hour), now, 0),
+         "Link works for 23 more h · 0 downloads"},
+        {Wording::liveShareStatus(share(folder, 23.5 * hour), now, 0),
+         "Link works for 1 more day · 0 downloads"},
+        {Wording::liveShareStatus(share(folder, 36 * hour, 3), now, 0),
+         "Link works for 2 more days · 3 downloads"},
+        {Wording::liveShareStatus(share(folder, -90), now, 0), "Link works for 0 more min · 0 downloads"},
+        {Wording::liveShareStatus(share(folder, std::nullopt, 2), now, 3),
+         "Until you stop it · 2 downloads · 3 following"},
         // An earlier link says how it ended.
-        {"Stopped 5 min ago · 2 downloads",
-         [=] { return Wording::earlierShareStatus(stopped(300, 2), now); }},
-        {"Stopped Nov 16 · 0 downloads",
-         [=] { return Wording::earlierShareStatus(stopped(20 * day, 0), now); }},
-        {"Expired yesterday · 1 download",
-         [=] { return Wording::earlierShareStatus(share(folder, -day, 1), now); }},
-        {"0 downloads", [=] { return Wording::earlierShareStatus(share(folder, std::nullopt), now); }},
+        {Wording::earlierShareStatus(stopped(300, 2), now), "Stopped 5 min ago · 2 downloads"},
+        {Wording::earlierShareStatus(stopped(20 * day, 0), now), "Stopped Nov 16 · 0 downloads"},
+        {Wording::earlierShareStatus(share(folder, -day, 1), now), "Expired yesterday · 1 download"},
+        {Wording::earlierShareStatus(share(folder, std::nullopt), now), "0 downloads"},
         // The inspector: the time today, the relative day otherwise; midnight is already tomorrow.
-        {"Stops tomorrow · 1 download",
-         [=] { return Wording::inspectorShareStatus(share(folder, 20 * hour, 1), now, 0); }},
-        {"Stops tomorrow · 2 downloads",
-         [=] {
-             return Wording::inspectorShareStatus(endingAt(lateEvening.adding(1800), 2), lateEvening, 0);
-         }},
-        {"Works until you stop it · 3 downloads · 1 following",
-         [=] { return Wording::inspectorShareStatus(share(folder, std::nullopt, 3), now, 1); }},
+        {Wording::inspectorShareStatus(share(folder, 20 * hour, 1), now, 0), "Stops tomorrow · 1 download"},
+        {Wording::inspectorShareStatus(endingAt(lateEvening.adding(1800), 2), lateEvening, 0),
+         "Stops tomorrow · 2 downloads"},
+        {Wording::inspectorShareStatus(share(folder, std::nullopt, 3), now, 1),
+         "Works until you stop it · 3 downloads · 1 following"},
         // A receive link serves nothing, so it counts nothing.
-        {"Stops tomorrow",
-         [=] { return Wording::inspectorShareStatus(share(ShareTarget::inbox(), 20 * hour, 5), now, 2); }},
+        {Wording::inspectorShareStatus(share(ShareTarget::inbox(), 20 * hour, 5), now, 2), "Stops tomorrow"},
         // What a link held: names only for bundles, "1 item" only where the row does not name it.
-        {"a, b and 3 more · 9 items · 1.2 kB",
-         [=] {
-             return Wording::shareContents(
-                 held(ShareTarget::bundle("b"), {"a", "b", "c", "d", "e"}, 9, 1200));
-         }},
-        {"a, b · 2 items",
-         [=] {
-             return Wording::shareContents(held(ShareTarget::bundle("b"), {"a", "b"}, 2, 0));
-         }},
-        {"3 items",
-         [=] {
-             return Wording::shareContents(held(folder, {"a", "b", "c"}, 3, 0));
-         }},
-        {"1 item · 5 bytes", [=] { return Wording::shareContents(held(folder, {"a.txt"}, 1, 5)); }},
-        {"5 bytes", [=] { return Wording::shareContents(held(ShareTarget::item("i"), {"a.txt"}, 1, 5)); }},
-        {"", [=] { return Wording::shareContents(held(ShareTarget::item("i"), {"note"}, 1, 0)); }},
+        {Wording::shareContents(held(ShareTarget::bundle("b"), {"a", "b", "c", "d", "e"}, 9, 1200)),
+         "a, b and 3 more · 9 items · 1.2 kB"},
+        {Wording::shareContents(held(ShareTarget::bundle("b"), {"a", "b"}, 2, 0)), "a, b · 2 items"},
+        {Wording::shareContents(held(folder, {"a", "b", "c"}, 3, 0)), "3 items"},
+        {Wording::shareContents(held(folder, {"a.txt"}, 1, 5)), "1 item · 5 bytes"},
+        {Wording::shareContents(held(ShareTarget::item("i"), {"a.txt"}, 1, 5)), "5 bytes"},
+        {Wording::shareContents(held(ShareTarget::item("i"), {"note"}, 1, 0)), ""},
         // A phone: when it paired and what it sent; without a last send the count does not matter.
-        {"Paired yesterday · sent 3 things · last 5 min ago",
-         [=] { return Wording::phoneSubtitle(phone(before(day), before(300), 3), now); }},
-        {"Paired yesterday · sent 1 thing · last 2 h ago",
-         [=] { return Wording::phoneSubtitle(phone(before(day), before(2 * hour), 1), now); }},
-        {"Paired yesterday · hasn't sent anything yet",
-         [=] { return Wording::phoneSubtitle(phone(before(day), std::nullopt, 4), now); }},
-        {"Paired Nov 16 · sent 1 thing · last yesterday",
-         [=] { return Wording::phoneSubtitle(phone(before(20 * day), before(day), 1), now); }},
+        {Wording::phoneSubtitle(phone(before(day), before(300), 3), now),
+         "Paired yesterday · sent 3 things · last 5 min ago"},
+        {Wording::phoneSubtitle(phone(before(day), before(2 * hour), 1), now),
+         "Paired yesterday · sent 1 thing · last 2 h ago"},
+        {Wording::phoneSubtitle(phone(before(day), std::nullopt, 4), now),
+         "Paired yesterday · hasn't sent anything yet"},
+        {Wording::phoneSubtitle(phone(before(20 * day), before(day), 1), now),
+         "Paired Nov 16 · sent 1 thing · last yesterday"},
         // The pairing code: a started minute counts only once it is nearly whole.
-        {"Code works once, for 10 more min",
-         [=] { return Wording::pairingCountdown(now.adding(600.5), now).text; }},
-        {"Code works once, for 10 more min",
-         [=] { return Wording::pairingCountdown(now.adding(599.5), now).text; }},
-        {"Code works once, for 2 more min",
-         [=] { return Wording::pairingCountdown(now.adding(61), now).text; }},
-        {"Code works once, for 1 more min",
-         [=] { return Wording::pairingCountdown(now.adding(1), now).text; }},
-        {"Code ran out", [=] { return Wording::pairingCountdown(now.adding(0.5), now).text; }},
-        {"Code ran out", [=] { return Wording::pairingCountdown(now.adding(-600), now).text; }},
+        {Wording::pairingCountdown(now.adding(600.5), now).text, "Code works once, for 10 more min"},
+        {Wording::pairingCountdown(now.adding(599.5), now).text, "Code works once, for 10 more min"},
+        {Wording::pairingCountdown(now.adding(61), now).text, "Code works once, for 2 more min"},
+        {Wording::pairingCountdown(now.adding(1), now).text, "Code works once, for 1 more min"},
+        {Wording::pairingCountdown(now.adding(0.5), now).text, "Code ran out"},
+        {Wording::pairingCountdown(now.adding(-600), now).text, "Code ran out"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.phrase(), c.expected);
+    for (const auto& [made, expected] : cases) {
+        EXPECT_EQ(made, expected);
     }
     EXPECT_FALSE(Wording::pairingCountdown(now.adding(60), now).ranOut);
     EXPECT_TRUE(Wording::pairingCountdown(now, now).ranOut);
