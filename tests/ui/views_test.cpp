@@ -1,0 +1,321 @@
+// Each view's controls, walked as a user would in one table per view: the control, what is done with
+// it, and what that did to the library or the model. How the views look is left to `tesk --snapshot`.
+#include "app/model/drag_drop.h"
+#include "core/share_duration.h"
+#include "ui/explorer/drop_target.h"
+#include "ui/explorer/entry_menu.h"
+#include "ui/explorer/selection_bar.h"
+#include "ui/inspector/pairing_panel.h"
+#include "ui/inspector/share_inspector.h"
+#include "ui/lists/device_row.h"
+#include "ui/lists/phones_view.h"
+#include "ui/lists/share_row.h"
+#include "ui/lists/shares_view.h"
+#include "ui/sidebar/sidebar.h"
+#include "ui/sidebar/sidebar_folder_row.h"
+#include "ui/widgets/qr_code_view.h"
+#include "ui_fixture.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QStackedWidget>
+#include <QTest>
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+/// One control of a view and what using it must have done. `act` runs first (and is the whole use for
+/// menu entries and fields); then the widget of that object name, if there is one, is clicked.
+struct Step {
+    const char* control;
+    std::function<bool()> effect;
+    std::function<void()> act = [] {};
+};
+
+class ViewsTest : public UIFixture {
+protected:
+    ~ViewsTest() override { views.clear(); }
+
+    template <typename View>
+    View& show() {
+        views.push_back(std::make_unique<View>(*model));
+        views.back()->resize(512, 540);
+        views.back()->show();
+        QApplication::processEvents();
+        return static_cast<View&>(*views.back());
+    }
+    void walk(QWidget& view, const std::vector<Step>& steps) {
+        for (const Step& step : steps) {
+            step.act();
+            settle();
+            if (auto* control = view.findChild<QWidget*>(step.control)) {
+                QTest::mouseClick(control, Qt::LeftButton);
+            }
+            settle();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            EXPECT_TRUE(step.effect()) << step.control;
+        }
+    }
+    std::optional<Share> active(const ShareTarget& target) const {
+        return store.snapshot().activeShare(target, clock.now());
+    }
+
+    std::vector<std::unique_ptr<QWidget>> views;
+};
+
+TEST_F(ViewsTest, Sidebar) {
+    Sidebar& sidebar = show<Sidebar>();
+    const Folder work = folder("Work");
+    const Item file = addItem("plan.txt");
+    // Folder rows are made anew as the library changes.
+    const auto workRow = [&] { return sidebar.folderRows().at(0); };
+    const auto entry = DragDrop::provider(LibraryEntry::item(file.id), store.fileURL(file), std::nullopt);
+    const auto dropOnWork = [&] {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, entry.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(workRow(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, entry.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(workRow(), &drop);
+    };
+    // The rows change what is on show and leave the search as it is.
+    const auto shows = [&](SidebarSelection selection) {
+        return [=, this] { return model->selection() == selection && model->search() == "report"; };
+    };
+    model->setSearch("report");
+    walk(
+        sidebar,
+        {
+            {"phonesRow", shows(SidebarSelection::phones())},
+            {"sharedRow", shows(SidebarSelection::shared())},
+            {"receivedRow", shows(SidebarSelection::received())},
+            {"folderRow", shows(SidebarSelection::folder(work.id))},
+            {"allFilesRow", shows(SidebarSelection::all())},
+            {"name field", [&] { return model->library().folder(work.id)->name == "Projects"; },
+             [&] {
+                 model->setRenamingID(work.id);
+                 QTest::keyClicks(workRow()->findChild<QLineEdit*>("folderNameField"), "Projects\r");
+             }},
+            {"Appearance > Dark", [&] { return model->appearance() == AppearanceSetting::dark; },
+             [&] { Menus::choose(*Menus::find(sidebar.settingsMenu(), "Appearance")->menu(), "Dark"); }},
+            // No drag of this program runs, so the event names no source: as when another program offers one.
+            {"another program's entry", [&] { return !model->library().item(file.id)->folderID; },
+             dropOnWork},
+            {"an entry dropped on a folder",
+             [&] { return model->library().item(file.id)->folderID == work.id; },
+             [&] {
+                 workRow()->dropTarget().setSourceCheck([](const QDropEvent&) { return true; });
+                 dropOnWork();
+             }},
+        });
+}
+
+TEST_F(ViewsTest, SelectionBar) {
+    const Folder work = folder("Work");
+    const Item a = addItem("a.txt");
+    const Item b = addItem("b.txt");
+    SelectionBar& bar = show<SelectionBar>();
+    model->setPicked({ShareTarget::item(a.id), ShareTarget::item(b.id)});
+    platform.answers = {false};
+    walk(bar,
+         {
+             {"shareLinkButton", [&] { return model->inspecting()->kind() == ShareTarget::Kind::bundle; }},
+             {"copyLinkButton", [&] { return platform.clipboardWrites == 1; }},
+             {"Move to > Work", [&] { return model->library().itemsIn(work.id).size() == 2; },
+              [&] { Menus::choose(bar.moveMenu(), "Work"); }},
+             // Asked first; answered No, then Yes.
+             {"deleteButton",
+              [&] { return platform.alerts.size() == 1 && model->library().items.size() == 2; }},
+             {"deleteButton", [&] { return model->library().items.empty(); }},
+             // A later Shift-click would start from a forgotten anchor.
+             {"clearSelectionButton", [&] { return model->picked().empty() && !model->pickAnchor(); },
+              [&] { model->togglePick(ShareTarget::folder(work.id)); }},
+         });
+}
+
+TEST_F(ViewsTest, EntryMenu) {
+    pair("Pixel 8");
+    const Folder work = folder("Work");
+    const Item file = addItem("report.pdf");
+    const Item note = store.addText("Buy milk", std::nullopt).value();
+    const Item link = store.addText("https://example.com/page", std::nullopt).value();
+    const Item stale = addItem("stale.txt");
+    // A menu left open while its entry is deleted elsewhere does nothing.
+    QMenu staleMenu;
+    EntryMenu::fill(staleMenu, *model, LibraryEntry::item(stale.id));
+    store.deleteItem(stale.id);
+    settle();
+    for (const char* title : {"Open", "Quick Look", "Show in Folder", "Delete"}) {
+        Menus::choose(staleMenu, title);
+    }
+    EXPECT_TRUE(platform.openedFiles.empty() && platform.revealedFiles.empty() && !model->previewURL());
+
+    const auto stored = std::vector{store.fileURL(file)};
+    const auto choose = [&](const LibraryEntry& entry, const char* title) {
+        return [=, this] {
+            QMenu menu;
+            EntryMenu::fill(menu, *model, entry);
+            Menus::choose(title == std::string("Work") ? *Menus::find(menu, "Move to")->menu() : menu, title);
+        };
+    };
+    const LibraryEntry onFile = LibraryEntry::item(file.id);
+    const LibraryEntry onNote = LibraryEntry::item(note.id);
+    const LibraryEntry onFolder = LibraryEntry::folder(work.id);
+    QWidget nothing;
+    walk(nothing,
+         {
+             {"Open", [&] { return platform.openedFiles == stored; }, choose(onFile, "Open")},
+             {"Quick Look", [&] { return model->previewURL() == stored[0]; }, choose(onFile, "Quick Look")},
+             {"Show in Folder", [&] { return platform.revealedFiles == stored; },
+              choose(onFile, "Show in Folder")},
+             {"Copy link", [&] { return model->isShared(ShareTarget::item(file.id)); },
+              choose(onFile, "Copy link")},
+             {"Share…", [&] { return model->inspecting() == ShareTarget::item(file.id); },
+              choose(onFile, "Share…")},
+             // No relay here, so the send ends at once, naming the phone it was for.
+             {"Send to Pixel 8",
+              [&] { return model->toast().value_or("").find("Pixel 8") != std::string::npos; },
+              choose(onNote, "Send to Pixel 8")},
+             {"Copy note", [&] { return platform.clipboardString == "Buy milk"; },
+              choose(onNote, "Copy note")},
+             {"Open a link", [&] { return platform.openedURLs.size() == 1; },
+              choose(LibraryEntry::item(link.id), "Open")},
+             {"Rename", [&] { return model->renamingID() == note.id; }, choose(onNote, "Rename")},
+             {"Move to", [&] { return model->library().item(note.id)->folderID == work.id; },
+              choose(onNote, "Work")},
+             {"Open a folder", [&] { return model->selection() == SidebarSelection::folder(work.id); },
+              choose(onFolder, "Open")},
+             // Deleting asks nothing.
+             {"Delete", [&] { return !std::filesystem::exists(stored[0]) && platform.alerts.empty(); },
+              choose(onFile, "Delete")},
+             {"Delete folder", [&] { return !model->library().item(note.id); },
+              choose(onFolder, "Delete folder")},
+         });
+}
+
+TEST_F(ViewsTest, SharesView) {
+    SharesView& view = show<SharesView>();
+    const ShareTarget a = ShareTarget::item(addItem("a.txt").id);
+    const ShareTarget b = ShareTarget::item(addItem("b.txt").id);
+    const ShareTarget gone = ShareTarget::item(addItem("c.txt").id);
+    const Share live = store.share(a, ShareDuration::day, true);
+    const Share stopped = store.share(b, ShareDuration::hour, false);
+    store.stopSharing(stopped.token);
+    store.share(gone, ShareDuration::day, true);
+    store.deleteItem(*gone.id());
+    store.share(ShareTarget::inbox(), ShareDuration::hour, true);
+    settle();
+    const auto row = [&](const ShareTarget& target) {
+        const auto rows = shownTopToBottom<ShareRow>(view);
+        return *std::find_if(rows.begin(), rows.end(),
+                             [&](ShareRow* each) { return each->share().target == target; });
+    };
+    // A receive link is not one of the user's shares; a link whose files are gone cannot be made anew.
+    EXPECT_EQ(shownTopToBottom<ShareRow>(view).size(), 3u);
+    EXPECT_EQ(Menus::titlesOf(*row(gone)), QStringList{"Remove from history"});
+    // Each button is, for now, on one row only: a's live row, b's earlier one.
+    walk(view,
+         {
+             {"copyLink", [&] { return platform.clipboardString == model->link(live); }},
+             {"showQR", [&] { return model->inspecting() == a; }},
+             {"shareAgain",
+              [&] { return active(b) && active(b)->token != stopped.token && model->inspecting() == b; }},
+             {"Stop sharing", [&] { return !active(a) && !row(a)->live(); },
+              [&] { Menus::chooseIn(*row(a), "Stop sharing"); }},
+             {"Remove from history", [&] { return !store.snapshot().share(live.token); },
+              [&] { Menus::chooseIn(*row(a), "Remove from history"); }},
+         });
+}
+
+TEST_F(ViewsTest, PhonesView) {
+    PhonesView& view = show<PhonesView>();
+    const auto first = [&] { return shownTopToBottom<DeviceRow>(view).at(0); };
+    const auto devices = [&] { return store.snapshot().devices; };
+    walk(view,
+         {
+             {"pairPhone", [&] { return model->pairing().has_value(); }},
+             {"name field", [&] { return devices().at(0).name == "Work phone"; },
+              [&] {
+                  pair("Phone");
+                  Menus::chooseIn(*first(), "Rename");
+                  first()->findChild<QLineEdit*>("nameField")->selectAll();
+                  QTest::keyClicks(first()->findChild<QLineEdit*>("nameField"), "Work phone\r");
+              }},
+             // Asked first, and answered No.
+             {"remove", [&] { return platform.alerts.size() == 1 && devices().size() == 1; },
+              [&] { platform.answers = {false}; }},
+             {"Remove", [&] { return devices().empty(); }, [&] { Menus::chooseIn(*first(), "Remove"); }},
+         });
+}
+
+TEST_F(ViewsTest, ShareInspector) {
+    ShareInspector& inspector = show<ShareInspector>();
+    const ShareTarget target = ShareTarget::item(addItem("a.txt").id);
+    model->inspect(target);
+    settle();
+    const std::string token = active(target).value().token;
+    std::string expired;
+    const auto share = [&] { return active(target).value_or(Share{}); };
+    const auto page = [&] { return inspector.findChild<QStackedWidget*>()->currentWidget()->objectName(); };
+    const auto shows = [&] {
+        return inspector.findChild<QRCodeView*>("qr")->text() == model->link(share()) && page() == "details";
+    };
+    walk(inspector,
+         {
+             // The code on show stays valid: renewing keeps the token.
+             {"duration.untilStopped", [&] { return share().token == token && !share().expires && shows(); }},
+             {"uploads", [&] { return !share().allowsUploads; }},
+             {"duration.hour",
+              [&] { return share().duration == ShareDuration::hour && !share().allowsUploads; }},
+             {"copy", [&] { return platform.clipboardString == model->link(share()); }},
+             {"no address, then one", shows,
+              [&] {
+                  lanAddress.reset();
+                  model->refreshAddress();
+                  EXPECT_EQ(page(), "wifiNotice");
+                  lanAddress = "192.168.1.20";
+                  model->refreshAddress();
+              }},
+             {"close", [&] { return !model->inspecting() && active(target); }},
+             {"stop", [&] { return !model->inspecting() && !active(target); },
+              [&] { model->inspect(target); }},
+             {"makeNewLink", [&] { return share().token != expired && shows(); },
+              [&] {
+                  model->inspect(target);
+                  settle();
+                  expired = share().token;
+                  clock.advance(25 * 3600);
+                  inspector.refresh();
+              }},
+         });
+}
+
+TEST_F(ViewsTest, PairingPanel) {
+    PairingPanel& panel = show<PairingPanel>();
+    model->startPairing();
+    const std::string first = model->pairing().value().code;
+    walk(panel, {
+                    {"newCode",
+                     [&] {
+                         return model->pairing()->code != first && !store.isPairingCodeValid(first) &&
+                                panel.findChild<QRCodeView*>("qr")->text() == model->pairingURL();
+                     }},
+                    {"close", [&] { return !model->pairing(); }},
+                    {"done", [&] { return !model->justPaired() && !model->isPairingPanelOpen(); },
+                     [&] {
+                         model->startPairing();
+                         const auto device = store.claimPairing(model->pairing()->code, "Ann").value();
+                         model->handle(ServerEvent{ServerEvent::Paired{device}});
+                     }},
+                });
+    // Whole minutes, rounded; the code runs out under a second before its end.
+    const Date now = Date::fromUnix(1796637600);
+    for (const auto& [left, shown] : std::vector<std::pair<double, const char*>>{
+             {600.5, " 10 more"}, {599.5, " 10 more"}, {61, " 2 more"}, {1, " 1 more"}, {0.5, "ran out"}}) {
+        EXPECT_TRUE(PairingPanel::countdown(now.adding(left), now).text.contains(QLatin1String(shown)))
+            << left;
+    }
+}
+
+} // namespace
