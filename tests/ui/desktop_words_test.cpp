@@ -16,10 +16,8 @@ TEST_F(DesktopWordsTest, NothingThePanelShowsNamesAMacFinderTheMenuBarOrCommand)
     // Every text the widgets hold, shown or not: labels, buttons, actions, tool tips, placeholders.
     const auto read = [&] {
         for (const QWidget* widget : root.findChildren<QWidget*>()) {
-            texts << widget->toolTip();
-            for (const char* property : {"text", "placeholderText"}) {
-                texts << widget->property(property).toString();
-            }
+            texts << widget->toolTip() << widget->property("text").toString()
+                  << widget->property("placeholderText").toString();
             for (const QAction* action : widget->actions()) {
                 texts << action->text() << action->toolTip();
             }

@@ -14,54 +14,40 @@ namespace {
 /// What zbarimg reads from the image, or a description of why it read nothing.
 std::string decode(const QImage& image, const QTemporaryDir& dir, const QString& name) {
     const QString file = dir.filePath(name + QStringLiteral(".png"));
-    if (!image.save(file, "PNG")) {
-        return "<not saved>";
-    }
+    image.save(file, "PNG");
     QProcess zbar;
     zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--quiet"), QStringLiteral("--raw"), file});
     if (!zbar.waitForFinished(20'000) || zbar.exitCode() != 0) {
         return "<not decoded: " + zbar.readAllStandardError().toStdString() + ">";
     }
-    QByteArray text = zbar.readAllStandardOutput();
-    if (text.endsWith('\n')) {
-        text.chop(1);
-    }
-    return text.toStdString();
+    // zbarimg ends the text with a newline; none of the texts here ends in white space.
+    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed().toStdString();
 }
 
-TEST(QRCodeViewTest, EveryRenderedCodeDecodesBackToItsText) {
+TEST(QRCodeViewTest, EveryCodeAndTheViewScalingItDownDecodeBackToTheirText) {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const std::string texts[] = {
-        "http://192.168.1.20:52731/p/Kq7wZp2mXv4R/",
         "http://192.168.1.20:52731/s/a2b3c4d5e6/",
         "https://relay.example.org/l/0f3c9a7e5b1d4c2a8e6f/s/a2b3c4d5e6/",
         // Long text well into the larger versions, with letters from several scripts.
         "Grüße aus Köln – Ünïcödé “quotes” · 東京の写真 · Ελληνικά · emoji 📷 " + std::string(300, 'x') +
             " end",
     };
-    int index = 0;
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         const auto image = QRCodeView::render(text);
         ASSERT_TRUE(image.has_value());
-        EXPECT_EQ(decode(*image, dir, QString::number(index++)), text);
+        EXPECT_EQ(decode(*image, dir, QString::number(&text - texts)), text);
     }
     // Level M holds at most 2331 bytes.
     EXPECT_FALSE(QRCodeView::render(std::string(3000, 'a')).has_value());
     EXPECT_FALSE(QRCodeView::render("").has_value());
-}
 
-TEST(QRCodeViewTest, ViewScalesWithoutSmoothingAndStillScans) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string link = "http://192.168.1.20:52731/s/a2b3c4d5e6/";
+    // The view scales the code down without smoothing: every pixel stays pure black or pure white.
     QRCodeView view;
     view.resize(146, 146);
-    view.setText(link);
+    view.setText(texts[0]);
     ASSERT_TRUE(view.image().has_value());
-    // The image is larger than the view, so it is scaled down: without smoothing every pixel stays
-    // pure black or pure white.
     ASSERT_GT(view.image()->width(), 146);
     QImage shown(146, 146, QImage::Format_RGB32);
     shown.fill(Qt::white);
@@ -72,7 +58,7 @@ TEST(QRCodeViewTest, ViewScalesWithoutSmoothingAndStillScans) {
             ASSERT_TRUE(gray == 0 || gray == 255) << x << "," << y << " is " << gray;
         }
     }
-    EXPECT_EQ(decode(shown, dir, QStringLiteral("view")), link);
+    EXPECT_EQ(decode(shown, dir, QStringLiteral("view")), texts[0]);
     view.setText(std::string(3000, 'a'));
     EXPECT_FALSE(view.image().has_value());
 }

