@@ -38,8 +38,7 @@ TEST_F(DesktopWordsTest, NothingThePanelShowsNamesAMacFinderTheMenuBarOrCommand)
     QMenu menu;
     EntryMenu::fill(menu, *model, LibraryEntry::item(file.id));
     texts << Menus::titles(menu);
-    texts.removeAll(QString());
-    EXPECT_GT(texts.size(), 50);
+    EXPECT_GT(texts.size() - texts.count(QString()), 50);
     EXPECT_EQ(texts.filter(QRegularExpression(QStringLiteral("\\bMac\\b|Finder|\u2318|[Mm]enu[ -]bar"))),
               QStringList());
 }

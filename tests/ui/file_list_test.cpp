@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDrag>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
@@ -160,10 +161,8 @@ TEST_F(FileListTest, TenThousandRowsBuildQuickly) {
         big.items.push_back(
             Item{.id = "item" + n, .name = "file " + n + ".txt", .created = clock.now().adding(-i)});
     }
-    const auto root = dir.path() / "Big";
-    std::filesystem::create_directories(root);
-    std::ofstream(root / "library.json") << IndexFile::encode(big);
-    LibraryStore bigStore(root, clock.function());
+    LibraryStore bigStore(makeFile("Big/library.json", IndexFile::encode(big)).parent_path(),
+                          clock.function());
     AppModel bigModel(bigStore, server, platform, settings, {.relayHosts = {}, .watchNetwork = false});
 
     QElapsedTimer timer;

@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <tuple>
 
 namespace {
 

@@ -18,6 +18,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDropEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QStackedWidget>
@@ -51,7 +52,8 @@ protected:
             step.act();
             settle();
             if (auto* control = view.findChild<QWidget*>(step.control)) {
-                QTest::mouseClick(control, Qt::LeftButton);
+                // Near the left edge, where a check box has its box.
+                QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(4, control->height() / 2));
             }
             settle();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -110,15 +112,20 @@ TEST_F(ViewsTest, SelectionBar) {
     const Item a = addItem("a.txt");
     const Item b = addItem("b.txt");
     SelectionBar& bar = show<SelectionBar>();
-    model->setPicked({ShareTarget::item(a.id), ShareTarget::item(b.id)});
+    // Sharing or moving the picks may leave nothing picked.
+    const auto pick = [&] { model->setPicked({ShareTarget::item(a.id), ShareTarget::item(b.id)}); };
     platform.answers = {false};
     const std::vector<Step> steps{
-        {"shareLinkButton", [&] { return model->inspecting()->kind() == ShareTarget::Kind::bundle; }},
+        {"shareLinkButton", [&] { return model->inspecting()->kind() == ShareTarget::Kind::bundle; }, pick},
         {"Move to > Work", [&] { return model->library().itemsIn(work.id).size() == 2; },
-         [&] { Menus::choose(bar.moveMenu(), "Work"); }},
+         [&] {
+             pick();
+             Menus::choose(bar.moveMenu(), "Work");
+         }},
         // Asked first; answered No, then Yes.
-        {"deleteButton", [&] { return platform.alerts.size() == 1 && model->library().items.size() == 2; }},
-        {"deleteButton", [&] { return model->library().items.empty(); }},
+        {"deleteButton", [&] { return platform.alerts.size() == 1 && model->library().items.size() == 2; },
+         pick},
+        {"deleteButton", [&] { return model->library().items.empty(); }, pick},
         // A later Shift-click would start from a forgotten anchor.
         {"clearSelectionButton", [&] { return model->picked().empty() && !model->pickAnchor(); },
          [&] { model->togglePick(ShareTarget::folder(work.id)); }},
@@ -272,12 +279,9 @@ TEST_F(ViewsTest, PairingPanel) {
     PairingPanel& panel = show<PairingPanel>();
     model->startPairing();
     const std::string first = model->pairing().value().code;
+    const auto qr = [&] { return panel.findChild<QRCodeView*>("qr")->text(); };
     const std::vector<Step> steps{
-        {"newCode",
-         [&] {
-             return !store.isPairingCodeValid(first) &&
-                    panel.findChild<QRCodeView*>("qr")->text() == model->pairingURL();
-         }},
+        {"newCode", [&] { return !store.isPairingCodeValid(first) && qr() == model->pairingURL(); }},
         {"close", [&] { return !model->pairing(); }},
         {"done", [&] { return !model->justPaired() && !model->isPairingPanelOpen(); },
          [&] {
