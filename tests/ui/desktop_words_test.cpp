@@ -3,56 +3,30 @@
 #include "ui/shell/popover_root.h"
 #include "ui_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
 #include <QAction>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QRegularExpression>
 
 namespace {
 
-/// Every text the widgets under `root` hold, shown or not: labels, buttons, actions, tool tips,
-/// placeholders.
-QStringList textsUnder(const QWidget& root) {
-    QStringList texts;
-    for (const QWidget* widget : root.findChildren<QWidget*>()) {
-        texts << widget->toolTip();
-        if (const auto* label = qobject_cast<const QLabel*>(widget)) {
-            texts << label->text();
-        } else if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
-            texts << button->text();
-        } else if (const auto* field = qobject_cast<const QLineEdit*>(widget)) {
-            texts << field->placeholderText();
-        }
-        for (const QAction* action : widget->actions()) {
-            texts << action->text() << action->toolTip();
-        }
-    }
-    return texts;
-}
+using DesktopWordsTest = UIFixture;
 
-/// The texts in `texts` that name a Mac, Finder, the menu bar or ⌘.
-QStringList foreign(const QStringList& texts) {
-    static const QRegularExpression words(QStringLiteral("\\bMac\\b|Finder|\u2318|[Mm]enu[ -]bar"));
-    return texts.filter(words);
-}
-
-class DesktopWordsTest : public UIFixture {};
-
-} // namespace
-
-TEST_F(DesktopWordsTest, NothingThePanelShowsNamesAnotherDesktop) {
+TEST_F(DesktopWordsTest, NothingThePanelShowsNamesAMacFinderTheMenuBarOrCommand) {
     PopoverRoot root(*model);
-    root.resize(780, 540);
-    EXPECT_EQ(foreign(textsUnder(root)), QStringList()) << "a first launch";
-
+    QStringList texts;
+    // Every text the widgets hold, shown or not: labels, buttons, actions, tool tips, placeholders.
+    const auto read = [&] {
+        for (const QWidget* widget : root.findChildren<QWidget*>()) {
+            texts << widget->toolTip() << widget->property("text").toString()
+                  << widget->property("placeholderText").toString();
+            for (const QAction* action : widget->actions()) {
+                texts << action->text() << action->toolTip();
+            }
+        }
+    };
+    read(); // a first launch
     lanAddress = std::nullopt;
     model->refreshAddress();
-    EXPECT_EQ(foreign(textsUnder(root)), QStringList()) << "off the network";
-
+    read(); // off the network
     lanAddress = "192.168.1.20";
     model->refreshAddress();
     const Item file = addItem("photo.jpg");
@@ -60,9 +34,13 @@ TEST_F(DesktopWordsTest, NothingThePanelShowsNamesAnotherDesktop) {
     model->startPairing();
     model->setInspecting(ShareTarget::item(file.id));
     settle();
-    EXPECT_EQ(foreign(textsUnder(root)), QStringList()) << "with a file, a phone, a code and a share";
-
+    read(); // with a file, a phone, a code and a share
     QMenu menu;
     EntryMenu::fill(menu, *model, LibraryEntry::item(file.id));
-    EXPECT_EQ(foreign(Menus::titles(menu)), QStringList()) << "a file's menu";
+    texts << Menus::titles(menu);
+    EXPECT_GT(texts.size() - texts.count(QString()), 50);
+    EXPECT_EQ(texts.filter(QRegularExpression(QStringLiteral("\\bMac\\b|Finder|\u2318|[Mm]enu[ -]bar"))),
+              QStringList());
 }
+
+} // namespace
