@@ -163,7 +163,8 @@ TEST_F(FileListTest, TenThousandRowsBuildQuickly) {
     }
     LibraryStore bigStore(makeFile("Big/library.json", IndexFile::encode(big)).parent_path(),
                           clock.function());
-    AppModel bigModel(bigStore, server, platform, settings, {.relayHosts = {}, .watchNetwork = false});
+    AppModel bigModel(bigStore, {platform, server, login, shortcuts}, settings,
+                      {.relayHosts = {}, .watchNetwork = false});
 
     QElapsedTimer timer;
     timer.start();
