@@ -1,0 +1,52 @@
+// What a drop onto the library does with each kind of payload. A drag of stored rows also carries their
+// files for other programs; inside the library those must move the rows, never add the files again.
+#include "app/model/drag_drop.h"
+
+#include "model_fixture.h"
+
+#include <QMimeData>
+#include <QUrl>
+
+using DragDropTest = ModelFixture;
+
+TEST_F(DragDropTest, EachPayloadLandsAsWhatItHolds) {
+    const auto dest = store.addFolder("Dest", std::nullopt);
+    const auto sub = store.addFolder("Sub", std::nullopt);
+    const Item a = addItem("a.txt");
+    const Item b = addItem("b.txt");
+    const auto single = DragDrop::provider(LibraryEntry::item(a.id), store.filePath(a), std::nullopt);
+    QMimeData several; // one wire form per line, whatever the line end; nonsense lines are skipped
+    several.setData(DragDrop::entryType,
+                    QByteArray::fromStdString(LibraryEntry::item(a.id).wire() + "\n" +
+                                              LibraryEntry::folder(sub.id).wire() + "\r\n" +
+                                              LibraryEntry::item(b.id).wire() + "\nnonsense"));
+    QMimeData files, link, note, image, empty;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(makeFile("one.txt").string())),
+                   QUrl("https://example.com/")});
+    link.setUrls({QUrl("https://example.com/a?b=c")});
+    link.setText("text that loses to the address");
+    note.setText("a note\nof two lines");
+    image.setData("image/png", QByteArray("\x89PNG", 4));
+    const struct {
+        const QMimeData& data;
+        bool moveInternal;
+        bool taken;
+        std::size_t items; // in the library afterwards
+    } drops[] = {{*single, false, false, 2}, {several, true, true, 2}, {files, false, true, 3},
+                 {link, true, true, 4},      {note, true, true, 5},    {image, true, false, 5},
+                 {empty, true, false, 5}};
+    for (const auto& drop : drops) {
+        EXPECT_EQ(DragDrop::handle(drop.data, dest.id, *model, drop.moveInternal), drop.taken);
+        ASSERT_TRUE(spinUntil([&] { return store.snapshot().items.size() == drop.items; }));
+    }
+    const Library library = store.snapshot();
+    EXPECT_EQ(library.item(a.id)->folderID, dest.id);
+    EXPECT_EQ(library.item(b.id)->folderID, dest.id);
+    EXPECT_EQ(library.folder(sub.id)->parentID, dest.id);
+    for (const Item& item : library.items) {
+        EXPECT_EQ(item.folderID, dest.id) << item.name;
+    }
+    EXPECT_EQ(library.items[3].kind, ItemKind::link);
+    EXPECT_EQ(library.items[3].content, "https://example.com/a?b=c");
+    EXPECT_EQ(library.items[4].content, "a note\nof two lines");
+}
