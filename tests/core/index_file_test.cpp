@@ -96,28 +96,26 @@ TEST(IndexFileTest, InstantsAndEveryCharacterRoundTripExactly) {
     EXPECT_EQ(decodeOrFail(IndexFile::encode(library)).folders.at(0).name, "bad \xEF\xBF\xBD name");
 }
 
-TEST(IndexFileTest, NullsMissingOptionalsUnknownKeysAndWholeFloatsAreRead) {
-    EXPECT_EQ(decodeOrFail(R"({"folders": null, "deviceFolders": null})"), Library{});
-    const Library library = decodeOrFail(R"({"version": 9,
-        "folders": [{"id": "f", "name": "F", "created": 1, "parentID": null}],
-        "items": [{"id": "i", "kind": "file", "name": "N", "size": 2048.0, "created": 2, "content": null,
-                   "colour": "red"}],
-        "shares": [{"token": "s", "target": {"folder": {"_0": null}}, "created": 4, "duration": "day",
-                    "downloads": 7, "expires": null, "allowsUploads": null},
-                   {"token": "t", "target": {"item": {"_0": "i", "_1": 2}, "future": {}}, "created": 1,
-                    "duration": "day", "downloads": 0}]})");
-    ASSERT_EQ(library.shares.size(), 2u);
-    EXPECT_EQ(library.folders.at(0), (Folder{"f", "F", std::nullopt, Date{1}}));
-    EXPECT_EQ(library.items.at(0), (Item{"i", std::nullopt, ItemKind::file, "N", 2048, Date{2}}));
-    EXPECT_EQ(library.shares[0],
-              (Share{"s", ShareTarget::folder(), Date{4}, ShareDuration::day, std::nullopt, 7}));
-    EXPECT_EQ(library.shares[1].target, ShareTarget::item("i"));
-}
-
-TEST(IndexFileTest, UndecodableDocumentsFailAsAWhole) {
+TEST(IndexFileTest, DocumentsAreReadWholeOrRefusedWhole) {
     const std::string share = R"("token": "s", "created": 1, "duration": "day", "downloads": 0)";
     const std::string shares = R"({"shares": [{"target": )";
     const std::string items = R"({"items": [{"id": "i", "kind": )";
+    // Nulls, missing optionals, unknown keys and whole floats, as other versions may write them; each
+    // read as the library given.
+    const std::pair<std::string, Library> readable[] = {
+        {R"({"folders": null, "deviceFolders": null, "version": 9})", Library{}},
+        {R"({"folders": [{"id": "f", "name": "F", "created": 1, "parentID": null}]})",
+         Library{{Folder{"f", "F", std::nullopt, Date{1}}}, {}, {}, {}, {}, {}}},
+        {items + R"("file", "name": "N", "size": 2048.0, "created": 2, "content": null, "colour": "red"}]})",
+         Library{{}, {Item{"i", std::nullopt, ItemKind::file, "N", 2048, Date{2}}}, {}, {}, {}, {}}},
+        {shares + R"({"folder": {"_0": null}}, "expires": null, "allowsUploads": null, )" + share + "}]}",
+         Library{{}, {}, {Share{"s", ShareTarget::folder(), Date{1}}}, {}, {}, {}}},
+        {shares + R"({"item": {"_0": "i", "_1": 2}, "future": {}}, )" + share + "}]}",
+         Library{{}, {}, {Share{"s", ShareTarget::item("i"), Date{1}}}, {}, {}, {}}},
+    };
+    for (const auto& [text, library] : readable) {
+        EXPECT_EQ(decodeOrFail(text), library) << text;
+    }
     const std::vector<std::string> cases = {
         "{\"folders\": [",
         "[]",
@@ -126,8 +124,8 @@ TEST(IndexFileTest, UndecodableDocumentsFailAsAWhole) {
         items + R"("file", "name": "n", "size": 18446744073709551615, "created": 1}]})",
         shares + R"({"inbox": {}}, "token": "s", "created": 1, "duration": "week", "downloads": 0}]})",
         shares + R"({"item": {}}, )" + share + "}]}",
-        shares + R"({"item": {"_0": "i"}, "bundle": {"_0": "b"}}, )" + share + "}]}",
         shares + R"({}, )" + share + "}]}",
+        shares + R"({"folder": {}, "inbox": {}}, )" + share + "}]}",
         shares + R"({"item": {"_0": 5}}, )" + share + "}]}",
         shares + R"({"inbox": {}}, "created": 1, "duration": "day", "downloads": 0}]})",
         shares + R"({"inbox": {}}, "allowsUploads": "yes", )" + share + "}]}",
@@ -139,11 +137,5 @@ TEST(IndexFileTest, UndecodableDocumentsFailAsAWhole) {
         R"({"deviceFolders": {"d": 1}})"};
     for (const auto& text : cases) {
         EXPECT_THROW(IndexFile::decode(text), IndexFile::DecodeError) << text;
-    }
-    try {
-        IndexFile::decode(shares + R"({"folder": {}, "inbox": {}}, )" + share + "}]}");
-        ADD_FAILURE() << "decoded a target with two cases";
-    } catch (const IndexFile::DecodeError& error) {
-        EXPECT_STREQ(error.what(), "Invalid number of keys found, expected one.");
     }
 }

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -60,33 +59,6 @@ TEST(TextTest, CompareLocalizedOrdersNumbersByValueIgnoringCase) {
         return Text::compareLocalized(a, b) < 0;
     });
     EXPECT_EQ(names, (std::vector<std::string>{"", "a 1", "A 2", "a 10", "b", "Folder 2", "Folder 10"}));
-}
-
-TEST(TextTest, CompareLocalizedTakesTheLocaleFromTheEnvironment) {
-    // The collator is made once per process, so each environment is tried in a fresh one.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    // LC_ALL, LC_COLLATE, LANG; whether Swedish, which puts "ä" after "z" (the root order puts it by "a").
-    const struct {
-        const char* variables[3];
-        bool swedish;
-    } cases[] = {
-        {{"sv_SE.ISO-8859-1@euro", nullptr, nullptr}, true},
-        {{"", "sv_SE.UTF-8", "en_US.UTF-8"}, true},
-
-        {{"C.UTF-8", "sv_SE.UTF-8", "sv_SE.UTF-8"}, false},
-        {{nullptr, "POSIX", "sv_SE.UTF-8"}, false},
-        {{nullptr, nullptr, nullptr}, false},
-    };
-    for (const auto& c : cases) {
-        const auto compareInChild = [&c] {
-            const char* names[] = {"LC_ALL", "LC_COLLATE", "LANG"};
-            for (int i = 0; i < 3; ++i) {
-                c.variables[i] ? setenv(names[i], c.variables[i], 1) : unsetenv(names[i]);
-            }
-            std::exit(Text::compareLocalized("\u00E4", "z") > 0 ? 0 : 1);
-        };
-        EXPECT_EXIT(compareInChild(), testing::ExitedWithCode(c.swedish ? 0 : 1), "") << &c - cases;
-    }
 }
 
 // The neighbours of the ranges ('/', ':', '@', '[', '`', '{', 'G', 'g') catch an off-by-one bound, and the
