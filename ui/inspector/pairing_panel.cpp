@@ -19,7 +19,6 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
-#include <cmath>
 
 namespace {
 

@@ -13,20 +13,15 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QDateTime>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <cmath>
 #include <optional>
-
-namespace {} // namespace
 
 ShareInspector::ShareInspector(AppModel& model, QWidget* parent)
     : QWidget(parent)

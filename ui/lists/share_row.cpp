@@ -16,7 +16,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
-#include <QStringList>
 #include <QToolButton>
 #include <QVBoxLayout>
 
