@@ -117,9 +117,9 @@ public:
         std::vector<Share> earlier;
     };
 
-    /// Builds the model over a store and a started server, and starts what it owns: the relay client,
-    /// the network watcher, the address timer and the missing shortcut files. Routes the store's
-    /// changes to itself until destroyed.
+    /// Builds the model over a store and what it reaches beyond it, and starts what it owns: the relay
+    /// client, the network watcher, the address timer and the missing shortcut files. Routes the
+    /// store's changes to itself until destroyed.
     AppModel(LibraryStore& store, Ports ports, QSettings& settings, Services services,
              QObject* parent = nullptr);
     ~AppModel() override;
