@@ -21,18 +21,6 @@ std::size_t openDescriptors() {
         std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
-double residentMiB() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t size = 0;
-    std::size_t pages = 0;
-    statm >> size >> pages;
-    return static_cast<double>(pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))) / (1 << 20);
-}
-
-long ms(Clock::duration duration) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
-}
-
 } // namespace
 
 class OverloadTest : public ServerFixture {
@@ -183,9 +171,10 @@ TEST_F(OverloadTest, IdleAndSlowClientsNeverLockAPhoneOut) {
     EXPECT_TRUE(phoneIsAnswered());
     std::printf(
         "[overload] %zu idle clients, %zu downloads of %zu MiB (%zu stalled), cap %zu: at most %zu "
-        "open, %zu displaced, the latest idle end after %ld ms; a phone answered %zu/5 times, slowest %ld "
+        "open, %zu displaced, the latest idle end after %.0f ms; a phone answered %zu/5 times, slowest %.0f "
         "ms; slow readers had %.1f MiB each after %.1f s; descriptors %zu -> %zu, memory %.1f -> %.1f MiB\n",
         idleCount, slowCount + stalledCount, bigSize >> 20, stalledCount, cap, mostOpen, displaced,
-        ms(latestIdleEnd), answered, ms(slowestPhone), leastSlow / 1048576.0, readSeconds, descriptorsBefore,
-        descriptorsAfter, residentBefore, residentAfter);
+        std::chrono::duration<double, std::milli>(latestIdleEnd).count(), answered,
+        std::chrono::duration<double, std::milli>(slowestPhone).count(), leastSlow / 1048576.0, readSeconds,
+        descriptorsBefore, descriptorsAfter, residentBefore, residentAfter);
 }
