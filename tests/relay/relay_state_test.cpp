@@ -50,27 +50,10 @@ TEST(RelayStateTest, CheckInKeepsWithinLimitsAndDropsDuplicates) {
               (RelayPresence{"Stu", {"http://a"}, {{"one", "Fir"}, {"two", "2"}}, "Hom", {digestOf("p1")}}));
 }
 
-TEST(RelayStateTest, FollowersCountOncePerVisitorWithinLimitsThatEndedSharesMakeRoomIn) {
-    RelayState state(RelayLimits{.maxFollowersPerShare = 2, .maxFollowersPerMac = 3});
-    const auto id = state.signUp("Mac", 1)->macId;
-    state.checkIn(id, presenceWith({{"old", "Old"}, {"new", "New"}}), 2);
-    EXPECT_EQ(state.follow(id, "old", "v1"), Follow::followed);
-    EXPECT_EQ(state.follow(id, "old", "v1"), Follow::alreadyFollowing);
-    EXPECT_EQ(state.follow(id, "old", "v2"), Follow::followed);
-    EXPECT_EQ(state.follow(id, "old", "v3"), Follow::full) << "per share";
-    EXPECT_EQ(state.follow(id, "new", "v1"), Follow::followed);
-    EXPECT_EQ(state.follow(id, "new", "v2"), Follow::full) << "per Mac";
-    EXPECT_EQ(state.follow(id, "gone", "v1"), Follow::unknownShare);
-    // Once "old" ends, its followers make room; while it was reported they were kept.
-    EXPECT_EQ(state.checkIn(id, presenceWith({{"new", "New"}}), 3),
-              (std::vector<std::pair<std::string, std::size_t>>{{"new", 1}}));
-    EXPECT_EQ(state.mac(id)->followerCount("old"), 2u);
-    EXPECT_EQ(state.follow(id, "new", "v2"), Follow::followed);
-    EXPECT_EQ(state.mac(id)->followerCount("old"), 0u);
-}
-
-TEST(RelayStateTest, NotificationsAndItemsWaitOnlyForTheirTargetsWithinBoundsOldestFirst) {
-    RelayState state(RelayLimits{.maxNotificationsPerShare = 2,
+TEST(RelayStateTest, FollowersNotificationsAndItemsStayWithinTheirBoundsAndGoWithTheirTargets) {
+    RelayState state(RelayLimits{.maxFollowersPerShare = 2,
+                                 .maxFollowersPerMac = 3,
+                                 .maxNotificationsPerShare = 2,
                                  .maxNotificationsPerMac = 3,
                                  .maxPendingPerDevice = 2,
                                  .maxPendingPerMac = 3,
@@ -78,8 +61,17 @@ TEST(RelayStateTest, NotificationsAndItemsWaitOnlyForTheirTargetsWithinBoundsOld
     const auto id = state.signUp("Mac", 1)->macId;
     const std::string one = digestOf("phone one"), two = digestOf("phone two");
     state.checkIn(id, presenceWith({{"a", "A"}, {"b", "B"}, {"quiet", "Q"}}, {one, two}), 2);
-    state.follow(id, "a", "v");
-    state.follow(id, "b", "v");
+    // Once per visitor; "v3" finds share "a" full, "v2" then the Mac.
+    for (const auto& [share, visitor, result] :
+         std::vector<std::tuple<std::string, std::string, Follow>>{{"a", "v1", Follow::followed},
+                                                                   {"a", "v1", Follow::alreadyFollowing},
+                                                                   {"a", "v2", Follow::followed},
+                                                                   {"a", "v3", Follow::full},
+                                                                   {"b", "v1", Follow::followed},
+                                                                   {"b", "v2", Follow::full},
+                                                                   {"gone", "v1", Follow::unknownShare}}) {
+        EXPECT_EQ(state.follow(id, share, visitor), result) << share << " " << visitor;
+    }
     EXPECT_FALSE(state.notify(id, {"quiet", "t", "nobody follows", 3}));
     EXPECT_FALSE(state.send(id, digestOf("stranger"), {"s", "x", 3}));
     // Share "a" and phone one get three each, share "b" and phone two two each: the first of the three
@@ -95,9 +87,15 @@ TEST(RelayStateTest, NotificationsAndItemsWaitOnlyForTheirTargetsWithinBoundsOld
         << "the body cut to 4 bytes";
     EXPECT_EQ(mac.pending.at(one), (std::deque<RelayPendingItem>{{"a3 long", "x", 6}}));
     EXPECT_EQ(mac.pending.at(two).size(), 2u);
-    state.checkIn(id, presenceWith({{"b", "B"}}, {two}), 9);
-    EXPECT_EQ(mac.notifications.size(), 2u) << "an ended share's notifications lead nowhere";
-    EXPECT_FALSE(state.send(id, one, {"s4", "x", 9})) << "a removed phone collects nothing";
+    // Once "a" ends its followers make room (while it was reported they were kept), its notifications
+    // lead nowhere, and a removed phone collects nothing.
+    EXPECT_EQ(state.checkIn(id, presenceWith({{"b", "B"}}, {two}), 9),
+              (std::vector<std::pair<std::string, std::size_t>>{{"b", 1}}));
+    EXPECT_EQ(mac.followerCount("a"), 2u);
+    EXPECT_EQ(state.follow(id, "b", "v2"), Follow::followed);
+    EXPECT_EQ(mac.followerCount("a"), 0u);
+    EXPECT_EQ(mac.notifications.size(), 2u);
+    EXPECT_FALSE(state.send(id, one, {"s4", "x", 9}));
     EXPECT_FALSE(mac.pending.contains(one));
 }
 

@@ -23,16 +23,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-/// Bytes as C-escaped text, cut to `limit`, for failure messages.
-std::string printable(std::string_view bytes, std::size_t limit = 200) {
-    std::string text;
-    for (const char c : bytes.substr(0, limit)) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02x",
-                      static_cast<unsigned char>(c));
-        text += escaped;
-    }
-    return bytes.size() > limit ? text + "..." : text;
+/// Bytes as C-escaped text, cut to 200, for failure messages.
+std::string printable(std::string_view bytes) {
+    return testing::PrintToString(std::string(bytes.substr(0, 200)));
 }
 
 /// Why `raw` is not one well-formed answer the server could have written; empty when it is one (or
@@ -90,13 +83,6 @@ class HostileRequestsTest : public ServerFixture {
 protected:
     HostileRequestsTest()
         : ServerFixture(ServerLimits{.headDeadline = 2s, .transferIdle = 2s, .lingerAfterResponse = 500ms}) {
-        const Folder shared = store.addFolder("Shared", std::nullopt);
-        const Folder inner = store.addFolder("Inner", shared.id);
-        const Item photo = addFile("photo.jpg", photoBytes, shared.id);
-        const Item notes = addFile("notes.txt", "shopping: eggs, milk\n", inner.id);
-        const Item note = store.addText("Remember the milk on the way home", shared.id).value();
-        const Item secret = addFile("private.txt", "PRIVATE item outside every share " + tag, std::nullopt);
-        const PairedDevice phone = store.claimPairing(store.newPairingCode().code, "Ana's iPhone").value();
         // Sentinels beside the library, above it, inside it where nothing is served, and at an absolute path.
         sentinels = {{dir.path() / "sentinel.txt", "SENTINEL beside the library " + tag},
                      {dir.path() / "secrets" / "passwd", "SENTINEL secrets " + tag},
@@ -108,18 +94,11 @@ protected:
             neverServed.push_back(contents);
         }
         neverServed.push_back(readFile(store.filePath(secret)));
-        shareToken = store.share(ShareTarget::folder(shared.id), ShareDuration::day, true).token;
-        inboxToken = store.share(ShareTarget::inbox(), ShareDuration::day, true).token;
-        pairingCode = store.newPairingCode().code;
-        deviceToken = phone.token;
-        sharedFolderID = shared.id;
-        innerFolderID = inner.id;
-        photoID = photo.id;
-        nearbySentinels = {"sentinel.txt", "secrets/passwd", "files/sentinel.txt",
-                           absoluteSentinel.lexically_relative(dir.path().parent_path()).string(),
-                           libraryName + "/library.json"};
-        absoluteSentinels = {sentinels[0].first.string(), absoluteSentinel.string(), "/etc/passwd",
-                             (store.root / "library.json").string()};
+        nearbySentinels = "sentinel.txt|secrets/passwd|files/sentinel.txt|" +
+                          absoluteSentinel.lexically_relative(dir.path().parent_path()).string() + "|" +
+                          libraryName + "/library.json";
+        absoluteSentinels = sentinels[0].first.string() + "|" + absoluteSentinel.string() + "|/etc/passwd|" +
+                            (store.root / "library.json").string();
         // Every route the server has (the file twice, to weight it); a POST sends a body.
         const std::string s = "|GET /s/" + shareToken, b = "|GET /s/" + inboxToken,
                           d = "|GET /d/" + deviceToken;
@@ -142,252 +121,195 @@ protected:
     /// Real routes mutated with the broken and malicious shapes clients send: a deterministic function of
     /// (seed, index), so a failure the test prints with both numbers comes back in the same shape.
     std::string make(std::uint64_t index) const {
+        using namespace std::string_literals;
         std::seed_seq sequence{seed, index};
         std::mt19937_64 random(sequence);
-        return Builder{*this, random}.build();
-    }
-
-    struct Builder {
-        const HostileRequestsTest& t;
-        std::mt19937_64& random;
-
-        std::size_t below(std::size_t n) {
+        const auto below = [&](std::size_t n) {
             return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
-        }
-        bool chance(double p) { return std::bernoulli_distribution(p)(random); }
-        std::string pick(const std::vector<std::string>& from) { return from[below(from.size())]; }
-        /// One of the alternatives in `all`, separated by "|" (none holds one): long lists at a glance.
-        std::string pick(std::string_view all) {
-            std::vector<std::string> items;
+        };
+        const auto chance = [&](double p) { return std::bernoulli_distribution(p)(random); };
+        // One of the alternatives in `all`, separated by "|" (none holds one): long lists at a glance.
+        const auto pick = [&](std::string_view all) {
+            std::vector<std::string_view> items;
             for (std::size_t start = 0, bar = 0; bar != std::string_view::npos; start = bar + 1) {
                 bar = all.find('|', start);
-                items.emplace_back(all.substr(start, bar - start));
+                items.push_back(all.substr(start, bar - start));
             }
-            return pick(items);
-        }
-        static std::string repeated(const std::string& text, std::size_t times) {
-            std::string all;
-            while (times-- > 0) {
-                all += text;
-            }
-            return all;
-        }
-
-        /// "../" in the spellings that have fooled servers: encoded, double-encoded, overlong, backslashed.
-        std::string climb() {
-            return repeated(
-                pick("../|%2e%2e/|%2E%2E%2F|..%2f|.%2e/|%252e%252e/|%252e%252e%252f|%c0%ae%c0%ae/|"
-                     "%c0%ae%c0%ae%c0%af|%e0%80%ae%e0%80%ae/|..\\|%5c..%5c|..%5c|....//|%2e%2e%5c|"
-                     "..;/|%u002e%u002e/|..%00/|..%c0%af"),
-                1 + below(6));
-        }
-
-        /// Control characters, percent-encoded, alone or carrying header lines of their own.
-        std::string control() {
+            return std::string(items[below(items.size())]);
+        };
+        const auto times = [](const std::string& text, std::size_t count) {
+            return std::regex_replace(std::string(count, '*'), std::regex("\\*"), text);
+        };
+        // "../" in the spellings that have fooled servers: encoded, double-encoded, overlong, backslashed.
+        const auto climb = [&] {
+            return times(pick("../|%2e%2e/|%2E%2E%2F|..%2f|.%2e/|%252e%252e/|%252e%252e%252f|%c0%ae%c0%ae/|"
+                              "%c0%ae%c0%ae%c0%af|%e0%80%ae%e0%80%ae/|..\\|%5c..%5c|..%5c|....//|%2e%2e%5c|"
+                              "..;/|%u002e%u002e/|..%00/|..%c0%af"),
+                         1 + below(6));
+        };
+        // Control characters, percent-encoded, alone or carrying header lines of their own.
+        const auto control = [&] {
             return pick(
                 "%0D%0A|%0d%0aSet-Cookie:%20tesk=1|%0D%0ALocation:%20http://evil.example/%0D%0A%0D%0A|"
                 "%0A|%0D|%00|%1B|%1B[31m|%7F|%09|x%0D%0A%20folded");
-        }
-
-        std::string mutateTarget(std::string target) {
-            const std::string s = "/s/" + t.shareToken;
-            const std::string absolute = pick(t.absoluteSentinels);
-            std::string encoded; // the absolute path with its slashes encoded
-            for (const char c : absolute) {
-                encoded += c == '/' ? std::string("%2F") : std::string(1, c);
-            }
-            switch (below(16)) {
-            case 0: // climb out of the route
-                return target.insert(target.rfind('/') + 1, climb());
-            case 1: // aim at a file beside the library
-                return pick({s + "/f/", s + "/", "/", "/d/" + t.deviceToken + "/", "/icon.png/"}) + climb() +
-                       pick(t.nearbySentinels);
-            case 2: // aim at an absolute path
-                return pick({s + "/f/" + encoded, "/" + absolute, s + "/f/" + climb() + absolute,
-                             s + "/api?folder=" + absolute, s + "/f/%2F" + encoded});
-            case 3: // NUL, raw or escaped
-                return target.insert(1 + below(target.size()), chance(0.5) ? std::string(1, '\0') : "%00");
-            case 4: // backslashes for slashes
+        };
+        const std::string s = "/s/" + shareToken;
+        // The route's target, mutated in one of these ways, or (a quarter of the time) left real.
+        const std::function<std::string(std::string)> mutations[] = {
+            [&](std::string t) { return t.insert(t.rfind('/') + 1, climb()); },
+            [&](std::string) { // a file beside the library
+                return pick(s + "/f/|" + s + "/|/|/d/" + deviceToken + "/|/icon.png/") + climb() +
+                       pick(nearbySentinels);
+            },
+            [&](std::string) { // an absolute path, its slashes encoded or not
+                const std::string absolute = pick(absoluteSentinels);
+                const std::string encoded = std::regex_replace(absolute, std::regex("/"), "%2F");
+                return pick(s + "/f/" + encoded + "|/" + absolute + "|" + s + "/f/" + climb() + absolute +
+                            "|" + s + "/api?folder=" + absolute + "|" + s + "/f/%2F" + encoded);
+            },
+            [&](std::string t) { return t.insert(1 + below(t.size()), chance(0.5) ? "\0"s : "%00"); },
+            [&](std::string t) { // backslashes for slashes
                 std::replace_if(
-                    target.begin(), target.end(), [&](char c) { return c == '/' && chance(0.5); }, '\\');
-                return target;
-            case 5: // dot segments, overlong and invalid UTF-8 at the end
-                return target +
-                       pick("/.|/..|/%2e|/%2e%2e|//|/./.|%2f|%c0%ae|%e0%80%ae|%c0%af|%ff|%fe%ff|\xff|"
-                            "\xc3(|%ed%a0%80|\xc0\xaf|%f4%90%80%80");
-            case 6: // absolute form
-                return pick({"http://127.0.0.1:" + std::to_string(t.server.port()), "http://evil.example",
-                             "HTTP://x", "file://"}) +
-                       target;
-            case 7:
-                return pick("*||/a b|//|/./|?|#|%2F");
-            case 8: // very long targets, some past the head limit
-                return target + "/" +
-                       std::string(std::vector<std::size_t>{900, 4000, 16000, 17000}[below(4)], 'x');
-            case 9:
-                return target + pick({"?folder=..%2F..", "?folder=%00", "?inline&folder=", "?a=%zz", "#frag",
-                                      "?folder=" + t.sharedFolderID + "%2F..", "?folder=/etc", "?&&==&",
-                                      "?folder=" + t.innerFolderID + "&folder=x", "?inline=%ff"});
-            case 10: { // a control character in one of the route's segments: at its start, middle or end
-                const std::size_t pathEnd = std::min(target.find('?'), target.size());
+                    t.begin(), t.end(), [&](char c) { return c == '/' && chance(0.5); }, '\\');
+                return t;
+            },
+            [&](std::string t) { // dot segments, overlong and invalid UTF-8 at the end
+                return t + pick("/.|/..|/%2e|/%2e%2e|//|/./.|%2f|%c0%ae|%e0%80%ae|%c0%af|%ff|%fe%ff|\xff|"
+                                "\xc3(|%ed%a0%80|\xc0\xaf|%f4%90%80%80");
+            },
+            [&](std::string t) {
+                return pick("http://127.0.0.1:" + std::to_string(server.port()) +
+                            "|http://evil.example|HTTP://x|file://") +
+                       t;
+            },
+            [&](std::string) { return pick("*||/a b|//|/./|?|#|%2F"); },
+            // Very long targets, some past the head limit.
+            [&](std::string t) {
+                return t + "/" + std::string(std::stoul(pick("900|4000|16000|17000")), 'x');
+            },
+            [&](std::string t) {
+                return t +
+                       pick("?folder=..%2F..|?folder=%00|?inline&folder=|?a=%zz|#frag|?folder=" + shared.id +
+                            "%2F..|?folder=/etc|?&&==&|?folder=" + inner.id + "&folder=x|?inline=%ff");
+            },
+            [&](std::string
+                    t) { // a control character in one of the route's segments: at its start, middle or end
+                const std::size_t pathEnd = std::min(t.find('?'), t.size());
                 std::size_t start = 1;
-                for (std::size_t skip = below(8), end; skip > 0 && (end = target.find('/', start)) < pathEnd;
+                for (std::size_t skip = below(8), end; skip > 0 && (end = t.find('/', start)) < pathEnd;
                      --skip) {
                     start = end + 1;
                 }
-                const std::size_t end = std::min(target.find('/', start), pathEnd);
-                return target.insert(
-                    std::vector<std::size_t>{start, end, start + (end - start) / 2}[below(3)], control());
-            }
-            case 11: // and in a query value
-                return target + (target.find('?') == std::string::npos ? "?" : "&") +
-                       pick("folder=|inline=|x=") + control();
-            default: // most targets stay real
-                return target;
-            }
-        }
-
-        std::string uploadName() {
-            switch (below(6)) {
-            case 0:
-                return std::string(300, 'n') + ".txt";
-            case 1: // short in characters, past the limit in bytes
-                return repeated("%E2%98%83", 400) + ".txt";
-            case 2:
-                return std::string(5000, 'l');
-            default:
-                return pick(
-                    "../../escape.txt|..%2F..%2Fescape.txt|%2e%2e%2f%2e%2e%2fescape.txt|a%2Fb%2Fc.txt|"
-                    "sub/dir/x.txt|%00evil.txt|evil%00.txt|evil.txt%00.jpg|..|.|%2e%2e|%2E||%2F|"
-                    "%2Fetc%2Fpasswd|/etc/passwd|..%5C..%5Cwin.txt|%c0%ae%c0%ae%2fx|%ff%fe.txt|%zz|CON|"
-                    "%0d%0aSet-Cookie:%20x=y.txt|%0a.txt|%1B[2J%7F.txt|tab%09and%0Dcr.txt|.hidden|....|"
-                    " spaced |library.json|..%2Flibrary.json|..%2F..%2F..%2Fsentinel.txt|incoming|files|"
-                    "~%2F.bashrc|\\..\\x.txt|caf%C3%A9.txt|%E2%80%AEtxt.exe|a:b.txt");
-            }
-        }
-
-        /// A header line beside the route's own: the named headers with hostile values, and broken lines.
-        std::string extraLine() {
-            using namespace std::string_view_literals;
-            switch (below(8)) {
-            case 0:
-                return "Range: " +
-                       pick("bytes=0-0|bytes=0-|bytes=-1|bytes=-0|bytes=5-2|bytes=999999999-|bytes=0-1,2-3|"
-                            "bytes=--1|bytes=|bytes=abc|items=0-1|bytes=0-18446744073709551616|"
-                            "bytes=-9223372036854775808|bytes=9223372036854775807-|bytes= 0-1|bytes=1-1|"
-                            "bytes=100-199||bytes=0-0,-1|Bytes=0-1|bytes=-100000000|bytes=1000-2000");
-            case 1:
-                return "X-Tesk-Name: " + uploadName();
-            case 2:
+                const std::size_t end = std::min(t.find('/', start), pathEnd);
+                return t.insert(std::vector<std::size_t>{start, end, start + (end - start) / 2}[below(3)],
+                                control());
+            },
+            [&](std::string t) { // and in a query value
+                return t + (t.find('?') == std::string::npos ? "?" : "&") + pick("folder=|inline=|x=") +
+                       control();
+            },
+        };
+        const auto uploadName = [&] {
+            return chance(0.5)
+                       ? pick(std::string(300, 'n') + ".txt|" + times("%E2%98%83", 400) + ".txt|" +
+                              std::string(5000, 'l'))
+                       : pick("../../escape.txt|..%2F..%2Fescape.txt|%2e%2e%2f%2e%2e%2fescape.txt|"
+                              "a%2Fb%2Fc.txt|sub/dir/x.txt|%00evil.txt|evil%00.txt|evil.txt%00.jpg|..|.|"
+                              "%2e%2e|%2E||%2F|%2Fetc%2Fpasswd|/etc/passwd|..%5C..%5Cwin.txt|"
+                              "%c0%ae%c0%ae%2fx|%ff%fe.txt|%zz|CON|%0d%0aSet-Cookie:%20x=y.txt|%0a.txt|"
+                              "%1B[2J%7F.txt|tab%09and%0Dcr.txt|.hidden|....| spaced |library.json|"
+                              "..%2Flibrary.json|..%2F..%2F..%2Fsentinel.txt|incoming|files|~%2F.bashrc|"
+                              "\\..\\x.txt|caf%C3%A9.txt|%E2%80%AEtxt.exe|a:b.txt");
+        };
+        // Header lines beside the route's own: the named headers with hostile values, many or huge lines,
+        // and broken or odd ones (the last, three times in eight).
+        const std::function<std::string()> extraLines[] = {
+            [&] {
+                return "Range: " + pick("bytes=0-0|bytes=0-|bytes=-1|bytes=-0|bytes=5-2|bytes=999999999-|"
+                                        "bytes=0-1,2-3|bytes=--1|bytes=|bytes=abc|items=0-1|"
+                                        "bytes=0-18446744073709551616|bytes=-9223372036854775808|"
+                                        "bytes=9223372036854775807-|bytes= 0-1|bytes=1-1|bytes=100-199||"
+                                        "bytes=0-0,-1|Bytes=0-1|bytes=-100000000|bytes=1000-2000");
+            },
+            [&] { return "X-Tesk-Name: " + uploadName(); },
+            [&] {
                 return "X-Tesk-Device: " +
-                       pick({"", std::string(10000, 'd'), "../../", "%00", "\xff", "Ana\x01",
-                             "\xF0\x9F\x93\xB1 Phone", "<script>alert(1)</script>", "Phone\ttab",
-                             std::string(60, 'x'), "..%2F..%2F"});
-            case 3:
-                return "X-Big: " +
-                       std::string(std::vector<std::size_t>{100, 4000, 8000, 16500, 40000}[below(5)], 'b');
-            case 4: {
+                       pick("|" + std::string(10000, 'd') +
+                            "|../../|%00|\xff|Ana\x01|"
+                            "\xF0\x9F\x93\xB1 Phone|<script>alert(1)</script>|Phone\ttab|" +
+                            std::string(60, 'x'));
+            },
+            [&] { return "X-Big: " + std::string(std::stoul(pick("100|4000|8000|16500|40000")), 'b'); },
+            [&] {
                 std::string many = "X-N0: v";
-                for (std::size_t n = 1, count = std::vector<std::size_t>{100, 1000, 3000}[below(3)];
-                     n < count; ++n) {
+                for (std::size_t n = 1, count = std::stoul(pick("100|1000|3000")); n < count; ++n) {
                     many += "\r\nX-N" + std::to_string(n) + ": v";
                 }
                 return many;
-            }
-            default: // control characters raw and encoded, broken field lines, framing and odd but valid ones
-                return pick(
-                    "X-A: a\rb|X-A: a\nb|X-A: a\0b|X-A: a\x01|X-A: \x7f|: empty| leading: space|X-A : v|"
-                    "X-A\t: v|no colon at all|X-A: v\r\n  folded|X-A: v\r\n\tfolded: too|X\0A: v|"
-                    "X-Tesk-Device: Ana%0D%0ASet-Cookie:%20tesk=1|Range: bytes=0-0%0D%0AX-A:%20b|"
-                    "Referer: /%0D%0A%0D%0A|Cookie: a=%1B%00|If-Range: %0A|Expect: 100-continue|"
-                    "Transfer-Encoding: chunked|Transfer-Encoding: gzip, chunked|"
-                    "Transfer-Encoding: identity|Transfer-Encoding: chunked, chunked|Connection: keep-alive|"
-                    "Connection: upgrade\r\nUpgrade: websocket|Cookie: a=b|If-Range: x|Referer: ../../"sv);
-            }
+            },
+            [&] {
+                return pick("X-A: a\rb|X-A: a\0b|X-A: \x7f|: empty|X-A : v|X-A: v\r\n  folded|no colon|"
+                            "X-Tesk-Device: Ana%0D%0ASet-Cookie:%20tesk=1|Range: bytes=0-0%0D%0AX-A:%20b|"
+                            "Expect: 100-continue|Transfer-Encoding: chunked|Connection: keep-alive|"
+                            "Connection: upgrade\r\nUpgrade: websocket|Cookie: a=%1B%00|If-Range: x"s);
+            },
+        };
+
+        const std::string route = pick(routes);
+        const std::string path = route.substr(route.find(' ') + 1);
+        const std::string method = chance(0.8)
+                                       ? route.substr(0, route.find(' '))
+                                       : pick("get|HEAD|PUT|OPTIONS|CONNECT|G ET|GET\0||\xff\xfe|POST|GET|"s +
+                                              std::string(1000, 'G'));
+        const std::string version =
+            chance(0.85) ? "HTTP/1.1" : pick("HTTP/1.0|HTTP/1.0|HTTP/2.0|http/1.1||HTTP/1.10|HTTP/1.1 extra");
+        const std::size_t mutation = below(16);
+        std::string head = method + " " + (mutation < 12 ? mutations[mutation](path) : path) + " " + version;
+        // Host: usually right, sometimes missing, doubled or odd.
+        head += chance(0.88) ? "\r\nHost: 127.0.0.1:" + std::to_string(server.port())
+                             : pick("\r\nX-No: host|\r\nHost:|\r\nHost: a b|\r\nHost: evil\r\nHost: other|"
+                                    "\r\nhost: x/y@z|\r\nHost: mac%0D%0ASet-Cookie:%20tesk=1");
+
+        // The body: what the request says it sends and what it really sends.
+        const bool withBody = route.starts_with("POST") ? chance(0.9) : chance(0.08);
+        std::string body = pattern(withBody ? (chance(0.06) ? 70000 + below(200000) : below(2000)) : 0,
+                                   static_cast<std::uint32_t>(random()));
+        if (path.ends_with("/claim") && chance(0.6)) {
+            body = pick(R"({"name":"Hostile"}|{"name":"../../x"}|{|{"name":"\u0000"}|{"name":1})");
+        } else if (path.ends_with("/text") && chance(0.6)) {
+            body = pick("hello|https://example.com/../../|   |\xff\xfe");
         }
-
-        std::string build() {
-            using namespace std::string_literals;
-            const std::string route = pick(t.routes);
-            const std::string path = route.substr(route.find(' ') + 1);
-            const std::string method =
-                chance(0.8)
-                    ? route.substr(0, route.find(' '))
-                    : pick("get|post|HEAD|PUT|DELETE|OPTIONS|TRACE|CONNECT|PATCH|PROPFIND|GETX|G ET|GET\0||"
-                           "\xff\xfe|M-SEARCH|G(ET)|POST|GET|"s +
-                           std::string(1000, 'G'));
-            const std::string version =
-                chance(0.85) ? "HTTP/1.1"
-                             : pick("HTTP/1.0|HTTP/1.0|HTTP/0.9|HTTP/2.0|HTTP/1.1x||http/1.1|"
-                                    "HTTP/1.|HTTP/1.10|HTTP/3|HTTP/1.1 extra|HTTP/1.1\0|HTTP/1.9"s);
-            std::vector<std::string> lines{method + " " + mutateTarget(path) + " " + version};
-            // Host: usually right, sometimes missing, doubled or odd.
-            lines.push_back(chance(0.88)
-                                ? "Host: 127.0.0.1:" + std::to_string(t.server.port())
-                                : pick("X-No: host|Host:|Host: a b|Host: evil\r\nHost: other|host: x/y@z|"
-                                       "Host: mac%0D%0ASet-Cookie:%20tesk=1"));
-
-            // The body: what the request says it sends and what it really sends.
-            const bool withBody = route.starts_with("POST") ? chance(0.9) : chance(0.08);
-            std::string body = pattern(withBody ? (chance(0.06) ? 70000 + below(200000) : below(2000)) : 0,
-                                       static_cast<std::uint32_t>(random()));
-            if (path.ends_with("/claim") && chance(0.6)) {
-                body = pick(R"({"name":"Hostile"}|{"name":"../../x"}|{|{"name":"\u0000"}|{"name":1})");
-            } else if (path.ends_with("/text") && chance(0.6)) {
-                body = pick("hello|https://example.com/../../|   |\xff\xfe");
-            }
-            if (withBody) {
-                const std::string size = std::to_string(body.size());
-                switch (below(12)) {
-                case 0: // shorter than announced
-                    lines.push_back("Content-Length: " + std::to_string(body.size() + 1 + below(5000)));
-                    break;
-                case 1: // longer than announced
-                    lines.push_back("Content-Length: " + size);
-                    body += std::string(1 + below(3000), 'z');
-                    break;
-                case 2:
-                    lines.push_back("Content-Length: " +
-                                    pick({"-1", "99999999999999999999", "18446744073709551615",
-                                          "9223372036854775807", "1e3", "abc", "0x10", "5 5", "+" + size, "",
-                                          "5,5", "-0", "0", size + ", " + size}));
-                    break;
-                case 3: // twice, the same or not
-                    lines.push_back("Content-Length: " + size);
-                    lines.push_back("Content-Length: " + pick({size, std::to_string(body.size() + 7)}));
-                    break;
-                case 4: { // chunked, sometimes with a length too
-                    lines.push_back("Transfer-Encoding: chunked");
-                    lines.push_back(chance(0.3) ? "Content-Length: " + size : "X-Chunked: yes");
-                    std::ostringstream chunked;
-                    chunked << std::hex << body.size() << "\r\n" << body << "\r\n0\r\n\r\n";
-                    body = chunked.str();
-                    break;
-                }
-                default:
-                    lines.push_back(chance(0.95) ? "Content-Length: " + size : "X-Length: none");
-                }
-            }
-            // Uploads mostly come with a name to store them under: the hostile ones are the point.
-            if (path.find("/upload") != std::string::npos && chance(0.7)) {
-                lines.push_back("X-Tesk-Name: " + uploadName());
-            }
-            for (std::size_t extras = below(5); extras > 0; --extras) {
-                lines.push_back(chance(0.6) ? extraLine() : "Accept: */*");
-            }
-
-            // Line ends: CRLF as they should be, or bare LF, bare CR, or one odd line.
-            const std::string eol = chance(0.08) ? pick("\n|\r") : "\r\n";
-            const std::size_t oddLine = chance(0.04) ? below(lines.size()) : lines.size();
-            std::string wire;
-            for (std::size_t i = 0; i < lines.size(); ++i) {
-                wire += lines[i] + (i == oddLine ? pick("\n|\r") : eol);
-            }
-            wire += eol + body;
-
-            return wire;
+        if (withBody) {
+            // Its length as it is, more or less than it is, odd, twice, or chunked with or without one.
+            const std::string size = std::to_string(body.size());
+            const std::string framings[] = {
+                std::to_string(body.size() + 1 + below(5000)),
+                pick("-1|99999999999999999999|18446744073709551615|9223372036854775807|1e3|abc|0x10|5 5|+" +
+                     size + "||5,5|-0|0|" + size + ", " + size),
+                size + "\r\nContent-Length: " + pick(size + "|" + std::to_string(body.size() + 7)),
+                size + "\r\nTransfer-Encoding: chunked",
+                size,
+            };
+            const std::size_t framing = std::min<std::size_t>(below(12), 4);
+            head += framing == 3 && chance(0.7)
+                        ? "\r\nTransfer-Encoding: chunked"
+                        : (chance(0.1) ? "\r\nX-Length: " : "\r\nContent-Length: ") + framings[framing];
+            std::ostringstream chunked;
+            chunked << std::hex << body.size() << "\r\n" << body << "\r\n0\r\n\r\n";
+            body =
+                framing == 3 ? chunked.str() : body + (chance(0.1) ? std::string(1 + below(3000), 'z') : "");
         }
-    };
+        // Uploads mostly come with a name to store them under: the hostile ones are the point.
+        if (path.find("/upload") != std::string::npos && chance(0.7)) {
+            head += "\r\nX-Tesk-Name: " + uploadName();
+        }
+        for (std::size_t extras = below(5); extras > 0; --extras) {
+            head += "\r\n" + (chance(0.6) ? extraLines[std::min<std::size_t>(below(8), 5)]() : "Accept: */*");
+        }
+        // Line ends: CRLF as they should be, or bare LF or CR throughout.
+        head += "\r\n\r\n";
+        return (chance(0.08) ? std::regex_replace(head, std::regex("\r\n"), pick("\n|\r")) : head) + body;
+    }
 
     /// Counts a fault; the first dozen are reported with the request that caused them.
     void fault(std::uint64_t index, const std::string& wire, const std::string& what, std::string_view raw) {
@@ -447,9 +369,6 @@ protected:
         }
     }
 
-    /// Statuses and how often they came; 0 is a close without an answer.
-    std::string histogram() const { return testing::PrintToString(statuses); }
-
     const std::uint64_t seed = fromEnvironment("TESK_HOSTILE_SEED", 20250611);
     const std::string tag = std::to_string(seed) + "-" + std::to_string(::getpid());
     const std::string libraryName = store.root.filename().string();
@@ -458,10 +377,19 @@ protected:
     /// climbing.
     const TempDir elsewhere;
     const fs::path absoluteSentinel = elsewhere.path() / ("sentinel-" + tag + ".txt");
-    std::string shareToken, inboxToken, pairingCode, deviceToken, sharedFolderID, innerFolderID, photoID,
-        routes;
-    /// Sentinel files relative to the library's parent, and absolute sentinel paths.
-    std::vector<std::string> nearbySentinels, absoluteSentinels;
+    const Folder shared = store.addFolder("Shared", std::nullopt),
+                 inner = store.addFolder("Inner", shared.id);
+    const Item photo = addFile("photo.jpg", photoBytes, shared.id),
+               notes = addFile("notes.txt", "shopping: eggs, milk\n", inner.id),
+               note = store.addText("Remember the milk on the way home", shared.id).value(),
+               secret = addFile("private.txt", "PRIVATE item outside every share " + tag, std::nullopt);
+    const std::string deviceToken = store.claimPairing(store.newPairingCode().code, "Ana's iPhone")->token,
+                      shareToken =
+                          store.share(ShareTarget::folder(shared.id), ShareDuration::day, true).token,
+                      inboxToken = store.share(ShareTarget::inbox(), ShareDuration::day, true).token,
+                      pairingCode = store.newPairingCode().code;
+    /// "|" between them: the routes, sentinel files relative to the library's parent, absolute sentinels.
+    std::string routes, nearbySentinels, absoluteSentinels;
     std::vector<std::pair<fs::path, std::string>> sentinels;
     std::vector<std::string> neverServed;
     std::map<std::string, std::string> servable;
@@ -469,6 +397,7 @@ protected:
 
     std::mutex lock;
     std::size_t faultCount = 0;
+    /// Statuses and how often they came; 0 is a close without an answer.
     std::map<int, std::size_t> statuses;
 };
 
@@ -518,7 +447,7 @@ TEST_F(HostileRequestsTest, RoutesAnswerOnlyDefinedStatusesAndServeNothingOutsid
                 (into && !(into->share.allowsUploads &&
                            (into->share.token == inboxToken ||
                             (into->share.token == shareToken &&
-                             (!folder || folder == sharedFolderID || folder == innerFolderID)))))) {
+                             (!folder || folder == shared.id || folder == inner.id)))))) {
                 fail("takes an upload of " + std::to_string(upload->length) + " bytes it should not");
             }
             if (name.empty() || name == "." || name == ".." || name.size() > 255 ||
@@ -550,10 +479,10 @@ TEST_F(HostileRequestsTest, RoutesAnswerOnlyDefinedStatusesAndServeNothingOutsid
     }
     EXPECT_EQ(answers.size(), 3u) << "no downloads, uploads or small bodies among the answers";
     expectNothingWrittenOutside();
-    std::printf("[hostile requests] routes alone: %llu heads (seed %llu) in %.1f s, statuses {%s}, %s; %zu "
-                "faults, no sentinel served, nothing new outside the library\n",
-                static_cast<unsigned long long>(count), static_cast<unsigned long long>(seed), seconds,
-                histogram().c_str(), testing::PrintToString(answers).c_str(), faultCount);
+    std::printf(
+        "[hostile requests] routes alone: %s heads (seed %s) in %.1f s, statuses %s, %s, %zu faults\n",
+        std::to_string(count).c_str(), std::to_string(seed).c_str(), seconds,
+        testing::PrintToString(statuses).c_str(), testing::PrintToString(answers).c_str(), faultCount);
 }
 
 TEST_F(HostileRequestsTest, ServerOverSocketsAnswersTheSameHeadsAndKeepsAnsweringAPhone) {
@@ -601,7 +530,7 @@ TEST_F(HostileRequestsTest, ServerOverSocketsAnswersTheSameHeadsAndKeepsAnswerin
         }
         const auto probeStarted = Clock::now();
         const bool answered =
-            get("/").status == 200 && get("/s/" + shareToken + "/f/" + photoID).body == photoBytes;
+            get("/").status == 200 && get("/s/" + shareToken + "/f/" + photo.id).body == photoBytes;
         slowestProbe = std::max(slowestProbe, Clock::now() - probeStarted);
         probesAnswered += answered && Clock::now() - probeStarted < 2s;
     }
@@ -640,10 +569,8 @@ TEST_F(HostileRequestsTest, ServerOverSocketsAnswersTheSameHeadsAndKeepsAnswerin
     }
     EXPECT_GT(received, 0u);
     std::printf(
-        "[hostile requests] over sockets: %llu heads (seed %llu) in %.1f s, statuses {%s}, %zu faults; "
-        "%zu uploads stored under plain names in files/<id>/, no sentinel served, nothing new outside "
-        "the library; a phone answered %zu/%zu times, slowest %lld ms\n",
-        static_cast<unsigned long long>(count), static_cast<unsigned long long>(seed), seconds,
-        histogram().c_str(), faultCount, received, probesAnswered, probes,
-        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(slowestProbe).count()));
+        "[hostile requests] over sockets: %s heads in %.1f s, statuses %s, %zu faults; %zu uploads filed; "
+        "a phone answered %zu/%zu times, slowest %.0f ms\n",
+        std::to_string(count).c_str(), seconds, testing::PrintToString(statuses).c_str(), faultCount,
+        received, probesAnswered, probes, std::chrono::duration<double, std::milli>(slowestProbe).count());
 }

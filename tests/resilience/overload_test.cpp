@@ -21,18 +21,6 @@ std::size_t openDescriptors() {
         std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
-double residentMiB() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t size = 0;
-    std::size_t pages = 0;
-    statm >> size >> pages;
-    return static_cast<double>(pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))) / (1 << 20);
-}
-
-long ms(Clock::duration duration) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
-}
-
 } // namespace
 
 class OverloadTest : public ServerFixture {
@@ -182,15 +170,11 @@ TEST_F(OverloadTest, IdleAndSlowClientsNeverLockAPhoneOut) {
         << residentBefore << " -> " << residentAfter << " MiB";
     EXPECT_TRUE(phoneIsAnswered());
     std::printf(
-        "[overload] %zu idle clients (half with half a head) and %zu downloads of %zu MiB (%zu read at "
-        "%zu KiB/s, %zu stalled), cap %zu, head deadline %ld ms, transfer idle %ld ms: at most %zu "
-        "connections open; %zu idle clients displaced at once, the rest closed %ld ms after connecting at "
-        "the latest; a phone answered %zu/5 times, slowest %ld ms; slow readers uncut after %.1f s with "
-        "at least %.1f MiB each, stalled ones ended after at most %.1f MiB; descriptors %zu -> %zu, "
-        "resident memory %.1f -> %.1f MiB%s\n",
-        idleCount, slowCount + stalledCount, bigSize >> 20, slowCount, slowBytesPerSecond >> 10, stalledCount,
-        cap, ms(headDeadline), ms(transferIdle), mostOpen, displaced, ms(latestIdleEnd), answered,
-        ms(slowestPhone), readSeconds, leastSlow / 1048576.0, mostStalled / 1048576.0, descriptorsBefore,
-        descriptorsAfter, residentBefore, residentAfter,
-        sanitized ? " (not bounded under AddressSanitizer)" : "");
+        "[overload] %zu idle clients, %zu downloads of %zu MiB (%zu stalled), cap %zu: at most %zu "
+        "open, %zu displaced, the latest idle end after %.0f ms; a phone answered %zu/5 times, slowest %.0f "
+        "ms; slow readers had %.1f MiB each after %.1f s; descriptors %zu -> %zu, memory %.1f -> %.1f MiB\n",
+        idleCount, slowCount + stalledCount, bigSize >> 20, stalledCount, cap, mostOpen, displaced,
+        std::chrono::duration<double, std::milli>(latestIdleEnd).count(), answered,
+        std::chrono::duration<double, std::milli>(slowestPhone).count(), leastSlow / 1048576.0, readSeconds,
+        descriptorsBefore, descriptorsAfter, residentBefore, residentAfter);
 }

@@ -126,16 +126,12 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusHeadAndBody) {
         {"GET " + s + "api", 200, "~\"mac\":\"Ana's laptop\"",
          ok + "Content-Type: application/json\r\nCache-Control: no-store\r\n"},
         {"GET " + s + "api?folder=" + outside.id, 404, R"({"error":"not found"})"},
-        {"GET " + s + "api?folder=nosuch", 404, R"({"error":"not found"})"},
         {"GET " + s + "f/" + photo.id, 0, "download photo.jpg"},
         {"GET " + s + "f/" + note.id, 200, "a note",
          ok + "Content-Type: text/plain; charset=utf-8\r\nContent-Disposition: attachment; "
               "filename=\"a note.txt\"; filename*=UTF-8''a%20note.txt\r\n"},
         {"GET " + s + "f/" + secret.id, 404, notFound},
-        {"GET " + s + "f/" + photo.id + "/more", 404, notFound},
         {"HEAD " + s + "f/" + photo.id, 404, notFound},
-        {"POST " + s + "api", 404, notFound},
-        {"GET " + s + "nothing", 404, notFound},
         // A folder share names the folder.
         {"POST " + s + "upload\r\nContent-Length: 1", 403, "Not allowed"},
         {"POST " + up, 400, "Missing Content-Length"},
@@ -168,7 +164,6 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusHeadAndBody) {
          }},
         {"GET " + d + "manifest.json", 200, DevicePages::manifest(phone.token),
          ok + "Content-Type: application/manifest+json\r\n"},
-        {"HEAD " + d, 404, notFound},
         {"PUT " + d + "text\r\nContent-Length: 1", 404, notFound},
         {"POST " + d + "upload", 400, "Missing Content-Length"},
         {"POST " + d + "upload\r\nContent-Length: 4\r\nX-Tesk-Name: IMG%201.jpg", 0,
@@ -194,7 +189,6 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusHeadAndBody) {
         {"GET /p/abc", 301, "", "HTTP/1.1 301 Moved Permanently\r\nLocation: /p/abc/\r\n"},
         {"GET /p/nosuch/", 410, "~Make a new one in Tesk on the computer: Phones \u2192 Pair a phone."},
         {"POST /p/nosuch/claim", 410, R"({"error":"expired"})"},
-        {"GET /p/nosuch/claim", 404, notFound},
         // A removed phone is paired nowhere, its shortcut included.
         {shortcut, 404, "Not paired", "", [&] { store->removeDevice(phone.id); }},
         // Gone shares, as a page or as JSON. Expiry is exclusive: at the instant the link is gone.
@@ -340,7 +334,6 @@ TEST_F(RoutesTest, DownloadsSendTheRangeAskedAndCountOnlyWholeAttachments) {
         {"GET /x", 0, "200 0+0 counts", "Content-Length: 0"},
         {"GET /x\r\nRange: bytes=0-3", 10, "206 0+4 counts", "Content-Range: bytes 0-3/10"},
         {"GET /x\r\nRange: bytes=4-", 10, "206 4+6", "Content-Range: bytes 4-9/10"},
-        {"GET /x\r\nRange: bytes=-3", 10, "206 7+3", "Content-Length: 3"},
         {"GET /x?inline", 10, "200 0+10", "Cache-Control: private, max-age=3600"},
     };
     for (const auto& row : rows) {

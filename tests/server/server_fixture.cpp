@@ -6,10 +6,6 @@
 ServerFixture::ServerFixture(ServerLimits limits)
     : store(dir.path() / "Tesk", clock.function())
     , server(store, "Ana's Mac", limits) {
-    server.setOnEvent([this](const ServerEvent& event) {
-        std::lock_guard guard(lock_);
-        events_.push_back(event);
-    });
     server.start({});
 }
 
@@ -27,15 +23,4 @@ Item ServerFixture::addFile(const std::string& name, const std::string& contents
     std::filesystem::create_directories(source.parent_path());
     std::ofstream(source, std::ios::binary) << contents;
     return store.addFile(source, folderID).front();
-}
-
-std::vector<ServerEvent> ServerFixture::events(std::size_t count) {
-    eventually(
-        [&] {
-            std::lock_guard guard(lock_);
-            return events_.size() >= count;
-        },
-        std::chrono::seconds(count ? 3 : 0));
-    std::lock_guard guard(lock_);
-    return events_;
 }

@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using Response = HttpReply;
@@ -23,7 +25,7 @@ inline Response parseResponse(std::string_view raw) {
     return parseHttpReply(raw);
 }
 
-/// A running server over a temporary library with a fake clock, recording the events it reports.
+/// A running server over a temporary library with a fake clock.
 class ServerFixture : public ::testing::Test {
 protected:
     explicit ServerFixture(ServerLimits limits = {});
@@ -36,20 +38,18 @@ protected:
     Item addFile(const std::string& name, const std::string& contents,
                  const std::optional<std::string>& folderID = std::nullopt);
 
-    /// Waits briefly for `count` events.
-    std::vector<ServerEvent> events(std::size_t count = 0);
-
-private:
-    // Before the server: its threads record events here until it is gone.
-    std::mutex lock_;
-    std::vector<ServerEvent> events_;
-
-protected:
     TempDir dir;
     FakeClock clock;
     LibraryStore store;
     TeskServer server;
 };
+
+/// This process's resident memory in MiB.
+inline double residentMiB() {
+    long size = 0, pages = 0;
+    std::ifstream("/proc/self/statm") >> size >> pages;
+    return static_cast<double>(pages * ::sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
 
 /// Polls `condition` for up to `timeout`.
 template <typename Condition>
