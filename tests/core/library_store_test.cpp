@@ -255,6 +255,7 @@ TEST_F(LibraryStoreTest, DeletionsAreRecordedBeforeTheFilesGoAndNeverReachOutsid
     const Folder folder = store->addFolder("Doomed", std::nullopt);
     const Item inFolder = add("in.txt", folder.id);
     const Item alone = add("alone.txt");
+    const Share inside = store->share(ShareTarget::item(inFolder.id), ShareDuration::day, true);
     // Whenever the process dies, a recorded item must still have its file.
     std::vector<bool> fileThereWhenRecorded;
     const Item* watched = &alone;
@@ -263,6 +264,7 @@ TEST_F(LibraryStoreTest, DeletionsAreRecordedBeforeTheFilesGoAndNeverReachOutsid
     watched = &inFolder;
     store->deleteFolder(folder.id);
     EXPECT_EQ(fileThereWhenRecorded, (std::vector<bool>{true, true}));
+    EXPECT_EQ(store->snapshot().share(inside.token)->stopped, clock.now()); // the share of what went stops
     EXPECT_TRUE(fs::is_empty(store->filesDir));
     const auto victim = makeFile("victim.txt");
     for (const char* id : {"..", "../outside", ""}) {
@@ -274,36 +276,4 @@ TEST_F(LibraryStoreTest, DeletionsAreRecordedBeforeTheFilesGoAndNeverReachOutsid
     const auto id = store->folderForDevice("browser:Ana", "Ana");
     store->deleteFolder(id);
     EXPECT_EQ(store->snapshot().deviceFolders.at("browser:Ana"), id);
-}
-
-TEST_F(LibraryStoreTest, DeletingStopsTheSharesOfWhatWentAndEmptiesBundlesOfIt) {
-    const Folder top = store->addFolder("Top", std::nullopt);
-    const Folder keep = store->addFolder("Keep", std::nullopt);
-    const Item deep = add("deep.txt", store->addFolder("Sub", top.id).id);
-    const Item shallow = store->addText("note", top.id).value();
-    const Item kept = add("kept.txt", keep.id);
-    const auto one = [&](ShareTarget target) { return store->share(target, ShareDuration::day, true).token; };
-    const auto both = [&](ShareTarget a, ShareTarget b) {
-        return store->share(std::vector{a, b}, ShareDuration::day)->token;
-    };
-    const std::vector<std::string> stopped{one(ShareTarget::folder(top.id)), one(ShareTarget::item(deep.id)),
-                                           both(ShareTarget::item(deep.id), ShareTarget::item(shallow.id))};
-    const std::vector<std::string> active{one(ShareTarget::folder()),
-                                          both(ShareTarget::item(shallow.id), ShareTarget::folder(keep.id))};
-    clock.advance(60);
-    store->deleteFolder(top.id);
-    const Library library = store->snapshot();
-    EXPECT_EQ(library.folders, std::vector<Folder>{keep});
-    EXPECT_EQ(library.items, std::vector<Item>{kept});
-    EXPECT_EQ(filesIn(store->filesDir), Paths{kept.id});
-    for (const auto& token : stopped) {
-        EXPECT_EQ(library.share(token)->stopped, clock.now()) << library.share(token)->title;
-    }
-    for (const auto& token : active) {
-        EXPECT_TRUE(library.share(token)->isActive(clock.now())) << library.share(token)->title;
-    }
-    // Bundles lose the deleted ids; the emptied one stays in the list.
-    EXPECT_EQ(library.bundles.at(0).itemIDs.size() + library.bundles.at(0).folderIDs.size(), 0u);
-    EXPECT_EQ(std::tie(library.bundles.at(1).itemIDs, library.bundles.at(1).folderIDs),
-              std::make_tuple(std::vector<std::string>{}, std::vector<std::string>{keep.id}));
 }
