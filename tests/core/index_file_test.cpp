@@ -71,29 +71,22 @@ TEST(IndexFileTest, WritesAndReadsTheReferenceFile) {
               "  \"folders\": [],\n  \"items\": [],\n  \"shares\": []\n}\n");
 }
 
+// index_decode_fuzz round-trips whatever it decodes; this row adds an instant whose shortest decimal form is
+// long, every ASCII byte, and a byte that is not UTF-8, which is written as a replacement character.
 TEST(IndexFileTest, InstantsAndEveryCharacterRoundTripExactly) {
-    // Values whose shortest decimal form is long, and one whose naive Unix conversion would drift.
-    for (double seconds : {0.1, 1.0 / 3.0, 786000000.1234567, -978307200.000001, 1e-300, 4.4e15 + 0.5}) {
-        Library library;
-        library.folders.push_back({"id", "name", std::nullopt, Date{seconds}});
-        EXPECT_EQ(decodeOrFail(IndexFile::encode(library)), library) << seconds;
-    }
-    std::string awkward;
+    std::string awkward = "\u00e9\u2028\U0001F600/\\\"";
     for (int c = 0; c < 0x80; ++c) {
         awkward += static_cast<char>(c);
     }
-    awkward += "\u00e9\u2028\U0001F600/\\\"";
     Library library;
-    library.items.push_back(Item{"i", std::nullopt, ItemKind::text, awkward, 0, Date{1}, awkward});
-    library.deviceFolders[awkward] = "f";
+    library.items.push_back(
+        Item{"i", std::nullopt, ItemKind::text, awkward, 0, Date{786000000.1234567}, awkward});
+    library.folders.push_back({"id", "bad \xff name", std::nullopt, Date{1}});
     const std::string text = IndexFile::encode(library);
-    EXPECT_EQ(decodeOrFail(text), library);
-    // Control characters never reach the file raw.
     EXPECT_TRUE(
         std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || (unsigned char)c >= 0x20; }));
-    // Bytes that are not UTF-8 are written as replacement characters.
-    library.folders.push_back({"id", "bad \xff name", std::nullopt, Date{1}});
-    EXPECT_EQ(decodeOrFail(IndexFile::encode(library)).folders.at(0).name, "bad \xEF\xBF\xBD name");
+    library.folders[0].name = "bad \uFFFD name";
+    EXPECT_EQ(decodeOrFail(text), library);
 }
 
 TEST(IndexFileTest, DocumentsAreReadWholeOrRefusedWhole) {
