@@ -17,12 +17,6 @@ namespace {
 
 using Paths = std::vector<fs::path>;
 
-unsigned permissions(const fs::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
-
 Paths filesIn(const fs::path& directory) {
     Paths result;
     for (const auto& entry : fs::directory_iterator(directory)) {
@@ -58,9 +52,9 @@ protected:
 TEST_F(LibraryStoreTest, APrivateLibraryWhoseIndexFollowsEveryChangeAndIsReadOnReopening) {
     EXPECT_TRUE(fs::is_directory(store->filesDir));
     EXPECT_FALSE(fs::exists(store->indexURL));
-    EXPECT_EQ(permissions(libraryDir()), 0700u);
+    EXPECT_EQ(fs::status(libraryDir()).permissions(), fs::perms::owner_all);
     store->addFolder("Photos", std::nullopt);
-    EXPECT_EQ(permissions(store->indexURL), 0600u);
+    EXPECT_EQ(fs::status(store->indexURL).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     add("a.txt");
     EXPECT_EQ(onDisk(), store->snapshot());
     EXPECT_EQ(filesIn(libraryDir()), (Paths{"files", "library.json"})); // no temporary left
