@@ -108,25 +108,24 @@ TEST_F(ShareAPITest, FolderSharesListTheAskedFolderAndTrailFromTheSharedFolderDo
 }
 
 TEST_F(ShareAPITest, ItemShareListsTheOneItemAndInboxOnlyOffersUpload) {
-    for (const ID& asked : {ID(), ID("sub")}) {
-        const auto p = ShareAPI::payload(library, shareOf(ShareTarget::item("old"), false), asked, "Desk");
-        ASSERT_TRUE(p);
-        EXPECT_EQ(p->title, "b-note");
-        EXPECT_FALSE(p->folderID || p->canUpload);
-        EXPECT_EQ(shown(p), "| | old");
-        EXPECT_EQ(p->items[0],
-                  (SharePayload::ItemEntry{"old", ItemKind::text, "b-note", 2000, Date{20}, "remember"}));
-    }
+    // The asked folder means nothing to an item share.
+    const auto p = ShareAPI::payload(library, shareOf(ShareTarget::item("old"), false), "sub", "Desk");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->title, "b-note");
+    EXPECT_FALSE(p->folderID || p->canUpload);
+    EXPECT_EQ(shown(p), "| | old");
+    EXPECT_EQ(p->items[0],
+              (SharePayload::ItemEntry{"old", ItemKind::text, "b-note", 2000, Date{20}, "remember"}));
     EXPECT_FALSE(ask(ShareTarget::item("gone")));
 
     Share inbox = shareOf(ShareTarget::inbox(), false);
     inbox.expires.reset();
-    const auto p = ShareAPI::payload(library, inbox, "shared", "Kim's Desk");
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->title, "Send to Kim's Desk");
-    EXPECT_TRUE(p->inbox && p->canUpload);
-    EXPECT_FALSE(p->expires || p->folderID);
-    EXPECT_EQ(shown(p), "| |");
+    const auto in = ShareAPI::payload(library, inbox, "shared", "Kim's Desk");
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->title, "Send to Kim's Desk");
+    EXPECT_TRUE(in->inbox && in->canUpload);
+    EXPECT_FALSE(in->expires || in->folderID);
+    EXPECT_EQ(shown(in), "| |");
 }
 
 TEST_F(ShareAPITest, BundleSharesKeepBundleOrderAndTrailFromTheFirstMemberHoldingTheFolder) {
