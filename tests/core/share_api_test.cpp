@@ -22,29 +22,23 @@ using Ids = std::vector<std::string>;
 class ShareAPITest : public ::testing::Test {
 protected:
     ShareAPITest() {
-        for (const auto& [id, parent] : std::vector<std::pair<const char*, ID>>{{"top", {}},
-                                                                                {"zeta", {}},
-                                                                                {"shared", "top"},
-                                                                                {"other", "top"},
-                                                                                {"sub", "shared"},
-                                                                                {"deeper", "sub"}}) {
-            folder(id, std::string(1, static_cast<char>(id[0] - 32)) + (id + 1), parent);
-        }
-        item("root", "root.txt", std::nullopt, ItemKind::file, 10);
-        item("old", "b-note", "shared", ItemKind::text, 20, "remember");
-        item("new", "c-link", "shared", ItemKind::link, 30, "https://example.org/");
-        item("deep", "deep.txt", "sub", ItemKind::file, 40);
-        item("elsewhere", "other.txt", "other", ItemKind::file, 50);
+        folder("top", "Top", {});
+        folder("zeta", "Zeta", {});
+        folder("shared", "Shared", "top");
+        folder("other", "Other", "top");
+        folder("sub", "Sub", "shared");
+        folder("deeper", "Deeper", "sub");
+        // Sizes are a hundred times the creation instant.
+        library.items = {
+            Item{"root", std::nullopt, ItemKind::file, "root.txt", 1000, Date{10}, {}, "Phone"},
+            Item{"old", "shared", ItemKind::text, "b-note", 2000, Date{20}, "remember", "Phone"},
+            Item{"new", "shared", ItemKind::link, "c-link", 3000, Date{30}, "https://example.org/", "Phone"},
+            Item{"deep", "sub", ItemKind::file, "deep.txt", 4000, Date{40}, {}, "Phone"},
+            Item{"elsewhere", "other", ItemKind::file, "other.txt", 5000, Date{50}, {}, "Phone"}};
     }
 
     void folder(std::string id, std::string name, ID parent) {
-        library.folders.push_back(Folder{std::move(id), std::move(name), std::move(parent)});
-    }
-
-    void item(std::string id, std::string name, ID folderID, ItemKind kind, double created, ID content = {}) {
-        library.items.push_back(Item{std::move(id), std::move(folderID), kind, std::move(name),
-                                     static_cast<std::int64_t>(created) * 100, Date{created},
-                                     std::move(content), "Phone"});
+        library.folders.push_back({id, name, parent});
     }
 
     static Share shareOf(ShareTarget target, bool allowsUploads = true) {
@@ -92,7 +86,6 @@ TEST_F(ShareAPITest, FolderSharesListTheAskedFolderAndTrailFromTheSharedFolderDo
     EXPECT_EQ(shown(ask(ShareTarget::folder(), "shared")),
               "-:Library top:Top shared:Shared | sub(2) | new old");
     EXPECT_EQ(shown(ask(ShareTarget::folder("shared"))), "shared:Shared | sub(2) | new old");
-    EXPECT_EQ(ask(ShareTarget::folder("shared")), ask(ShareTarget::folder("shared"), "shared"));
     EXPECT_EQ(ask(ShareTarget::folder("shared"))->folderID, "shared");
     // Top lies above the shared folder: its name must not show up in the trail.
     EXPECT_EQ(shown(ask(ShareTarget::folder("shared"), "deeper")), "shared:Shared sub:Sub deeper:Deeper | |");
