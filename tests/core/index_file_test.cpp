@@ -87,8 +87,7 @@ TEST(IndexFileTest, DocumentsAreReadWholeOrRefusedWhole) {
     // Nulls, missing optionals, unknown keys and whole floats, as other versions may write them; each
     // read as the library given.
     const std::pair<std::string, Library> readable[] = {
-        {R"({"folders": null, "deviceFolders": null, "version": 9})", Library{}},
-        {R"({"folders": [{"id": "f", "name": "F", "created": 1, "parentID": null}]})",
+        {R"({"folders": [{"id": "f", "name": "F", "created": 1, "parentID": null}], "deviceFolders": null})",
          Library{{Folder{"f", "F", std::nullopt, Date{1}}}, {}, {}, {}, {}, {}}},
         {items + R"("file", "name": "N", "size": 2048.0, "created": 2, "content": null, "colour": "red"}]})",
          Library{{}, {Item{"i", std::nullopt, ItemKind::file, "N", 2048, Date{2}}}, {}, {}, {}, {}}},
