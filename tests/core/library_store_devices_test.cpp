@@ -82,7 +82,6 @@ TEST_F(LibraryStoreDevicesTest, OnlyFilesAndNonBlankTextsCountAsSendsEachInThePh
     const PairedDevice second = pair("Pixel");
     EXPECT_FALSE(store->receiveText(" \n\t ", first.token));
     EXPECT_EQ(device(first).sentCount, 0);
-    EXPECT_EQ(store->snapshot().folders.size(), 1u); // the folder is made before the text turns out blank
     clock.advance(100);
     // Moved in as an upload through a link is (the upload tests check the move itself).
     const Item item = store->receiveFromDevice(sent(), "IMG:0001.jpg", first.token);
@@ -136,7 +135,6 @@ TEST_F(LibraryStoreDevicesTest, TheReceivingFolderFollowsRenamesMovesAndRestarts
     EXPECT_FALSE(store->claimPairing(code.code, "Late"));
     EXPECT_EQ(store->receiveFromDevice(sent(), "two.jpg", phone.token).folderID, folderID);
     store->deleteFolder(folderID);
-    EXPECT_EQ(store->snapshot().deviceFolders.at(phone.id), folderID); // stale until the next send
     store->renameDevice(phone.id, "  Kim\n");
     const Item again = store->receiveFromDevice(sent(), "three.jpg", phone.token);
     EXPECT_NE(again.folderID, folderID);
