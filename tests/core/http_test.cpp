@@ -14,12 +14,6 @@ namespace {
 using Segments = std::vector<std::string>;
 using Fields = std::map<std::string, std::string>;
 
-HTTPRequest requestFor(std::string_view target) {
-    const HTTPParseResult result = HTTP::parse("GET " + std::string(target) + " HTTP/1.1\r\n\r\n");
-    EXPECT_NE(result.request(), nullptr) << target;
-    return result.request() ? result.request()->request : HTTPRequest{};
-}
-
 std::string withTarget(std::string_view target) {
     return "GET " + std::string(target) + " HTTP/1.1\r\n\r\n";
 }
@@ -40,8 +34,6 @@ TEST(HTTPParseTest, RequestLineHeadersAndWhereTheBodyStarts) {
     const HTTPRequest& request = result.request()->request;
     EXPECT_EQ(result.request()->headerLength, head.size());
     EXPECT_EQ(request.method, "GET");
-    EXPECT_EQ(request.segments, (Segments{"s", "abc"}));
-    EXPECT_TRUE(request.hasTrailingSlash);
     EXPECT_EQ(request.headers, (Fields{{"x-token", "abc\tdef"},
                                        {"host", "mac"},
                                        {"x-dup", "second"},
@@ -96,7 +88,9 @@ TEST(HTTPParseTest, SegmentsAndQueryFromTheRawTarget) {
         {"/?a=b=c#b=2", {}, false, {{"a", "b=c"}}},
     };
     for (const auto& [target, segments, hasTrailingSlash, query] : cases) {
-        const HTTPRequest request = requestFor(target);
+        const HTTPParseResult result = HTTP::parse("GET " + target + " HTTP/1.1\r\n\r\n");
+        ASSERT_NE(result.request(), nullptr) << target;
+        const HTTPRequest& request = result.request()->request;
         EXPECT_EQ(std::tie(request.segments, request.hasTrailingSlash, request.query),
                   std::tie(segments, hasTrailingSlash, query))
             << target;
@@ -114,8 +108,6 @@ TEST(HTTPParseTest, HeadSizeLimitAndPartialHeads) {
     EXPECT_EQ(HTTP::parse(head).request()->headerLength, limit + 4);
     head.insert(30, "a");
     EXPECT_TRUE(HTTP::parse(head).isInvalid());
-    // The verdict must not depend on how much of the body has arrived with the head.
-    EXPECT_TRUE(HTTP::parse(head + std::string(100000, 'b')).isInvalid());
     // A head arriving in pieces is never refused before it is whole.
     const std::string upload = "POST /u/tok?name=a.txt HTTP/1.1\r\nContent-Length: 3\r\n\r\n";
     for (std::size_t length = 0; length < upload.size(); ++length) {
@@ -144,14 +136,9 @@ TEST(HTTPRequestTest, ContentLengthIsASignedDecimalThatFits) {
 TEST(HTTPRangeTest, ASingleByteRangeWithinTheFileOrNothing) {
     const auto partial = ByteRangeResult::partial;
     const std::tuple<std::string, std::int64_t, ByteRangeResult> cases[] = {
-        {"bytes=0-", 1000, partial(0, 999)},
-        {"bytes=100-199", 1000, partial(100, 199)},
-        {"bytes=900-5000", 1000, partial(900, 999)},
-        {"bytes=+10-+20", 1000, partial(10, 20)},
-        {"bytes=-100", 1000, partial(900, 999)},
-        {"bytes=-1000", 1000, partial(0, 999)},
-        {"bytes=0-", INT64_MAX, partial(0, INT64_MAX - 1)},
-        {"bytes=-9223372036854775807", 1, partial(0, 0)},
+        {"bytes=100-199", 1000, partial(100, 199)},         {"bytes=900-5000", 1000, partial(900, 999)},
+        {"bytes=+10-+20", 1000, partial(10, 20)},           {"bytes=-100", 1000, partial(900, 999)},
+        {"bytes=0-", INT64_MAX, partial(0, INT64_MAX - 1)}, {"bytes=-9223372036854775807", 1, partial(0, 0)},
     };
     for (const auto& [value, size, expected] : cases) {
         EXPECT_EQ(HTTP::range(value, size), expected) << value << " of " << size;
@@ -169,53 +156,31 @@ TEST(HTTPRangeTest, ASingleByteRangeWithinTheFileOrNothing) {
 }
 
 TEST(HTTPHeadTest, StatusLineHeadersInOrderAndClose) {
-    EXPECT_EQ(HTTP::head(416, {{"Content-Range", "bytes */1000"}, {"X-A", "1"}}),
-              "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */1000\r\nX-A: 1\r\nConnection: "
-              "close\r\n\r\n");
     // A value can never end its line early, whatever a route put into it.
     EXPECT_EQ(
         HTTP::head(301, {{"Location", "/p/a\r\nSet-Cookie: x=y\n"}, {"X-A", std::string("a\tb\0c\x7f", 6)}}),
         "HTTP/1.1 301 Moved Permanently\r\nLocation: /p/aSet-Cookie: x=y\r\nX-A: a\tbc\r\n"
         "Connection: close\r\n\r\n");
-    for (const auto& [status, reason] : std::map<int, std::string>{
-             {206, "Partial Content"}, {413, "Payload Too Large"}, {599, "Error"}, {-200, "Error"}}) {
-        EXPECT_EQ(HTTP::reason(status), reason) << status;
-    }
+    EXPECT_EQ(HTTP::reason(599), "Error");
 }
 
-TEST(HTTPHeadTest, MimeTypeByLastExtension) {
+TEST(HTTPHeadTest, FileNamesGiveTheTypeByLastExtensionAndADispositionWithAnASCIIFallback) {
     EXPECT_EQ(HTTP::mimeType("Photo.JPG"), "image/jpeg");
     EXPECT_EQ(HTTP::mimeType(".hidden.png"), "image/png");
     for (const char* name : {"archive.tar.gz", ".png", "dir.pdf/.png", "file."}) {
         EXPECT_EQ(HTTP::mimeType(name), "application/octet-stream") << name;
     }
-}
-
-TEST(HTTPHeadTest, ContentDispositionHasAnASCIIFallbackAndTheEncodedName) {
-    const std::tuple<std::string, bool, std::string> cases[] = {
-        {"R\xC3\xA9sum\xC3\xA9 final.pdf", true,
-         "inline; filename=\"R_sum_ final.pdf\"; filename*=UTF-8''R%C3%A9sum%C3%A9%20final.pdf"},
-        {"a\"b\\c\r\nd\te\x7F", false,
-         "attachment; filename=\"a_b_c__d_e_\"; filename*=UTF-8''a%22b%5Cc%0D%0Ad%09e%7F"},
-        {"a\xFF\xE2\x82z", false, "attachment; filename=\"a___z\"; filename*=UTF-8''a%FF%E2%82z"},
-        {"A-z_0.9~!", false, "attachment; filename=\"A-z_0.9~!\"; filename*=UTF-8''A-z_0.9~%21"},
-    };
-    for (const auto& [name, isInline, expected] : cases) {
-        EXPECT_EQ(HTTP::contentDisposition(name, isInline), expected) << testing::PrintToString(name);
-    }
+    EXPECT_EQ(HTTP::contentDisposition("R\xC3\xA9sum\xC3\xA9 final.pdf", true),
+              "inline; filename=\"R_sum_ final.pdf\"; filename*=UTF-8''R%C3%A9sum%C3%A9%20final.pdf");
+    EXPECT_EQ(HTTP::contentDisposition("a\"b\\c\r\nd\te\x7F", false),
+              "attachment; filename=\"a_b_c__d_e_\"; filename*=UTF-8''a%22b%5Cc%0D%0Ad%09e%7F");
 }
 
 TEST(HTTPURLTest, URLsAndPercentCoding) {
-    EXPECT_EQ(HTTP::url("myhost.local", 8080, "/s/tok/"), "http://myhost.local:8080/s/tok/");
     EXPECT_EQ(HTTP::url("fe80::1", 65535, "/p/123/"), "http://[fe80::1]:65535/p/123/");
-    EXPECT_EQ(HTTP::url("[2001:db8::2]", 1, "/"), "http://[2001:db8::2]:1/");
-    EXPECT_EQ(HTTP::url("10.0.0.1", 0), "http://10.0.0.1:0");
+    EXPECT_EQ(HTTP::url("[2001:db8::2]", 1), "http://[2001:db8::2]:1");
     // The neighbours of the letter and digit ranges are escaped like any other byte.
-    EXPECT_EQ(HTTP::percentEncoded("Az09-._~/:@[`{ %"), "Az09-._~%2F%3A%40%5B%60%7B%20%25");
-    EXPECT_EQ(HTTP::percentEncoded("caf\u00e9\x7f"), "caf%C3%A9%7F");
-    for (const std::string text : {"a/b?c=d&e#f", "100% \u2713", "..", "+", ""}) {
-        EXPECT_EQ(HTTP::percentDecoded(HTTP::percentEncoded(text)), text);
-    }
+    EXPECT_EQ(HTTP::percentEncoded("Az09-._~/:@[`{ %\u00e9"), "Az09-._~%2F%3A%40%5B%60%7B%20%25%C3%A9");
     EXPECT_EQ(HTTP::percentDecoded("caf%C3%A9%20a+b%2F%2e"), "caf\u00e9 a+b/.");
     for (const char* bad : {"bad%zz", "cut%4", "%FF%FE"}) {
         EXPECT_FALSE(HTTP::percentDecoded(bad)) << bad;

@@ -51,49 +51,33 @@ Library everyCase() {
     return library;
 }
 
-Library decodeOrFail(const std::string& text) {
-    try {
-        return IndexFile::decode(text);
-    } catch (const IndexFile::DecodeError& error) {
-        ADD_FAILURE() << "decode failed: " << error.what() << "\n" << text;
-        return {};
-    }
-}
-
 } // namespace
 
 TEST(IndexFileTest, WritesAndReadsTheReferenceFile) {
     const std::string reference = readFile(TESK_TEST_DATA "/index_every_case.json");
     EXPECT_EQ(IndexFile::encode(everyCase()), reference);
-    EXPECT_EQ(decodeOrFail(reference), everyCase());
+    EXPECT_EQ(IndexFile::decode(reference), everyCase());
     EXPECT_EQ(IndexFile::encode(Library{}),
               "{\n  \"bundles\": [],\n  \"deviceFolders\": {},\n  \"devices\": [],\n"
               "  \"folders\": [],\n  \"items\": [],\n  \"shares\": []\n}\n");
 }
 
+// index_decode_fuzz round-trips whatever it decodes; this row adds an instant whose shortest decimal form is
+// long, every ASCII byte, and a byte that is not UTF-8, which is written as a replacement character.
 TEST(IndexFileTest, InstantsAndEveryCharacterRoundTripExactly) {
-    // Values whose shortest decimal form is long, and one whose naive Unix conversion would drift.
-    for (double seconds : {0.1, 1.0 / 3.0, 786000000.1234567, -978307200.000001, 1e-300, 4.4e15 + 0.5}) {
-        Library library;
-        library.folders.push_back({"id", "name", std::nullopt, Date{seconds}});
-        EXPECT_EQ(decodeOrFail(IndexFile::encode(library)), library) << seconds;
-    }
-    std::string awkward;
+    std::string awkward = "\u00e9\u2028\U0001F600/\\\"";
     for (int c = 0; c < 0x80; ++c) {
         awkward += static_cast<char>(c);
     }
-    awkward += "\u00e9\u2028\U0001F600/\\\"";
     Library library;
-    library.items.push_back(Item{"i", std::nullopt, ItemKind::text, awkward, 0, Date{1}, awkward});
-    library.deviceFolders[awkward] = "f";
+    library.items.push_back(
+        Item{"i", std::nullopt, ItemKind::text, awkward, 0, Date{786000000.1234567}, awkward});
+    library.folders.push_back({"id", "bad \xff name", std::nullopt, Date{1}});
     const std::string text = IndexFile::encode(library);
-    EXPECT_EQ(decodeOrFail(text), library);
-    // Control characters never reach the file raw.
     EXPECT_TRUE(
         std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || (unsigned char)c >= 0x20; }));
-    // Bytes that are not UTF-8 are written as replacement characters.
-    library.folders.push_back({"id", "bad \xff name", std::nullopt, Date{1}});
-    EXPECT_EQ(decodeOrFail(IndexFile::encode(library)).folders.at(0).name, "bad \xEF\xBF\xBD name");
+    library.folders[0].name = "bad \uFFFD name";
+    EXPECT_EQ(IndexFile::decode(text), library);
 }
 
 TEST(IndexFileTest, DocumentsAreReadWholeOrRefusedWhole) {
@@ -103,8 +87,7 @@ TEST(IndexFileTest, DocumentsAreReadWholeOrRefusedWhole) {
     // Nulls, missing optionals, unknown keys and whole floats, as other versions may write them; each
     // read as the library given.
     const std::pair<std::string, Library> readable[] = {
-        {R"({"folders": null, "deviceFolders": null, "version": 9})", Library{}},
-        {R"({"folders": [{"id": "f", "name": "F", "created": 1, "parentID": null}]})",
+        {R"({"folders": [{"id": "f", "name": "F", "created": 1, "parentID": null}], "deviceFolders": null})",
          Library{{Folder{"f", "F", std::nullopt, Date{1}}}, {}, {}, {}, {}, {}}},
         {items + R"("file", "name": "N", "size": 2048.0, "created": 2, "content": null, "colour": "red"}]})",
          Library{{}, {Item{"i", std::nullopt, ItemKind::file, "N", 2048, Date{2}}}, {}, {}, {}, {}}},
@@ -114,7 +97,7 @@ TEST(IndexFileTest, DocumentsAreReadWholeOrRefusedWhole) {
          Library{{}, {}, {Share{"s", ShareTarget::item("i"), Date{1}}}, {}, {}, {}}},
     };
     for (const auto& [text, library] : readable) {
-        EXPECT_EQ(decodeOrFail(text), library) << text;
+        EXPECT_EQ(IndexFile::decode(text), library) << text;
     }
     const std::vector<std::string> cases = {
         "{\"folders\": [",

@@ -13,16 +13,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-/// Operations per thread; TESK_STRESS_OPS overrides it for slow builds (the ThreadSanitizer run).
-int operationsPerThread() {
-    const char* text = std::getenv("TESK_STRESS_OPS");
-    return text ? std::max(1, std::atoi(text)) : 500;
-}
-
-} // namespace
-
 // The subject is the locking, not the disk: on memory the thousands of synced writes cost nothing.
 class LibraryStoreConcurrencyTest : public StoreFixture {
 protected:
@@ -32,7 +22,9 @@ protected:
 
 TEST_F(LibraryStoreConcurrencyTest, MixedOperationsFromManyThreadsKeepTheIndexWhole) {
     constexpr int threadCount = 8;
-    const int operations = operationsPerThread();
+    // Operations per thread; TESK_STRESS_OPS overrides it for slow builds (the ThreadSanitizer run).
+    const char* stressOps = std::getenv("TESK_STRESS_OPS");
+    const int operations = stressOps ? std::max(1, std::atoi(stressOps)) : 500;
     std::vector<std::string> folders;
     for (int i = 0; i < 4; ++i) {
         folders.push_back(store->addFolder("Folder " + std::to_string(i), std::nullopt).id);

@@ -22,29 +22,23 @@ using Ids = std::vector<std::string>;
 class ShareAPITest : public ::testing::Test {
 protected:
     ShareAPITest() {
-        for (const auto& [id, parent] : std::vector<std::pair<const char*, ID>>{{"top", {}},
-                                                                                {"zeta", {}},
-                                                                                {"shared", "top"},
-                                                                                {"other", "top"},
-                                                                                {"sub", "shared"},
-                                                                                {"deeper", "sub"}}) {
-            folder(id, std::string(1, static_cast<char>(id[0] - 32)) + (id + 1), parent);
-        }
-        item("root", "root.txt", std::nullopt, ItemKind::file, 10);
-        item("old", "b-note", "shared", ItemKind::text, 20, "remember");
-        item("new", "c-link", "shared", ItemKind::link, 30, "https://example.org/");
-        item("deep", "deep.txt", "sub", ItemKind::file, 40);
-        item("elsewhere", "other.txt", "other", ItemKind::file, 50);
+        folder("top", "Top", {});
+        folder("zeta", "Zeta", {});
+        folder("shared", "Shared", "top");
+        folder("other", "Other", "top");
+        folder("sub", "Sub", "shared");
+        folder("deeper", "Deeper", "sub");
+        // Sizes are a hundred times the creation instant.
+        library.items = {
+            Item{"root", std::nullopt, ItemKind::file, "root.txt", 1000, Date{10}, {}, "Phone"},
+            Item{"old", "shared", ItemKind::text, "b-note", 2000, Date{20}, "remember", "Phone"},
+            Item{"new", "shared", ItemKind::link, "c-link", 3000, Date{30}, "https://example.org/", "Phone"},
+            Item{"deep", "sub", ItemKind::file, "deep.txt", 4000, Date{40}, {}, "Phone"},
+            Item{"elsewhere", "other", ItemKind::file, "other.txt", 5000, Date{50}, {}, "Phone"}};
     }
 
     void folder(std::string id, std::string name, ID parent) {
-        library.folders.push_back(Folder{std::move(id), std::move(name), std::move(parent)});
-    }
-
-    void item(std::string id, std::string name, ID folderID, ItemKind kind, double created, ID content = {}) {
-        library.items.push_back(Item{std::move(id), std::move(folderID), kind, std::move(name),
-                                     static_cast<std::int64_t>(created) * 100, Date{created},
-                                     std::move(content), "Phone"});
+        library.folders.push_back({id, name, parent});
     }
 
     static Share shareOf(ShareTarget target, bool allowsUploads = true) {
@@ -92,7 +86,6 @@ TEST_F(ShareAPITest, FolderSharesListTheAskedFolderAndTrailFromTheSharedFolderDo
     EXPECT_EQ(shown(ask(ShareTarget::folder(), "shared")),
               "-:Library top:Top shared:Shared | sub(2) | new old");
     EXPECT_EQ(shown(ask(ShareTarget::folder("shared"))), "shared:Shared | sub(2) | new old");
-    EXPECT_EQ(ask(ShareTarget::folder("shared")), ask(ShareTarget::folder("shared"), "shared"));
     EXPECT_EQ(ask(ShareTarget::folder("shared"))->folderID, "shared");
     // Top lies above the shared folder: its name must not show up in the trail.
     EXPECT_EQ(shown(ask(ShareTarget::folder("shared"), "deeper")), "shared:Shared sub:Sub deeper:Deeper | |");
@@ -108,25 +101,24 @@ TEST_F(ShareAPITest, FolderSharesListTheAskedFolderAndTrailFromTheSharedFolderDo
 }
 
 TEST_F(ShareAPITest, ItemShareListsTheOneItemAndInboxOnlyOffersUpload) {
-    for (const ID& asked : {ID(), ID("sub")}) {
-        const auto p = ShareAPI::payload(library, shareOf(ShareTarget::item("old"), false), asked, "Desk");
-        ASSERT_TRUE(p);
-        EXPECT_EQ(p->title, "b-note");
-        EXPECT_FALSE(p->folderID || p->canUpload);
-        EXPECT_EQ(shown(p), "| | old");
-        EXPECT_EQ(p->items[0],
-                  (SharePayload::ItemEntry{"old", ItemKind::text, "b-note", 2000, Date{20}, "remember"}));
-    }
+    // The asked folder means nothing to an item share.
+    const auto p = ShareAPI::payload(library, shareOf(ShareTarget::item("old"), false), "sub", "Desk");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->title, "b-note");
+    EXPECT_FALSE(p->folderID || p->canUpload);
+    EXPECT_EQ(shown(p), "| | old");
+    EXPECT_EQ(p->items[0],
+              (SharePayload::ItemEntry{"old", ItemKind::text, "b-note", 2000, Date{20}, "remember"}));
     EXPECT_FALSE(ask(ShareTarget::item("gone")));
 
     Share inbox = shareOf(ShareTarget::inbox(), false);
     inbox.expires.reset();
-    const auto p = ShareAPI::payload(library, inbox, "shared", "Kim's Desk");
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->title, "Send to Kim's Desk");
-    EXPECT_TRUE(p->inbox && p->canUpload);
-    EXPECT_FALSE(p->expires || p->folderID);
-    EXPECT_EQ(shown(p), "| |");
+    const auto in = ShareAPI::payload(library, inbox, "shared", "Kim's Desk");
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->title, "Send to Kim's Desk");
+    EXPECT_TRUE(in->inbox && in->canUpload);
+    EXPECT_FALSE(in->expires || in->folderID);
+    EXPECT_EQ(shown(in), "| |");
 }
 
 TEST_F(ShareAPITest, BundleSharesKeepBundleOrderAndTrailFromTheFirstMemberHoldingTheFolder) {
@@ -148,27 +140,22 @@ TEST_F(ShareAPITest, BundleSharesKeepBundleOrderAndTrailFromTheFirstMemberHoldin
     EXPECT_FALSE(ask(ShareTarget::bundle("gone")));
 }
 
-TEST(ShareAPIJsonTest, ExactCompactTextInFieldOrder) {
+// The browser tests read the values; here every key the page reads must be present.
+TEST(ShareAPIJsonTest, EveryKeyThePageReads) {
     SharePayload p;
-    p.mac = "Desk";
-    p.title = "Shared";
-    p.expires = Date::fromUnix(1740821400.75);
-    p.canUpload = true;
-    p.path = {{.id = std::nullopt, .name = "Library"}, {.id = "f1", .name = "Shared"}};
+    p.expires = Date{0};
+    p.path = {{.id = "f1", .name = "Shared"}};
     p.folderID = "f1";
-    p.folders = {{.id = "f2", .name = "Sub \"q\"", .count = 3}};
-    p.items = {SharePayload::ItemEntry{"i1", ItemKind::text, "Note", 5000000000, Date{0}, "hi\n"},
-               SharePayload::ItemEntry{"i2", ItemKind::file, "a.txt", 0, Date{-0.5}}};
+    p.folders = {{.id = "f2", .name = "Sub \"q\"\n", .count = 3}};
+    p.items = {SharePayload::ItemEntry{"i1", ItemKind::text, "Note", 5, Date{0}, "hi"}};
     p.followURL = "https://relay.example/tok/follow";
-    EXPECT_EQ(
-        ShareAPI::json(p),
-        R"({"mac":"Desk","title":"Shared","inbox":false,"expires":"2025-03-01T09:30:00Z","canUpload":true,)"
-        R"("path":[{"name":"Library"},{"id":"f1","name":"Shared"}],"folderID":"f1",)"
-        R"("folders":[{"id":"f2","name":"Sub \"q\"","count":3}],)"
-        R"("items":[{"id":"i1","kind":"text","name":"Note","size":5000000000,)"
-        R"("created":"2001-01-01T00:00:00Z","content":"hi\n"},)"
-        R"({"id":"i2","kind":"file","name":"a.txt","size":0,"created":"2000-12-31T23:59:59Z"}],)"
-        R"("followURL":"https://relay.example/tok/follow"})");
+    const std::string json = ShareAPI::json(p);
+    for (const char* key :
+         {"mac", "title", "inbox", "expires", "canUpload", "path", "folderID", "folders", "count", "items",
+          "id", "kind", "name", "size", "created", "content", "followURL"}) {
+        EXPECT_NE(json.find("\"" + std::string(key) + "\":"), std::string::npos) << key << " in " << json;
+    }
+    EXPECT_NE(json.find(R"("Sub \"q\"\n")"), std::string::npos) << json; // a name cannot end its string
 }
 
 TEST(DateTest, TextStaysADateWhateverADamagedIndexHolds) {
