@@ -22,14 +22,9 @@ TEST(FileChooserTest, AFileAndAFolderPickedTogetherAreBothChosen) {
     const QString root = QString::fromStdString(dir.path().string());
     chooser.setDirectory(root);
     chooser.show();
-    QAbstractItemView* view = nullptr;
-    for (QAbstractItemView* candidate : chooser.findChildren<QAbstractItemView*>()) {
-        if ((candidate->objectName() == "listView" || candidate->objectName() == "treeView") &&
-            candidate->isVisible()) {
-            view = candidate;
-        }
-    }
-    ASSERT_TRUE(view);
+    chooser.setViewMode(QFileDialog::Detail);
+    const auto* view = chooser.findChild<QAbstractItemView*>("treeView");
+    ASSERT_TRUE(view && view->isVisible());
     // The dialog lists the directory on a thread of its own.
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 3; }, 5000));
     for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
@@ -45,39 +40,16 @@ TEST(FileChooserTest, AFileAndAFolderPickedTogetherAreBothChosen) {
 }
 
 TEST(SymbolsTest, EveryInterfaceSymbolIsBundledAndDrawsInsideItsSquare) {
-    const char* names[] = {"qrcode",
-                           "folder",
-                           "folder.fill",
-                           "link",
-                           "text.alignleft",
-                           "photo",
-                           "play.rectangle",
-                           "waveform",
-                           "doc.zipper",
-                           "doc.text",
-                           "doc",
-                           "chevron.right",
-                           "magnifyingglass",
-                           "xmark",
-                           "xmark.circle.fill",
-                           "plus",
-                           "iphone",
-                           "ipad",
-                           "iphone.and.arrow.forward",
-                           "tray",
-                           "tray.and.arrow.down",
-                           "arrow.down.to.line",
-                           "arrow.down.to.line.compact",
-                           "checkmark",
-                           "trash",
-                           "ellipsis.circle",
-                           "wifi.slash",
-                           "clock",
-                           "rectangle.stack"};
-    for (const char* name : names) {
+    const QStringList names =
+        QString("qrcode folder folder.fill link text.alignleft photo play.rectangle waveform doc.zipper "
+                "doc.text doc chevron.right magnifyingglass xmark xmark.circle.fill plus iphone ipad "
+                "iphone.and.arrow.forward tray tray.and.arrow.down arrow.down.to.line "
+                "arrow.down.to.line.compact checkmark trash ellipsis.circle wifi.slash clock rectangle.stack")
+            .split(' ');
+    for (const QString& name : names) {
         const QImage image =
             Symbols::pixmap(name, 48, Qt::red).toImage().convertToFormat(QImage::Format_ARGB32);
-        ASSERT_FALSE(image.isNull()) << name;
+        ASSERT_FALSE(image.isNull()) << qPrintable(name);
         int ink = 0;
         bool edge = false;
         for (int y = 0; y < image.height(); ++y) {
@@ -88,8 +60,8 @@ TEST(SymbolsTest, EveryInterfaceSymbolIsBundledAndDrawsInsideItsSquare) {
                         (x == 0 || y == 0 || x == image.width() - 1 || y == image.height() - 1);
             }
         }
-        EXPECT_GE(ink, 20) << name << " draws too little in the colour asked for";
-        EXPECT_FALSE(edge) << name << " is cut at its edge";
+        EXPECT_GE(ink, 20) << qPrintable(name) << " draws too little in the colour asked for";
+        EXPECT_FALSE(edge) << qPrintable(name) << " is cut at its edge";
     }
     EXPECT_TRUE(Symbols::pixmap("no.such.symbol", 16, Qt::black).isNull());
 }
