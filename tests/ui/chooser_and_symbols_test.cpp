@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QFileSystemModel>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QTest>
@@ -27,11 +28,10 @@ TEST(FileChooserTest, AFileAndAFolderPickedTogetherAreBothChosen) {
     ASSERT_TRUE(view && view->isVisible());
     // The dialog lists the directory on a thread of its own.
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 3; }, 5000));
-    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
-        const QModelIndex index = view->model()->index(row, 0, view->rootIndex());
-        if (index.data().toString() == "Photos" || index.data().toString() == "notes.txt") {
-            view->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
+    const auto* files = qobject_cast<const QFileSystemModel*>(view->model());
+    for (const QString& name : {root + "/Photos", root + "/notes.txt"}) {
+        view->selectionModel()->select(files->index(name),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     chooser.accept();
     QStringList chosen = chooser.chosen();

@@ -26,10 +26,9 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <ranges>
 #include <set>
 #include <tuple>
-
-namespace {
 
 class FileListTest : public ModelFixture {
 protected:
@@ -45,10 +44,8 @@ protected:
     QPoint nameOf(int row) { return parts(row).name.center(); }
     QPoint background() const { return QPoint(300, view.viewport()->height() - 5); }
     std::set<std::string> picked() const {
-        std::set<std::string> ids;
-        std::ranges::transform(model->picked(), std::inserter(ids, ids.end()),
-                               [](auto& t) { return *t.id(); });
-        return ids;
+        const auto ids = model->picked() | std::views::transform([](auto& t) { return *t.id(); });
+        return {ids.begin(), ids.end()};
     }
     /// Drags `data` in at `at` and lets go there; whether the list took the drop.
     bool dropAt(const QMimeData& data, QPoint at) {
@@ -71,10 +68,8 @@ protected:
 TEST_F(FileListTest, EachGestureOnARowDoesWhatItSays) {
     const Folder top = store.addFolder("Top", std::nullopt);
     const Folder inner = store.addFolder("Inner", top.id);
-    const Item d = addItem("d.txt", top.id);
-    const Item c = addItem("c.txt", top.id);
-    const Item b = addItem("b.txt", top.id);
-    const Item a = addItem("a.txt", top.id);
+    const Item d = addItem("d.txt", top.id), c = addItem("c.txt", top.id), b = addItem("b.txt", top.id),
+               a = addItem("a.txt", top.id);
     model->setSelection(SidebarSelection::folder(top.id));
     ASSERT_EQ(view.fileModel().rowCount(), 5); // Inner, then the items newest first: a b c d
     const auto clickAt = [&](QPoint point, Qt::KeyboardModifiers modifiers = {}) {
@@ -87,8 +82,7 @@ TEST_F(FileListTest, EachGestureOnARowDoesWhatItSays) {
         {3, Qt::ControlModifier, {a.id, c.id}},
         {4, Qt::ShiftModifier, {a.id, c.id, d.id}},
         {1, Qt::ControlModifier, {c.id, d.id}},
-        {2, {}, {b.id}},
-    };
+        {2, {}, {b.id}}};
     for (const auto& [row, modifiers, picks] : clicks) {
         clickAt(nameOf(row), modifiers);
         EXPECT_EQ(picked(), picks) << "row " << row;
@@ -199,5 +193,3 @@ TEST(ThumbnailCacheTest, ResultForACacheAlreadyGoneIsDropped) {
     // A result delivered to the deleted cache would crash here.
     spinFor(500);
 }
-
-} // namespace

@@ -9,10 +9,8 @@
 #include <QTemporaryDir>
 #include <string>
 
-namespace {
-
 /// What zbarimg reads from the image, or a description of why it read nothing.
-std::string decode(const QImage& image, const QTemporaryDir& dir, const QString& name) {
+static std::string decode(const QImage& image, const QTemporaryDir& dir, const QString& name) {
     const QString file = dir.filePath(name + QStringLiteral(".png"));
     image.save(file, "PNG");
     QProcess zbar;
@@ -62,5 +60,3 @@ TEST(QRCodeViewTest, EveryCodeAndTheViewScalingItDownDecodeBackToTheirText) {
     view.setText(std::string(3000, 'a'));
     EXPECT_FALSE(view.image().has_value());
 }
-
-} // namespace

@@ -9,8 +9,6 @@
 #include <QSet>
 #include <filesystem>
 
-namespace {
-
 TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeWithoutADisplayAndNoneIsBlank) {
     TempDir dir;
     const auto out = dir.path() / "pictures";
@@ -42,5 +40,3 @@ TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeWithoutADisplayAndNoneIsBlank)
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "XDG_DATA_HOME" / "Tesk"));
 }
-
-} // namespace
