@@ -51,7 +51,7 @@ export class Server {
   async stopShare(token) { assert.equal(await this.command("stop " + token), "ok"); }
   async snapshot() { return JSON.parse(await this.command("snapshot")); }
   async newCode() { return JSON.parse(await this.command("pair")).code; }
-  async devices() { return JSON.parse(await this.command("devices")).devices; }
+  async devices() { return (await this.snapshot()).devices; }
   async removeDevice(id) { assert.equal(await this.command("remove " + id), "ok"); }
   pairingURL(code) { return `http://127.0.0.1:${this.info.port}/p/${code}/`; }
   url(share, folder) {
@@ -78,6 +78,7 @@ export function launchBrowser() {
 
 /// One Chromium for the test file. The open(t) it answers gives a test a fresh server and a fresh
 /// phone-sized context, torn down when the test ends, pass or fail; the page must not throw meanwhile.
+/// With `at`, the page first goes to the address it answers for the server.
 export function browserForEachTest() {
   let browser;
   before(async () => {
@@ -85,7 +86,7 @@ export function browserForEachTest() {
     fs.mkdirSync(artifacts, { recursive: true });
   });
   after(() => browser?.close());
-  return async (t, { userAgent } = {}) => {
+  return async (t, { userAgent, at } = {}) => {
     const server = await Server.start();
     t.after(() => server.close());
     const context = await browser.newContext({ viewport: { width: 390, height: 844 }, userAgent, acceptDownloads: true });
@@ -96,6 +97,7 @@ export function browserForEachTest() {
     const errors = [];
     page.on("pageerror", (error) => errors.push(error));
     t.after(() => assert.deepEqual(errors, [], "the page threw"));
+    if (at) await page.goto(await at(server));
     return { server, context, page };
   };
 }

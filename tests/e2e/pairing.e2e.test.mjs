@@ -24,9 +24,7 @@ async function pair(page, server, name) {
 
 describe("pairing and the phone page in Chromium", () => {
   test("a phone pairs by name, lands on its page and sends a text and a file into its folder", EACH, async (t) => {
-    const { server, page } = await open(t);
-    const code = await server.newCode();
-    await page.goto(server.pairingURL(code));
+    const { server, page } = await open(t, { at: async (s) => s.pairingURL(await s.newCode()) });
     assert.equal(await page.title(), `Pair with ${server.info.mac}`);
     // Headless Chromium is no phone the page knows, so the name falls back to "Phone".
     assert.equal(await page.locator("#name").inputValue(), "Phone");
@@ -63,8 +61,7 @@ describe("pairing and the phone page in Chromium", () => {
   });
 
   test("removing the phone turns its open page into the not-paired notice at its next check", EACH, async (t) => {
-    const { server, page } = await open(t);
-    await page.goto(server.pairingURL(await server.newCode()));
+    const { server, page } = await open(t, { at: async (s) => s.pairingURL(await s.newCode()) });
     const device = await pair(page, server, "Hall phone");
     const visible = () => page.evaluate(() => document.dispatchEvent(new Event("visibilitychange")));
 

@@ -60,22 +60,16 @@ describe("share page in Chromium", () => {
 
     // Folder links change the query only; a marker on window shows the document was never replaced.
     await page.evaluate(() => (window.sameDocument = true));
-    await row(page, "Beach").click();
-    await expectBeach(page, info);
-    assert.equal(new URL(page.url()).searchParams.get("folder"), info.folders.beach.id);
+    const toBeach = () => row(page, "Beach").click(), toTop = () => page.locator("#crumbs a", { hasText: "Trips" }).click();
+    const beach = [expectBeach, `?folder=${info.folders.beach.id}`], top = [expectTripsTop, ""];
+    for (const [move, [expected, search]] of [[toBeach, beach], [toTop, top], [toBeach, beach],
+      [() => page.goBack(), top], [() => page.goForward(), beach]]) {
+      await move();
+      await expected(page, info);
+      assert.equal(new URL(page.url()).search, search);
+    }
 
-    await page.locator("#crumbs a", { hasText: "Trips" }).click();
-    await expectTripsTop(page, info);
-    assert.equal(new URL(page.url()).search, "");
-
-    await row(page, "Beach").click();
-    await expectBeach(page, info);
-    await page.goBack();
-    await expectTripsTop(page, info);
-    await page.goForward();
-    await expectBeach(page, info);
-
-    await page.locator("#crumbs a", { hasText: "Trips" }).click();
+    await toTop();
     await row(page, "Empty").click();
     await waitText(page, "#title", "Empty");
     await waitText(page, "#sub", "0 items · link works for 1 more day");
@@ -84,9 +78,8 @@ describe("share page in Chromium", () => {
   });
 
   test("an item share shows that one item, no crumbs and no send bar", EACH, async (t) => {
-    const { server, page } = await open(t);
+    const { server, page } = await open(t, { at: (s) => s.url("item") });
     const { packing } = server.info.items;
-    await page.goto(server.url("item"));
     await waitText(page, "#title", packing.name);
     await waitText(page, "#sub", "1 item · link works for 1 more h");
     assert.deepEqual(await listing(page), { Files: [stamped(packing)] });
@@ -95,10 +88,9 @@ describe("share page in Chromium", () => {
   });
 
   test("a download carries the stored bytes and an image tile loads inline", EACH, async (t) => {
-    const { server, page } = await open(t);
-    const { image, packing } = server.info.items;
     // Opened straight at the subfolder: the page reads its own query.
-    await page.goto(server.url("folder", server.info.folders.beach.id));
+    const { server, page } = await open(t, { at: (s) => s.url("folder", s.info.folders.beach.id) });
+    const { image, packing } = server.info.items;
     await expectBeach(page, server.info);
 
     const link = page.getByLabel(`Download ${packing.name}`, { exact: true });
@@ -119,9 +111,8 @@ describe("share page in Chromium", () => {
   });
 
   test("two files sent through the send bar both arrive and stay listed after a reload", EACH, async (t) => {
-    const { server, page } = await open(t);
+    const { server, page } = await open(t, { at: (s) => s.url("folder") });
     const { info } = server;
-    await page.goto(server.url("folder"));
     await expectTripsTop(page, info);
 
     const files = [
@@ -152,8 +143,7 @@ describe("share page in Chromium", () => {
   });
 
   test("an inbox link shows only the drop zone and files what it receives under From iPhone", EACH, async (t) => {
-    const { server, page } = await open(t, { userAgent: IPHONE_UA });
-    await page.goto(server.url("inbox"));
+    const { server, page } = await open(t, { userAgent: IPHONE_UA, at: (s) => s.url("inbox") });
     await waitText(page, "#title", "Send to Test Mac");
     await waitText(page, "#sub", "Files go straight to the computer over this Wi\u2011Fi · until they stop it");
     assert.ok(await page.locator("#content .drop").isVisible());
@@ -176,8 +166,7 @@ describe("share page in Chromium", () => {
   });
 
   test("stopping the share turns the open page into the stopped notice within one poll", EACH, async (t) => {
-    const { server, page } = await open(t);
-    await page.goto(server.url("folder"));
+    const { server, page } = await open(t, { at: (s) => s.url("folder") });
     await expectTripsTop(page, server.info);
 
     const stoppedAt = Date.now();
@@ -194,9 +183,8 @@ describe("share page in Chromium", () => {
   });
 
   test("names holding <, & and quotes show as text and inject nothing", EACH, async (t) => {
-    const { server, page } = await open(t);
+    const { server, page } = await open(t, { at: (s) => s.url("folder") });
     const { folders, items } = server.info;
-    await page.goto(server.url("folder"));
     await expectTripsTop(page, server.info);
 
     for (const name of [items.marked.name, folders.odd.name]) {
