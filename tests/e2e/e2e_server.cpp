@@ -15,11 +15,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -61,13 +61,10 @@ json prepare(LibraryStore& store, std::uint16_t port) {
     };
     fs::remove_all(staging);
     const Item& packing = items[1].second;
-    json info{{"port", port},
-              {"root", store.root.string()},
-              {"mac", "Test Mac"},
-              {"shares",
-               {{"folder", store.share(ShareTarget::folder(trips.id), ShareDuration::day, true).token},
-                {"item", store.share(ShareTarget::item(packing.id), ShareDuration::hour, false).token},
-                {"inbox", store.share(ShareTarget::inbox(), ShareDuration::untilStopped, true).token}}}};
+    json info{{"port", port}, {"root", store.root.string()}, {"mac", "Test Mac"}};
+    info["shares"] = {{"folder", store.share(ShareTarget::folder(trips.id), ShareDuration::day, true).token},
+                      {"item", store.share(ShareTarget::item(packing.id), ShareDuration::hour, false).token},
+                      {"inbox", store.share(ShareTarget::inbox(), ShareDuration::untilStopped, true).token}};
     const std::pair<const char*, Folder> folders[] = {
         {"trips", trips}, {"beach", beach}, {"empty", empty}, {"odd", odd}};
     for (const auto& [key, folder] : folders) {
@@ -105,39 +102,31 @@ json snapshot(const LibraryStore& store) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: e2e_server LIBRARY_DIR\n";
-        return 2;
-    }
-    try {
-        LibraryStore store{fs::path(argv[1])};
-        TeskServer server(store, "Test Mac");
-        // A computer with a shortcut signer, so the phone page shows everything it can; without one the
-        // share-sheet card is left out, which the page builder's own tests cover.
-        server.setOffersShareSheet(true);
-        server.start({0});
-        std::cout << prepare(store, server.port()).dump() << std::endl;
+    // An exception ends the process through std::terminate, which prints its message.
+    LibraryStore store{argc == 2 ? fs::path(argv[1])
+                                 : throw std::invalid_argument("usage: e2e_server LIBRARY_DIR")};
+    TeskServer server(store, "Test Mac");
+    // A computer with a shortcut signer, so the phone page shows everything it can; without one the
+    // share-sheet card is left out, which the page builder's own tests cover.
+    server.setOffersShareSheet(true);
+    server.start({0});
+    std::cout << prepare(store, server.port()).dump() << std::endl;
 
-        // The tests drive the rest; a closed stdin means the test process is gone.
-        for (std::string line; std::getline(std::cin, line) && line != "quit";) {
-            json answer = "ok";
-            if (line == "snapshot") {
-                answer = snapshot(store);
-            } else if (line.starts_with("stop ")) {
-                store.stopSharing(line.substr(5));
-            } else if (line == "pair") {
-                answer = {{"code", store.newPairingCode().code}};
-            } else if (line.starts_with("remove ")) {
-                store.removeDevice(line.substr(7));
-            } else {
-                answer = {{"error", "unknown command: " + line}};
-            }
-            std::cout << (answer.is_string() ? answer.get<std::string>() : answer.dump()) << std::endl;
+    // The tests drive the rest; a closed stdin means the test process is gone.
+    for (std::string line; std::getline(std::cin, line) && line != "quit";) {
+        json answer = "ok";
+        if (line == "snapshot") {
+            answer = snapshot(store);
+        } else if (line.starts_with("stop ")) {
+            store.stopSharing(line.substr(5));
+        } else if (line == "pair") {
+            answer = {{"code", store.newPairingCode().code}};
+        } else if (line.starts_with("remove ")) {
+            store.removeDevice(line.substr(7));
+        } else {
+            answer = {{"error", "unknown command: " + line}};
         }
-        server.stop();
-    } catch (const std::exception& error) {
-        std::cerr << "e2e_server: " << error.what() << '\n';
-        return 1;
+        std::cout << (answer.is_string() ? answer.get<std::string>() : answer.dump()) << std::endl;
     }
-    return 0;
+    server.stop();
 }

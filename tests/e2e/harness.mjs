@@ -55,8 +55,7 @@ export class Server {
   async removeDevice(id) { assert.equal(await this.command("remove " + id), "ok"); }
   pairingURL(code) { return `http://127.0.0.1:${this.info.port}/p/${code}/`; }
   url(share, folder) {
-    const query = folder ? `?folder=${encodeURIComponent(folder)}` : "";
-    return `http://127.0.0.1:${this.info.port}/s/${this.info.shares[share]}/${query}`;
+    return `http://127.0.0.1:${this.info.port}/s/${this.info.shares[share]}/${folder ? `?folder=${encodeURIComponent(folder)}` : ""}`;
   }
   // Where the store keeps a file item's copy.
   storedBytes(item) { return fs.readFileSync(path.join(this.info.root, "files", item.id, item.name)); }
@@ -81,10 +80,7 @@ export function launchBrowser() {
 /// With `at`, the page first goes to the address it answers for the server.
 export function browserForEachTest() {
   let browser;
-  before(async () => {
-    browser = await launchBrowser();
-    fs.mkdirSync(artifacts, { recursive: true });
-  });
+  before(async () => { fs.mkdirSync(artifacts, { recursive: true }); browser = await launchBrowser(); });
   after(() => browser?.close());
   return async (t, { userAgent, at } = {}) => {
     const server = await Server.start();
