@@ -158,6 +158,4 @@ TEST(PointerTest, AClickElsewhereClosesOnceADragDoesNot) {
     now += std::chrono::seconds(1);
     controller.toggle(open);
     EXPECT_TRUE(panel.isVisible());
-    controller.toggle(open);
-    EXPECT_FALSE(panel.isVisible());
 }

@@ -17,8 +17,7 @@ TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeWithoutADisplayAndNoneIsBlank)
         environment.remove(QString::fromLatin1(name));
     }
     // Nothing may reach the user's library.
-    environment.insert(QStringLiteral("XDG_DATA_HOME"),
-                       QString::fromStdString((dir.path() / "data").string()));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((dir.path() / "data").string()));
     QProcess tesk;
     tesk.setProcessEnvironment(environment);
     tesk.start(QStringLiteral(TESK_EXECUTABLE),
@@ -38,5 +37,5 @@ TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeWithoutADisplayAndNoneIsBlank)
         }
         EXPECT_GT(colours.size(), 40) << state;
     }
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "XDG_DATA_HOME" / "Tesk"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "data" / "Tesk"));
 }
