@@ -51,12 +51,11 @@ export class Server {
   async stopShare(token) { assert.equal(await this.command("stop " + token), "ok"); }
   async snapshot() { return JSON.parse(await this.command("snapshot")); }
   async newCode() { return JSON.parse(await this.command("pair")).code; }
-  async devices() { return JSON.parse(await this.command("devices")).devices; }
+  async devices() { return (await this.snapshot()).devices; }
   async removeDevice(id) { assert.equal(await this.command("remove " + id), "ok"); }
   pairingURL(code) { return `http://127.0.0.1:${this.info.port}/p/${code}/`; }
   url(share, folder) {
-    const query = folder ? `?folder=${encodeURIComponent(folder)}` : "";
-    return `http://127.0.0.1:${this.info.port}/s/${this.info.shares[share]}/${query}`;
+    return `http://127.0.0.1:${this.info.port}/s/${this.info.shares[share]}/${folder ? `?folder=${encodeURIComponent(folder)}` : ""}`;
   }
   // Where the store keeps a file item's copy.
   storedBytes(item) { return fs.readFileSync(path.join(this.info.root, "files", item.id, item.name)); }
@@ -78,14 +77,12 @@ export function launchBrowser() {
 
 /// One Chromium for the test file. The open(t) it answers gives a test a fresh server and a fresh
 /// phone-sized context, torn down when the test ends, pass or fail; the page must not throw meanwhile.
+/// With `at`, the page first goes to the address it answers for the server.
 export function browserForEachTest() {
   let browser;
-  before(async () => {
-    browser = await launchBrowser();
-    fs.mkdirSync(artifacts, { recursive: true });
-  });
+  before(async () => { fs.mkdirSync(artifacts, { recursive: true }); browser = await launchBrowser(); });
   after(() => browser?.close());
-  return async (t, { userAgent } = {}) => {
+  return async (t, { userAgent, at } = {}) => {
     const server = await Server.start();
     t.after(() => server.close());
     const context = await browser.newContext({ viewport: { width: 390, height: 844 }, userAgent, acceptDownloads: true });
@@ -96,6 +93,7 @@ export function browserForEachTest() {
     const errors = [];
     page.on("pageerror", (error) => errors.push(error));
     t.after(() => assert.deepEqual(errors, [], "the page threw"));
+    if (at) await page.goto(await at(server));
     return { server, context, page };
   };
 }

@@ -24,17 +24,14 @@ async function pair(page, server, name) {
 
 describe("pairing and the phone page in Chromium", () => {
   test("a phone pairs by name, lands on its page and sends a text and a file into its folder", EACH, async (t) => {
-    const { server, page } = await open(t);
-    const code = await server.newCode();
-    await page.goto(server.pairingURL(code));
-    assert.equal(await page.title(), `Pair with ${server.info.mac}`);
+    const { server, page } = await open(t, { at: async (s) => s.pairingURL(await s.newCode()) });
     // Headless Chromium is no phone the page knows, so the name falls back to "Phone".
-    assert.equal(await page.locator("#name").inputValue(), "Phone");
+    assert.deepEqual([await page.title(), await page.locator("#name").inputValue()], [`Pair with ${server.info.mac}`, "Phone"]);
 
     await pair(page, server, "Kitchen iPad");
-    assert.equal(await text(page, "#sub"), "From Kitchen iPad, over your Wi-Fi.");
-    assert.equal(await text(page, "#mac"), server.info.mac);
-    assert.equal(await page.locator("#share-sheet").isHidden(), true, "only iOS gets the share-sheet card");
+    // Only iOS gets the share-sheet card.
+    assert.deepEqual([await text(page, "#sub"), await text(page, "#mac"), await page.locator("#share-sheet").isHidden()],
+      ["From Kitchen iPad, over your Wi-Fi.", server.info.mac, true]);
     assert.deepEqual(await page.locator("#tip-steps li").allTextContents(),
       ["Open the browser menu ⋮", "Tap Add to Home screen", "Next time, just tap Tesk"]);
 
@@ -54,8 +51,7 @@ describe("pairing and the phone page in Chromium", () => {
     assert.deepEqual(received.map((i) => [i.folder, i.content ?? i.name]).sort(),
       [["From Kitchen iPad", "IMG_0042.jpg"], ["From Kitchen iPad", note]]);
     assert.equal(library.folders.find((f) => f.name === "From Kitchen iPad").parentID, null, "the phone's folder sits at the root");
-    assert.deepEqual(server.storedBytes(received.find((i) => i.content === null)), photo.buffer);
-    assert.equal((await server.devices()).length, 1);
+    assert.deepEqual([server.storedBytes(received.find((i) => i.content === null)), library.devices.length], [photo.buffer, 1]);
 
     // The pairing page replaced itself, so Back cannot return to a used-up code.
     await page.goBack();
@@ -63,20 +59,13 @@ describe("pairing and the phone page in Chromium", () => {
   });
 
   test("removing the phone turns its open page into the not-paired notice at its next check", EACH, async (t) => {
-    const { server, page } = await open(t);
-    await page.goto(server.pairingURL(await server.newCode()));
+    const { server, page } = await open(t, { at: async (s) => s.pairingURL(await s.newCode()) });
     const device = await pair(page, server, "Hall phone");
-    const visible = () => page.evaluate(() => document.dispatchEvent(new Event("visibilitychange")));
-
-    // While paired, a check keeps the page as it is.
-    await visible();
-    await page.waitForTimeout(500);
-    assert.equal(await page.locator(".notice").count(), 0);
-
+    // A check while paired keeps the page as it is (device_pages_unit.test.mjs).
     await server.removeDevice(device.id);
     const removedAt = Date.now();
     // The page checks again whenever it becomes visible, as when the phone returns to it.
-    await visible();
+    await page.evaluate(() => document.dispatchEvent(new Event("visibilitychange")));
     await waitText(page, "main .notice h1", "This phone isn’t paired anymore", 6000);
     t.diagnostic(`not-paired notice after ${Date.now() - removedAt} ms`);
     assert.equal(await page.locator("#drop, #text").count(), 0, "nothing to send with is left");
@@ -99,8 +88,7 @@ describe("pairing and the phone page in Chromium", () => {
 
     // Opened again, the page is the server's ran-out notice (its wording is the routes' to check).
     await late.goto(server.pairingURL(code));
-    assert.equal(await text(late, ".notice h1"), "This pairing code ran out");
-    assert.equal(await late.locator("#form").count(), 0);
+    assert.deepEqual([await text(late, ".notice h1"), await late.locator("#form").count()], ["This pairing code ran out", 0]);
   });
 
   test("on an iPhone the phone page offers the share sheet and the iOS Home Screen steps", EACH, async (t) => {
@@ -113,9 +101,8 @@ describe("pairing and the phone page in Chromium", () => {
       await page.screenshot({ path: path.join(artifacts, `pairing-page-${scheme}.png`) });
 
       await pair(page, server, `iPhone ${scheme}`);
-      assert.ok(await page.locator("#share-sheet").isVisible(), "the share-sheet card is hidden on an iPhone");
-      assert.equal(await page.locator("#share-sheet a").getAttribute("href"), "Send%20to%20Tesk.shortcut");
-      assert.ok(await page.locator("#tip").isVisible());
+      assert.deepEqual([await page.locator("#share-sheet").isVisible(), await page.locator("#tip").isVisible(),
+        await page.locator("#share-sheet a").getAttribute("href")], [true, true, "Send%20to%20Tesk.shortcut"]);
       assert.deepEqual(await page.locator("#tip-steps li").allTextContents(),
         ["Tap Share at the bottom of Safari", "Tap Add to Home Screen", "Next time, just tap Tesk"]);
       backgrounds[scheme] = await page.evaluate(() => getComputedStyle(document.body).backgroundColor);

@@ -54,28 +54,22 @@ describe("share page in Chromium", () => {
     await page.goto(server.url("folder"));
     await expectTripsTop(page, info);
     await page.clock.pauseAt(Date.now() + 500);
-    assert.equal(await page.title(), "Trips · Tesk");
-    assert.equal(await page.locator("#mac").textContent(), "Test Mac");
-    assert.ok(await page.locator("#send").isVisible(), "a share that takes uploads shows the send bar");
+    // A share that takes uploads shows the send bar.
+    assert.deepEqual([await page.title(), await page.locator("#mac").textContent(), await page.locator("#send").isVisible()],
+      ["Trips · Tesk", "Test Mac", true]);
 
     // Folder links change the query only; a marker on window shows the document was never replaced.
     await page.evaluate(() => (window.sameDocument = true));
-    await row(page, "Beach").click();
-    await expectBeach(page, info);
-    assert.equal(new URL(page.url()).searchParams.get("folder"), info.folders.beach.id);
+    const toBeach = () => row(page, "Beach").click(), toTop = () => page.locator("#crumbs a", { hasText: "Trips" }).click();
+    const beach = [expectBeach, `?folder=${info.folders.beach.id}`], top = [expectTripsTop, ""];
+    for (const [move, [expected, search]] of [[toBeach, beach], [toTop, top], [toBeach, beach],
+      [() => page.goBack(), top], [() => page.goForward(), beach]]) {
+      await move();
+      await expected(page, info);
+      assert.equal(new URL(page.url()).search, search);
+    }
 
-    await page.locator("#crumbs a", { hasText: "Trips" }).click();
-    await expectTripsTop(page, info);
-    assert.equal(new URL(page.url()).search, "");
-
-    await row(page, "Beach").click();
-    await expectBeach(page, info);
-    await page.goBack();
-    await expectTripsTop(page, info);
-    await page.goForward();
-    await expectBeach(page, info);
-
-    await page.locator("#crumbs a", { hasText: "Trips" }).click();
+    await toTop();
     await row(page, "Empty").click();
     await waitText(page, "#title", "Empty");
     await waitText(page, "#sub", "0 items · link works for 1 more day");
@@ -84,21 +78,18 @@ describe("share page in Chromium", () => {
   });
 
   test("an item share shows that one item, no crumbs and no send bar", EACH, async (t) => {
-    const { server, page } = await open(t);
+    const { server, page } = await open(t, { at: (s) => s.url("item") });
     const { packing } = server.info.items;
-    await page.goto(server.url("item"));
     await waitText(page, "#title", packing.name);
     await waitText(page, "#sub", "1 item · link works for 1 more h");
-    assert.deepEqual(await listing(page), { Files: [stamped(packing)] });
-    assert.deepEqual(await crumbs(page), []);
-    assert.equal(await page.locator("#send").isHidden(), true, "a share without uploads hides the send bar");
+    assert.deepEqual([await listing(page), await crumbs(page), await page.locator("#send").isHidden()],
+      [{ Files: [stamped(packing)] }, [], true]);
   });
 
   test("a download carries the stored bytes and an image tile loads inline", EACH, async (t) => {
-    const { server, page } = await open(t);
-    const { image, packing } = server.info.items;
     // Opened straight at the subfolder: the page reads its own query.
-    await page.goto(server.url("folder", server.info.folders.beach.id));
+    const { server, page } = await open(t, { at: (s) => s.url("folder", s.info.folders.beach.id) });
+    const { image, packing } = server.info.items;
     await expectBeach(page, server.info);
 
     const link = page.getByLabel(`Download ${packing.name}`, { exact: true });
@@ -114,14 +105,12 @@ describe("share page in Chromium", () => {
 
     const href = await page.getByLabel(`Download ${image.name}`, { exact: true }).getAttribute("href");
     const response = await page.request.get(new URL(href, page.url()).href);
-    assert.equal(response.headers()["content-type"], "image/png");
-    assert.deepEqual(await response.body(), server.storedBytes(image));
+    assert.deepEqual([response.headers()["content-type"], await response.body()], ["image/png", server.storedBytes(image)]);
   });
 
   test("two files sent through the send bar both arrive and stay listed after a reload", EACH, async (t) => {
-    const { server, page } = await open(t);
+    const { server, page } = await open(t, { at: (s) => s.url("folder") });
     const { info } = server;
-    await page.goto(server.url("folder"));
     await expectTripsTop(page, info);
 
     const files = [
@@ -129,14 +118,10 @@ describe("share page in Chromium", () => {
       { name: "second.bin", mimeType: "application/octet-stream", buffer: Buffer.alloc(3000, 7) },
     ];
     await page.setInputFiles("#picker", files);
-    await page.waitForFunction(() => {
-      const lines = document.querySelectorAll("#uploads .up .status-line");
-      return lines.length === 2 && [...lines].every((l) => !l.textContent.startsWith("Sending"));
-    }, null, { timeout: 10000 });
-    const statuses = await page.$$eval("#uploads .up", (rows) => rows.map((r) =>
-      [r.querySelector(".name").textContent, r.querySelector(".status-line").textContent]));
     // Newest row on top.
-    assert.deepEqual(statuses, [["second.bin", "Sent · 3 KB"], ["first & <one>.txt", "Sent · 15 B"]]);
+    await page.waitForFunction((expected) => JSON.stringify([...document.querySelectorAll("#uploads .up")].map((r) =>
+      [r.querySelector(".name").textContent, r.querySelector(".status-line").textContent])) === expected,
+    JSON.stringify([["second.bin", "Sent · 3 KB"], ["first & <one>.txt", "Sent · 15 B"]]), { timeout: 10000 });
     assert.ok(await page.locator("#uploads-label").isVisible());
 
     await page.reload();
@@ -146,20 +131,18 @@ describe("share page in Chromium", () => {
     for (const file of files) {
       assert.ok(names.includes(file.name), `${file.name} missing from ${names}`);
       const item = items.find((i) => i.name === file.name);
-      assert.deepEqual([item.folderID, item.size], [info.folders.trips.id, file.buffer.length], "filed where listed");
-      assert.deepEqual(server.storedBytes(item), file.buffer);
+      assert.deepEqual([item.folderID, item.size, server.storedBytes(item)], [info.folders.trips.id, file.buffer.length,
+        file.buffer], "filed where listed, whole");
     }
   });
 
   test("an inbox link shows only the drop zone and files what it receives under From iPhone", EACH, async (t) => {
-    const { server, page } = await open(t, { userAgent: IPHONE_UA });
-    await page.goto(server.url("inbox"));
+    const { server, page } = await open(t, { userAgent: IPHONE_UA, at: (s) => s.url("inbox") });
     await waitText(page, "#title", "Send to Test Mac");
     await waitText(page, "#sub", "Files go straight to the computer over this Wi\u2011Fi · until they stop it");
-    assert.ok(await page.locator("#content .drop").isVisible());
-    assert.equal(await page.locator("#content .row").count(), 0);
-    assert.equal(await page.locator("#send").isHidden(), true, "the inbox must not show the send bar");
-    assert.deepEqual(await crumbs(page), []);
+    // No rows, no crumbs and no send bar.
+    assert.deepEqual([await page.locator("#content .drop").isVisible(), await page.locator("#content .row").count(),
+      await crumbs(page), await page.locator("#send").isHidden()], [true, 0, [], true]);
 
     // Through the drop zone's own button, as a visitor would.
     const [chooser] = await Promise.all([page.waitForEvent("filechooser"), page.click("[data-pick]")]);
@@ -176,8 +159,7 @@ describe("share page in Chromium", () => {
   });
 
   test("stopping the share turns the open page into the stopped notice within one poll", EACH, async (t) => {
-    const { server, page } = await open(t);
-    await page.goto(server.url("folder"));
+    const { server, page } = await open(t, { at: (s) => s.url("folder") });
     await expectTripsTop(page, server.info);
 
     const stoppedAt = Date.now();
@@ -185,18 +167,16 @@ describe("share page in Chromium", () => {
     // The page polls every 4 s: within one poll and some slack.
     await waitText(page, "main h1", "This link has stopped working", 6000);
     t.diagnostic(`stopped notice after ${Date.now() - stoppedAt} ms`);
-    assert.equal(await page.locator("main p").textContent(), "Ask the person who shared it to send a new one.");
-    assert.equal(await page.locator("#content").count(), 0, "the listing must be gone");
-    assert.equal(await page.locator("#send").isHidden(), true);
+    assert.deepEqual([await page.locator("#content").count(), await page.locator("#send").isHidden()], [0, true],
+      "the listing and the send bar must be gone");
 
     await page.reload();
     await waitText(page, ".notice h1", "This link was turned off");
   });
 
   test("names holding <, & and quotes show as text and inject nothing", EACH, async (t) => {
-    const { server, page } = await open(t);
+    const { server, page } = await open(t, { at: (s) => s.url("folder") });
     const { folders, items } = server.info;
-    await page.goto(server.url("folder"));
     await expectTripsTop(page, server.info);
 
     for (const name of [items.marked.name, folders.odd.name]) {
@@ -204,25 +184,22 @@ describe("share page in Chromium", () => {
         els.filter((el) => el.textContent === n).map((el) => el.childElementCount), name);
       assert.deepEqual(shown, [0], `${name} must be one plain-text name`);
     }
-    assert.equal(await page.getByLabel(`Download ${items.marked.name}`, { exact: true }).count(), 1);
-    assert.equal(await page.locator('#content img[src="x"]').count(), 0);
-    assert.equal(await page.evaluate(() => window.injected), undefined);
+    assert.deepEqual([await page.getByLabel(`Download ${items.marked.name}`, { exact: true }).count(),
+      await page.locator('#content img[src="x"]').count(), await page.evaluate(() => window.injected)], [1, 0, undefined]);
 
     await row(page, folders.odd.name).click();
     await waitText(page, "#title", folders.odd.name);
     // The tab keeps the share's title; the heading names the folder.
-    assert.equal(await page.title(), "Trips · Tesk");
-    assert.equal(await page.locator("#crumbs span").textContent(), folders.odd.name);
+    assert.deepEqual([await page.title(), await page.locator("#crumbs span").textContent()], ["Trips · Tesk", folders.odd.name]);
 
     await page.goto(server.url("folder", folders.beach.id));
     await expectBeach(page, server.info);
-    const note = row(page, items.note.name);
-    assert.equal(await note.locator(".note").textContent(), "Meet at the pier at 9 & bring <snacks>");
-    assert.equal(await note.locator("[data-copy]").getAttribute("data-copy"), "Meet at the pier at 9 & bring <snacks>");
-    assert.equal(await page.locator("snacks").count(), 0);
-    const opener = row(page, items.link.name).locator("a.icon-btn");
-    assert.equal(await opener.getAttribute("href"), "https://example.com/tides?day=1&place=pier");
-    assert.equal(await opener.getAttribute("target"), "_blank");
+    const note = row(page, items.note.name), opener = row(page, items.link.name).locator("a.icon-btn");
+    const said = "Meet at the pier at 9 & bring <snacks>";
+    assert.deepEqual([await note.locator(".note").textContent(), await note.locator("[data-copy]").getAttribute("data-copy"),
+      await page.locator("snacks").count()], [said, said, 0]);
+    assert.deepEqual([await opener.getAttribute("href"), await opener.getAttribute("target")],
+      ["https://example.com/tides?day=1&place=pier", "_blank"]);
   });
 
   test("the share page in light and dark at phone size", EACH, async (t) => {

@@ -9,7 +9,8 @@ const isoIn = (seconds) => new Date(EPOCH + seconds * 1000).toISOString();
 const open = (options) => openPage("receiver_page.js", options);
 const drawn = (more) => reply(200, { mac: "Studio", title: "Trip", folders: [], items: [], ...more });
 
-test("formatting switches units at its thresholds and escapes the five markup characters", () => {
+// Escaping is staged in Chromium, with names and a note full of markup (share_page.e2e.test.mjs).
+test("formatting switches units at its thresholds", () => {
   const page = open();
   for (const [name, input, cases] of [
     ["until", isoIn, [[3569, "link works for 59 more min"], [59, "link works for 1 more min"],
@@ -20,8 +21,6 @@ test("formatting switches units at its thresholds and escapes the five markup ch
     ["size", Number, [[1023, "1023 B"], [1536, "2 KB"], [1048575, "1024 KB"], [1048576, "1.0 MB"], [1073741824, "1.00 GB"]]],
     ["kind", String, [["ARCHIVE.JPEG", "image"], ["a.b.mp4", "video"], ["memo.m4a", "audio"], ["x.jpg.zip", "doc"],
       ["jpg", "doc"]]],
-    ["esc", String, [[`<a href="x">Tom & 'Jerry'</a> ü`, "&lt;a href=&quot;x&quot;&gt;Tom &amp; &#39;Jerry&#39;&lt;/a&gt; ü"],
-      ["&amp;", "&amp;amp;"]]],
   ]) {
     for (const [given, expected] of cases) assert.equal(page.run(name)(input(given)), expected, `${name}(${given})`);
   }

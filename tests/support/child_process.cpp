@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -32,18 +33,15 @@ std::pair<UniqueFd, UniqueFd> makePipe() {
     return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
-/// RAII for the spawn file actions, which own memory of their own.
-class FileActions {
-public:
-    FileActions() { posix_spawn_file_actions_init(&actions_); }
-    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-};
+/// Appends what one read of `fd` brings to `text`; false at its end (or on an error other than EINTR).
+bool readInto(int fd, std::string& text) {
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+    }
+    text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    return got > 0;
+}
 
 } // namespace
 
@@ -51,17 +49,16 @@ ChildProcess::ChildProcess(std::vector<std::string> arguments,
                            std::optional<std::vector<std::string>> environment) {
     auto [outRead, outWrite] = makePipe();
     auto [errRead, errWrite] = makePipe();
-    FileActions actions;
-    // dup2 clears close-on-exec on the copies, so only descriptors 1 and 2 reach the child.
-    posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), STDERR_FILENO);
     auto argv = pointers(arguments);
-    std::vector<char*> envp;
-    if (environment) {
-        envp = pointers(*environment);
-    }
-    const int error = ::posix_spawn(&pid_, argv.front(), actions.get(), nullptr, argv.data(),
+    auto envp = environment ? pointers(*environment) : std::vector<char*>();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // dup2 clears close-on-exec on the copies, so only descriptors 1 and 2 reach the child.
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
+    const int error = ::posix_spawn(&pid_, argv.front(), &actions, nullptr, argv.data(),
                                     environment ? envp.data() : environ);
+    posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         pid_ = -1;
         throw std::system_error(error, std::generic_category(), "posix_spawn " + arguments.front());
@@ -89,34 +86,17 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready <= 0) {
+        if (ready <= 0 || !readInto(out_.get(), pending_)) {
             return std::nullopt;
         }
-        char buffer[4096];
-        const ssize_t got = ::read(out_.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return std::nullopt;
-        }
-        pending_.append(buffer, static_cast<std::size_t>(got));
     }
 }
 
 std::string ChildProcess::readError() {
     std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(err_.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return text;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
+    while (readInto(err_.get(), text)) {
     }
+    return text;
 }
 
 void ChildProcess::signal(int number) {
@@ -125,11 +105,10 @@ void ChildProcess::signal(int number) {
     }
 }
 
-std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
+int ChildProcess::exitCode(std::chrono::milliseconds timeout) {
     const auto until = std::chrono::steady_clock::now() + timeout;
     while (!status_) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        if (int status = 0; ::waitpid(pid_, &status, WNOHANG) == pid_) {
             status_ = status;
         } else if (std::chrono::steady_clock::now() >= until) {
             break;
@@ -137,12 +116,7 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
-    return status_;
-}
-
-int ChildProcess::exitCode(std::chrono::milliseconds timeout) {
-    const auto status = wait(timeout);
-    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+    return status_ && WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
 }
 
 int ChildProcess::kill() {

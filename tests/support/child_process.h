@@ -27,8 +27,6 @@ public:
     std::string readError();
 
     void signal(int number);
-    /// The wait status once the child ended within `timeout`; nullopt while it still runs.
-    std::optional<int> wait(std::chrono::milliseconds timeout);
     /// Its exit code, or -1 when it did not exit normally within `timeout`.
     int exitCode(std::chrono::milliseconds timeout);
     /// SIGKILL, then reaps it (if not already reaped); the wait status.

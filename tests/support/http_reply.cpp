@@ -1,5 +1,6 @@
 #include "support/http_reply.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -10,10 +11,6 @@ std::string lowerCased(std::string_view text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return lower;
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 } // namespace
@@ -29,7 +26,7 @@ HttpReply parseHttpReply(std::string_view raw) {
     const auto headEnd = raw.find("\r\n\r\n");
     // "HTTP/1.1 200": the three digits must be there before anything else is believed.
     if (headEnd == std::string_view::npos || !raw.starts_with("HTTP/1.") || headEnd < 12 || raw[8] != ' ' ||
-        !isDigit(raw[9]) || !isDigit(raw[10]) || !isDigit(raw[11])) {
+        raw.find_first_not_of("0123456789", 9) < 12) {
         return reply;
     }
     reply.status = (raw[9] - '0') * 100 + (raw[10] - '0') * 10 + (raw[11] - '0');
@@ -40,12 +37,8 @@ HttpReply parseHttpReply(std::string_view raw) {
         reply.headerLines.emplace_back(line);
         if (const auto colon = line.find(':'); colon != std::string_view::npos) {
             std::string_view value = line.substr(colon + 1);
-            while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
-                value.remove_prefix(1);
-            }
-            while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
-                value.remove_suffix(1);
-            }
+            value = value.substr(std::min(value.find_first_not_of(" \t"), value.size()));
+            value = value.substr(0, value.find_last_not_of(" \t") + 1);
             reply.headers[lowerCased(line.substr(0, colon))] = std::string(value);
         }
         at = end + 2;

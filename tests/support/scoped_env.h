@@ -29,7 +29,6 @@ public:
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
     void set(const std::string& value) { ::setenv(name_, value.c_str(), 1); }
-    void unset() { ::unsetenv(name_); }
 
 private:
     const char* name_;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QFileSystemModel>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QTest>
@@ -22,21 +23,15 @@ TEST(FileChooserTest, AFileAndAFolderPickedTogetherAreBothChosen) {
     const QString root = QString::fromStdString(dir.path().string());
     chooser.setDirectory(root);
     chooser.show();
-    QAbstractItemView* view = nullptr;
-    for (QAbstractItemView* candidate : chooser.findChildren<QAbstractItemView*>()) {
-        if ((candidate->objectName() == "listView" || candidate->objectName() == "treeView") &&
-            candidate->isVisible()) {
-            view = candidate;
-        }
-    }
-    ASSERT_TRUE(view);
+    chooser.setViewMode(QFileDialog::Detail);
+    const auto* view = chooser.findChild<QAbstractItemView*>("treeView");
+    ASSERT_TRUE(view && view->isVisible());
     // The dialog lists the directory on a thread of its own.
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 3; }, 5000));
-    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
-        const QModelIndex index = view->model()->index(row, 0, view->rootIndex());
-        if (index.data().toString() == "Photos" || index.data().toString() == "notes.txt") {
-            view->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
+    const auto* files = qobject_cast<const QFileSystemModel*>(view->model());
+    for (const QString& name : {root + "/Photos", root + "/notes.txt"}) {
+        view->selectionModel()->select(files->index(name),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     chooser.accept();
     QStringList chosen = chooser.chosen();
@@ -45,51 +40,25 @@ TEST(FileChooserTest, AFileAndAFolderPickedTogetherAreBothChosen) {
 }
 
 TEST(SymbolsTest, EveryInterfaceSymbolIsBundledAndDrawsInsideItsSquare) {
-    const char* names[] = {"qrcode",
-                           "folder",
-                           "folder.fill",
-                           "link",
-                           "text.alignleft",
-                           "photo",
-                           "play.rectangle",
-                           "waveform",
-                           "doc.zipper",
-                           "doc.text",
-                           "doc",
-                           "chevron.right",
-                           "magnifyingglass",
-                           "xmark",
-                           "xmark.circle.fill",
-                           "plus",
-                           "iphone",
-                           "ipad",
-                           "iphone.and.arrow.forward",
-                           "tray",
-                           "tray.and.arrow.down",
-                           "arrow.down.to.line",
-                           "arrow.down.to.line.compact",
-                           "checkmark",
-                           "trash",
-                           "ellipsis.circle",
-                           "wifi.slash",
-                           "clock",
-                           "rectangle.stack"};
-    for (const char* name : names) {
+    const QStringList names =
+        QString("qrcode folder folder.fill link text.alignleft photo play.rectangle waveform doc.zipper "
+                "doc.text doc chevron.right magnifyingglass xmark xmark.circle.fill plus iphone ipad "
+                "iphone.and.arrow.forward tray tray.and.arrow.down arrow.down.to.line "
+                "arrow.down.to.line.compact checkmark trash ellipsis.circle wifi.slash clock rectangle.stack")
+            .split(' ');
+    for (const QString& name : names) {
         const QImage image =
             Symbols::pixmap(name, 48, Qt::red).toImage().convertToFormat(QImage::Format_ARGB32);
-        ASSERT_FALSE(image.isNull()) << name;
         int ink = 0;
         bool edge = false;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb pixel = image.pixel(x, y);
-                ink += qAlpha(pixel) >= 200 && qRed(pixel) >= 250 && qGreen(pixel) <= 5;
-                edge |= qAlpha(pixel) > 0 &&
-                        (x == 0 || y == 0 || x == image.width() - 1 || y == image.height() - 1);
-            }
+        for (int i = 0, w = image.width(); i < w * image.height(); ++i) {
+            const int x = i % w, y = i / w;
+            const QRgb pixel = image.pixel(x, y);
+            ink += qAlpha(pixel) >= 200 && qRed(pixel) >= 250 && qGreen(pixel) <= 5;
+            edge |= qAlpha(pixel) > 0 && (x == 0 || y == 0 || x == w - 1 || y == image.height() - 1);
         }
-        EXPECT_GE(ink, 20) << name << " draws too little in the colour asked for";
-        EXPECT_FALSE(edge) << name << " is cut at its edge";
+        EXPECT_GE(ink, 20) << qPrintable(name) << " draws too little in the colour asked for";
+        EXPECT_FALSE(edge) << qPrintable(name) << " is cut at its edge";
     }
     EXPECT_TRUE(Symbols::pixmap("no.such.symbol", 16, Qt::black).isNull());
 }

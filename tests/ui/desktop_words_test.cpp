@@ -6,8 +6,6 @@
 #include <QAction>
 #include <QRegularExpression>
 
-namespace {
-
 using DesktopWordsTest = UIFixture;
 
 TEST_F(DesktopWordsTest, NothingThePanelShowsNamesAMacFinderTheMenuBarOrCommand) {
@@ -42,5 +40,3 @@ TEST_F(DesktopWordsTest, NothingThePanelShowsNamesAMacFinderTheMenuBarOrCommand)
     EXPECT_EQ(texts.filter(QRegularExpression(QStringLiteral("\\bMac\\b|Finder|\u2318|[Mm]enu[ -]bar"))),
               QStringList());
 }
-
-} // namespace

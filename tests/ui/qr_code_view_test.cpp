@@ -9,10 +9,8 @@
 #include <QTemporaryDir>
 #include <string>
 
-namespace {
-
 /// What zbarimg reads from the image, or a description of why it read nothing.
-std::string decode(const QImage& image, const QTemporaryDir& dir, const QString& name) {
+static std::string decode(const QImage& image, const QTemporaryDir& dir, const QString& name) {
     const QString file = dir.filePath(name + QStringLiteral(".png"));
     image.save(file, "PNG");
     QProcess zbar;
@@ -34,10 +32,8 @@ TEST(QRCodeViewTest, EveryCodeAndTheViewScalingItDownDecodeBackToTheirText) {
             " end",
     };
     for (const std::string& text : texts) {
-        SCOPED_TRACE(text);
         const auto image = QRCodeView::render(text);
-        ASSERT_TRUE(image.has_value());
-        EXPECT_EQ(decode(*image, dir, QString::number(&text - texts)), text);
+        EXPECT_EQ(image ? decode(*image, dir, QString::number(&text - texts)) : "<not rendered>", text);
     }
     // Level M holds at most 2331 bytes.
     EXPECT_FALSE(QRCodeView::render(std::string(3000, 'a')).has_value());
@@ -47,20 +43,15 @@ TEST(QRCodeViewTest, EveryCodeAndTheViewScalingItDownDecodeBackToTheirText) {
     QRCodeView view;
     view.resize(146, 146);
     view.setText(texts[0]);
-    ASSERT_TRUE(view.image().has_value());
-    ASSERT_GT(view.image()->width(), 146);
+    ASSERT_GT(view.image().value_or(QImage()).width(), 146);
     QImage shown(146, 146, QImage::Format_RGB32);
     shown.fill(Qt::white);
     view.QWidget::render(&shown);
-    for (int y = 0; y < shown.height(); ++y) {
-        for (int x = 0; x < shown.width(); ++x) {
-            const int gray = qGray(shown.pixel(x, y));
-            ASSERT_TRUE(gray == 0 || gray == 255) << x << "," << y << " is " << gray;
-        }
+    for (int i = 0; i < 146 * 146; ++i) {
+        const int gray = qGray(shown.pixel(i % 146, i / 146));
+        ASSERT_TRUE(gray == 0 || gray == 255) << i % 146 << "," << i / 146 << " is " << gray;
     }
     EXPECT_EQ(decode(shown, dir, QStringLiteral("view")), texts[0]);
     view.setText(std::string(3000, 'a'));
     EXPECT_FALSE(view.image().has_value());
 }
-
-} // namespace

@@ -9,8 +9,6 @@
 #include <QSet>
 #include <filesystem>
 
-namespace {
-
 TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeWithoutADisplayAndNoneIsBlank) {
     TempDir dir;
     const auto out = dir.path() / "pictures";
@@ -19,8 +17,7 @@ TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeWithoutADisplayAndNoneIsBlank)
         environment.remove(QString::fromLatin1(name));
     }
     // Nothing may reach the user's library.
-    environment.insert(QStringLiteral("XDG_DATA_HOME"),
-                       QString::fromStdString((dir.path() / "data").string()));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((dir.path() / "data").string()));
     QProcess tesk;
     tesk.setProcessEnvironment(environment);
     tesk.start(QStringLiteral(TESK_EXECUTABLE),
@@ -40,7 +37,5 @@ TEST(SnapshotTest, WritesEveryStateAtThePanelsSizeWithoutADisplayAndNoneIsBlank)
         }
         EXPECT_GT(colours.size(), 40) << state;
     }
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "XDG_DATA_HOME" / "Tesk"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "data" / "Tesk"));
 }
-
-} // namespace
