@@ -151,8 +151,10 @@ TEST_F(FileListTest, TenThousandRowsBuildQuickly) {
     }
     LibraryStore bigStore(makeFile("Big/library.json", IndexFile::encode(big)).parent_path(),
                           clock.function());
-    AppModel bigModel(bigStore, {platform, server, login, shortcuts}, settings,
-                      {.relayHosts = {}, .watchNetwork = false});
+    AppModel::Services quiet;
+    quiet.relayHosts = {};
+    quiet.watchNetwork = false;
+    AppModel bigModel(bigStore, {platform, server, login, shortcuts}, settings, quiet);
 
     QElapsedTimer timer;
     timer.start();
