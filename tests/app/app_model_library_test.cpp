@@ -15,7 +15,6 @@ TEST_F(ModelLibraryTest, EachSelectionListsItsOwnRowsAndASearchLooksEverywhere) 
         {SidebarSelection::all(), "", {"\u00C9t\u00E9 PHOTO.jpg", "top.txt", "sent.jpg"}},
         {SidebarSelection::folder(work.id), "", {"Photos", "sent.jpg"}},
         {SidebarSelection::received(), "", {"sent.jpg"}},
-        {SidebarSelection::phones(), "", {}},
         {SidebarSelection::folder(photos.id), " \t ", {"\u00C9t\u00E9 PHOTO.jpg"}},
         {SidebarSelection::folder(photos.id), " photo\t", {"Photos", "\u00C9t\u00E9 PHOTO.jpg"}},
         {SidebarSelection::received(), "\u00E9T\u00C9", {"\u00C9t\u00E9 PHOTO.jpg"}},
@@ -51,9 +50,7 @@ TEST_F(ModelLibraryTest, ShiftWithoutAnAnchorOnTheListIsAPlainClickAndCommandsRe
     EXPECT_EQ(model->picked(), std::vector<ShareTarget>{rows[3].target()});
 }
 
-TEST_F(ModelLibraryTest, ALinkWithoutAnAddressOpensNothingAndTheSpaceBarPreviewsTheLastPickedFile) {
-    model->openItem({.id = "l", .kind = ItemKind::link, .name = "example.com", .content = "no address"});
-    EXPECT_TRUE(platform.openedURLs.empty());
+TEST_F(ModelLibraryTest, TheSpaceBarPreviewsTheLastPickedFile) {
     EXPECT_FALSE(model->toggleQuickLook());
     const Item first = addItem("first.png");
     const Item second = addItem("second.png");

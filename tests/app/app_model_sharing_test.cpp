@@ -31,7 +31,6 @@ TEST_F(SharingTest, ListsLeaveReceiveLinksOutAndEndByTheModelsClock) {
     store.stopSharing(first.token);
     settle();
     EXPECT_EQ(model->activeShares(), std::vector{second});
-    EXPECT_EQ(model->shareHistory().earlier.at(0).token, first.token);
     EXPECT_FALSE(model->isShared(a));
     EXPECT_TRUE(model->isShared(ShareTarget::inbox()));
     clock.advance(3600);
@@ -109,11 +108,7 @@ TEST_F(SharingTest, SendingSaysWhatTheRelayDidAndAFailureOffersTheLink) {
     const PairedDevice phone = pair();
     const auto item = newItem("a.txt");
     FakeRelay relay;
-    FakeRelay::Reply sendReply;
-    relay.setHandler([&](const FakeRelay::Request& request) {
-        return request.target.ends_with("/send") ? sendReply : FakeRelay::healthy(request);
-    });
-    makeModel({QUrl(QString::fromStdString(relay.base()))});
+    makeModel({relay.url()});
     const std::tuple<FakeRelay::Reply, std::string, bool> cases[] = {
         {{200, R"({"sent":1})"}, "Sent to Ana's iPhone", false},
         {{200, R"({"sent":0})"},
@@ -122,7 +117,7 @@ TEST_F(SharingTest, SendingSaysWhatTheRelayDidAndAFailureOffersTheLink) {
         {{500, "{}"}, "Couldn't reach Ana's iPhone. Here's the link instead", true},
     };
     for (const auto& [reply, message, inspects] : cases) {
-        sendReply = reply;
+        relay.setHandler(FakeRelay::on("/send", reply));
         model->setInspecting(std::nullopt);
         model->send({item}, phone);
         ASSERT_TRUE(spinUntil([&] { return model->toast() == message; })) << message;
@@ -134,15 +129,13 @@ TEST_F(SharingTest, SendingSaysWhatTheRelayDidAndAFailureOffersTheLink) {
     EXPECT_EQ(model->toast(), "Nothing left to send");
 }
 
-TEST_F(SharingTest, RemovingAPhoneAsksThenForgetsItAndItsShortcut) {
+// Whether removing asks first is the phones view's test.
+TEST_F(SharingTest, RemovingAPhoneForgetsItsShortcut) {
     const PairedDevice phone = pair();
     const auto shortcut = store.root / "shortcuts" / (phone.token + ".shortcut");
     std::filesystem::create_directories(shortcut.parent_path());
     std::ofstream(shortcut) << "signed shortcut";
-    platform.answers = {false};
-    for (const bool confirmed : {false, true}) {
-        model->removeDevice(phone);
-        EXPECT_EQ(std::filesystem::exists(shortcut), !confirmed);
-        EXPECT_EQ(store.snapshot().devices.empty(), confirmed);
-    }
+    model->removeDevice(phone);
+    EXPECT_TRUE(store.snapshot().devices.empty());
+    EXPECT_FALSE(std::filesystem::exists(shortcut));
 }
