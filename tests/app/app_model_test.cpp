@@ -119,6 +119,22 @@ TEST_F(ModelEventsTest,
               (Json{{"token", followed.token}, {"title", "New in Inner"}, {"body", "new.jpg"}}));
 }
 
+TEST_F(ModelEventsTest, OpenAtLoginIsOfferedOnceOnlyForAnInstalledCopyAndAFailureIsShown) {
+    model->openAtLoginOnFirstRun();
+    EXPECT_FALSE(login.enabled || settings.contains("openAtLoginOffered")) << "a build tree's copy";
+    login.installed = true;
+    model->openAtLoginOnFirstRun();
+    EXPECT_TRUE(login.enabled);
+    login.enabled = false; // turned off by the user: not asked again
+    model->openAtLoginOnFirstRun();
+    EXPECT_FALSE(login.enabled);
+    settings.clear();
+    login.failing = true;
+    model->openAtLoginOnFirstRun();
+    EXPECT_EQ(model->toast(), "Couldn't turn on Open at Login");
+    EXPECT_TRUE(settings.value("openAtLoginOffered").toBool()) << "the offer still counts";
+}
+
 // Quitting must not wait for work in the background, nor leave half of it behind.
 TEST_F(ModelEventsTest, QuittingStopsAFolderBeingAddedAndLeavesNothingOfIt) {
     for (int file = 0; file < 400; ++file) {
