@@ -1,14 +1,13 @@
 #include "fake_relay.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 
-FakeRelay::FakeRelay()
-    : handler_(&FakeRelay::healthy) {
+FakeRelay::FakeRelay() {
     server_.listen(QHostAddress::LocalHost, 0);
     QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
         while (QTcpSocket* socket = server_.nextPendingConnection()) {
@@ -21,19 +20,16 @@ void FakeRelay::serve(QTcpSocket& socket) {
     // Peeked until the whole request is there, so the socket holds what came so far.
     const QByteArray data = socket.peek(socket.bytesAvailable());
     const auto headEnd = data.indexOf("\r\n\r\n");
-    Request request;
     const QList<QByteArray> lines = data.left(headEnd).split('\n');
-    request.target = lines[0].split(' ').value(1).toStdString();
+    Request request{lines[0].split(' ').value(1).toStdString()};
     for (const QByteArray& line : lines.mid(1)) {
-        const auto colon = line.indexOf(':');
-        request.headers[line.left(colon).toLower().toStdString()] =
-            line.mid(colon + 1).trimmed().toStdString();
+        const auto at = line.indexOf(':');
+        request.headers[line.left(at).toLower().toStdString()] = line.mid(at + 1).trimmed().toStdString();
     }
     const auto length = QByteArray::fromStdString(request.headers["content-length"]).toLongLong();
     if (headEnd < 0 || data.size() < headEnd + 4 + length) {
         return;
     }
-    socket.readAll();
     request.body = data.mid(headEnd + 4, length).toStdString();
     requests_.push_back(request);
     const Reply reply = handler_(request);
@@ -51,11 +47,6 @@ FakeRelay::Reply FakeRelay::healthy(const Request& request) {
                : Reply{200, request.target.ends_with("/presence") ? R"({"followers":{}})" : "{}"};
 }
 
-FakeRelay::Handler FakeRelay::on(const std::string& suffix, const Reply& reply) {
-    return
-        [=](const Request& request) { return request.target.ends_with(suffix) ? reply : healthy(request); };
-}
-
 std::vector<FakeRelay::Request> FakeRelay::requestsTo(const std::string& suffix) const {
     std::vector<Request> matching;
     std::ranges::copy_if(requests_, std::back_inserter(matching),
@@ -64,15 +55,10 @@ std::vector<FakeRelay::Request> FakeRelay::requestsTo(const std::string& suffix)
 }
 
 bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done() && std::chrono::steady_clock::now() < end) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
     }
     return done();
-}
-
-void spinFor(int ms) {
-    spinUntil([] { return false; }, ms);
 }

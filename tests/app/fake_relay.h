@@ -39,7 +39,11 @@ public:
     /// The answer a healthy relay gives.
     static Reply healthy(const Request& request);
     /// Answers `reply` on routes ending with `suffix`, like a healthy relay elsewhere.
-    static Handler on(const std::string& suffix, const Reply& reply);
+    static Handler on(std::string suffix, Reply reply) {
+        return [=](const Request& request) {
+            return request.target.ends_with(suffix) ? reply : healthy(request);
+        };
+    }
     /// The requests whose target ends with `suffix`.
     std::vector<Request> requestsTo(const std::string& suffix) const;
 
@@ -47,11 +51,13 @@ private:
     void serve(class QTcpSocket& socket);
 
     QTcpServer server_;
-    Handler handler_;
+    Handler handler_ = &FakeRelay::healthy;
     std::vector<Request> requests_;
 };
 
 /// Runs the Qt event loop until `done` holds or `timeoutMs` has passed; returns `done()`.
 bool spinUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 /// Runs the Qt event loop for `ms`.
-void spinFor(int ms);
+inline void spinFor(int ms) {
+    spinUntil([] { return false; }, ms);
+}

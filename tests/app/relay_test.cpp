@@ -7,14 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <fstream>
-#include <sys/stat.h>
 
 using Json = nlohmann::json;
+using namespace std::chrono_literals;
 using Result = RelayClient::SendResult;
-
-namespace {
 
 constexpr char tokenA[] = "a2b3c4d5e6";
 
@@ -24,19 +21,19 @@ protected:
     std::unique_ptr<RelayClient> makeRelay(std::vector<QUrl> hosts = {}) {
         auto relay = std::make_unique<RelayClient>(
             dir.path(), hosts.empty() ? std::vector{fake.url()} : std::move(hosts),
-            RelayClient::Timing{.healthTimeout = std::chrono::milliseconds(300),
-                                .requestIdle = std::chrono::milliseconds(500)});
+            RelayClient::Timing{.healthTimeout = 300ms, .requestIdle = 500ms});
         relay->setSsidProvider([] { return std::string(); });
         relay->setCheckInProvider([] {
-            return RelayClient::CheckIn{.name = "Studio <Mac>",
-                                        .lan = {"http://192.168.1.20:47470"},
-                                        .shares = {{tokenA, "Holiday"}},
-                                        .deviceTokens = {"phonetoken1"}};
+            return RelayClient::CheckIn{
+                "Studio <Mac>", {"http://192.168.1.20:47470"}, {{tokenA, "Holiday"}}, {"phonetoken1"}};
         });
         return relay;
     }
-    /// Runs one check-in to its end.
-    static void checkIn(RelayClient& relay) {
+    /// Runs one check-in to its end, the relay answering it with `presence` when given.
+    void checkIn(RelayClient& relay, const std::optional<FakeRelay::Reply>& presence = std::nullopt) {
+        if (presence) {
+            answer("/presence", *presence);
+        }
         bool done = false;
         relay.checkIn([&] { done = true; });
         ASSERT_TRUE(spinUntil([&] { return done; }));
@@ -48,19 +45,31 @@ protected:
         return result.value_or(Result::failed);
     }
     std::size_t count(const std::string& suffix) const { return fake.requestsTo(suffix).size(); }
+    void answer(const std::string& to, FakeRelay::Reply reply) { fake.setHandler(FakeRelay::on(to, reply)); }
 
     TempDir dir;
     FakeRelay fake;
 };
 
-} // namespace
-
-TEST_F(RelayTest, SignsUpOnceEvenForConcurrentCheckInsSendsHashedPhonesAndKeepsItsIdentityPrivate) {
+TEST_F(RelayTest, SignsUpOnlyWhenCreatedOnceEvenForConcurrentCheckInsSendsHashedPhonesAndKeepsItPrivate) {
+    // Only a 201 with both texts makes an account.
+    for (const auto& [status, body] : {std::pair{200, R"({"macId":"m","secret":"s"})"},
+                                       {201, R"({"macId":"m"})"},
+                                       {201, R"({"macId":"m","secret":7})"},
+                                       {201, "not json"},
+                                       {201, R"(["m","s"])"},
+                                       {500, "{}"}}) {
+        answer("/api/macs", {status, body});
+        auto relay = makeRelay();
+        checkIn(*relay);
+        EXPECT_FALSE(relay->identity() || relay->base()) << body;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "relay.json") || count("/presence") > 0);
+    }
+    fake.setHandler(&FakeRelay::healthy);
+    const auto refused = count("/api/macs");
     auto relay = makeRelay();
-    int done = 0;
-    relay->checkIn([&] { ++done; });
-    relay->checkIn([&] { ++done; });
-    ASSERT_TRUE(spinUntil([&] { return done == 2; }));
+    relay->checkIn([] {});
+    checkIn(*relay); // while the first is under way
     EXPECT_EQ(fake.requestsTo("/api/macs").at(0).json(), (Json{{"name", "Studio <Mac>"}}));
     const auto presence = fake.requestsTo("/presence").at(0);
     EXPECT_EQ(presence.target, "/api/macs/mac1/presence");
@@ -72,34 +81,14 @@ TEST_F(RelayTest, SignsUpOnceEvenForConcurrentCheckInsSendsHashedPhonesAndKeepsI
                                      {"ssid", ""},
                                      {"devices", {RelayClient::sha256("phonetoken1")}}}));
 
-    struct stat info {};
-    ASSERT_EQ(stat((dir.path() / "relay.json").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::filesystem::status(dir.path() / "relay.json").permissions(), std::filesystem::perms(0600));
     auto again = makeRelay();
     checkIn(*again);
-    EXPECT_EQ(count("/api/macs"), 1u) << "neither a concurrent check-in nor a stored identity signs up";
-    EXPECT_EQ(again->deviceBase(), fake.base() + "/d/mac1");
-    EXPECT_EQ(again->link(tokenA), fake.base() + "/k/mac1/" + tokenA);
+    EXPECT_EQ(count("/api/macs"), refused + 1)
+        << "neither a concurrent check-in nor a stored identity signs up";
     for (const std::string text : {"not json", R"({"macId":"m"})", R"({"macId":1,"secret":"s"})", "[]"}) {
         std::ofstream(dir.path() / "relay.json") << text;
         EXPECT_FALSE(makeRelay()->identity()) << text;
-    }
-}
-
-TEST_F(RelayTest, OnlyACreatedReplyWithBothTextsMakesAnAccount) {
-    const FakeRelay::Reply refusals[] = {{200, R"({"macId":"m","secret":"s"})"},
-                                         {201, R"({"macId":"m"})"},
-                                         {201, R"({"macId":"m","secret":7})"},
-                                         {201, "not json"},
-                                         {201, R"(["m","s"])"},
-                                         {500, "{}"}};
-    for (const FakeRelay::Reply& refusal : refusals) {
-        fake.setHandler(FakeRelay::on("/api/macs", refusal));
-        auto relay = makeRelay();
-        checkIn(*relay);
-        EXPECT_FALSE(relay->identity() || relay->base()) << refusal.body;
-        EXPECT_FALSE(std::filesystem::exists(dir.path() / "relay.json"));
-        EXPECT_EQ(count("/presence"), 0u);
     }
 }
 
@@ -108,51 +97,41 @@ TEST_F(RelayTest, FollowersAreReadOnlyWhenEveryCountIsAnIntegerAndOnlyA401Forget
     for (const std::string reply :
          {R"({})", R"({"followers":{"a2b3c4d5e6":"3"}})", R"({"followers":{"a2b3c4d5e6":1.5}})",
           R"({"followers":{"a2b3c4d5e6":4,"zz9yy8xx7w":null}})", R"({"followers":[1]})", "oops"}) {
-        fake.setHandler(
-            FakeRelay::on("/presence", {200, R"({"followers":{"a2b3c4d5e6":3,"zz9yy8xx7w":0}})"}));
-        checkIn(*relay);
+        checkIn(*relay, FakeRelay::Reply{200, R"({"followers":{"a2b3c4d5e6":3,"zz9yy8xx7w":0}})"});
         EXPECT_EQ(relay->followers(), (std::map<std::string, int>{{tokenA, 3}, {"zz9yy8xx7w", 0}}));
-        fake.setHandler(FakeRelay::on("/presence", {200, reply}));
-        checkIn(*relay);
-        EXPECT_TRUE(relay->followers().empty()) << reply;
-        EXPECT_EQ(relay->base(), fake.base()) << "a 200 keeps the relay even when its counts are unusable";
+        checkIn(*relay, FakeRelay::Reply{200, reply});
+        EXPECT_TRUE(relay->followers().empty() && relay->base()) << reply << ": a 200 keeps the relay";
     }
-    fake.setHandler(FakeRelay::on("/presence", {200, R"({"followers":{"a2b3c4d5e6":2}})"}));
-    checkIn(*relay);
+    checkIn(*relay, FakeRelay::Reply{200, R"({"followers":{"a2b3c4d5e6":2}})"});
     for (const int status : {500, 404, 403}) {
-        fake.setHandler(FakeRelay::on("/presence", {status, "{}"}));
-        checkIn(*relay);
-        EXPECT_TRUE(relay->base() && relay->identity()) << status;
-        EXPECT_EQ(relay->followers().at(tokenA), 2) << status;
+        checkIn(*relay, FakeRelay::Reply{status, "{}"});
+        EXPECT_TRUE(relay->base() && relay->identity() && relay->followers().at(tokenA) == 2) << status;
     }
-    fake.setHandler(FakeRelay::on("/presence", {401, "{}"}));
-    checkIn(*relay);
-    EXPECT_FALSE(relay->identity() || std::filesystem::exists(dir.path() / "relay.json"));
+    checkIn(*relay, FakeRelay::Reply{401, "{}"});
+    EXPECT_FALSE(relay->identity() || relay->link(tokenA) ||
+                 std::filesystem::exists(dir.path() / "relay.json"))
+        << "derived addresses need the account too";
     EXPECT_EQ(relay->base(), fake.base()) << "the base stays until a check-in fails to reach the relay";
-    EXPECT_FALSE(relay->link(tokenA)) << "derived addresses need the account too";
-    fake.setHandler(&FakeRelay::healthy);
-    checkIn(*relay);
+    checkIn(*relay, FakeRelay::Reply{});
     EXPECT_EQ(count("/api/macs"), 2u);
 }
 
 TEST_F(RelayTest, HealthCheckTriesHostsInOrderAndClearsTheBaseWhenNoneAnswers) {
-    const QUrl closed = FakeRelay().url(); // nothing listens there any more
-    FakeRelay sick;
+    FakeRelay sick, silent;
     sick.setHandler(FakeRelay::on("", {503, "{}"}));
-    FakeRelay silent;
     silent.setHandler(FakeRelay::on("", {200, "", true}));
-    const std::vector<QUrl> unusable{closed, sick.url(), silent.url()};
-    auto relay = makeRelay({unusable[0], unusable[1], unusable[2], fake.url("/")});
+    // First a port nothing listens on any more.
+    std::vector<QUrl> hosts{FakeRelay().url(), sick.url(), silent.url()};
+    auto alone = makeRelay(hosts);
+    const auto start = std::chrono::steady_clock::now();
+    checkIn(*alone);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the silent relay is given up";
+    EXPECT_FALSE(alone->base() || alone->followBase());
+    EXPECT_FALSE(sick.requestsTo("/healthz").empty());
+    hosts.push_back(fake.url("/"));
+    auto relay = makeRelay(hosts);
     checkIn(*relay);
     EXPECT_EQ(relay->base(), fake.base()) << "the first host answering 200, without its trailing slash";
-    EXPECT_EQ(sick.requestsTo("/healthz").size(), 1u);
-
-    auto alone = makeRelay(unusable);
-    QElapsedTimer clock;
-    clock.start();
-    checkIn(*alone);
-    EXPECT_LT(clock.elapsed(), 2000) << "the silent relay is given up after the health time-out";
-    EXPECT_FALSE(alone->base() || alone->followBase());
 }
 
 TEST_F(RelayTest, SendReportsDeliveryWaitingOrFailureAndANotFoundChecksInAndRetriesOnce) {
@@ -163,13 +142,11 @@ TEST_F(RelayTest, SendReportsDeliveryWaitingOrFailureAndANotFoundChecksInAndRetr
         {{401, "{}"}, Result::failed},          {{200, "", true}, Result::failed}};
     auto relay = makeRelay();
     for (const auto& [reply, expected] : cases) {
-        fake.setHandler(FakeRelay::on("/send", reply));
+        answer("/send", reply);
         EXPECT_EQ(send(*relay), expected) << reply.status << " " << reply.body;
     }
-    const auto sent = fake.requestsTo("/send").at(0);
-    EXPECT_EQ(sent.target, "/api/macs/mac1/send");
     EXPECT_EQ(
-        sent.json(),
+        fake.requestsTo("/send").at(0).json(),
         (Json{{"device", RelayClient::sha256("phonetoken1")}, {"token", tokenA}, {"title", "Holiday"}}));
 
     for (const bool secondSucceeds : {true, false}) {
