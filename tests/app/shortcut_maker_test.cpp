@@ -20,13 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-ShortcutMaker::Plist decode(const std::string& bytes) {
-    plist_t node = nullptr;
-    plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
-    EXPECT_TRUE(node) << "not a binary property list";
-    return ShortcutMaker::Plist(node);
-}
-
 /// The text at `path` (dictionary keys as text, array positions as unsigned numbers); empty when there is
 /// none.
 template <typename... Path>
@@ -38,41 +31,11 @@ std::string text(const ShortcutMaker::Plist& plist, Path... path) {
     return std::string(value, length);
 }
 
-/// Checks the fields a phone acts on, in a workflow posting to `url` as `device` and naming `mac` when done;
-/// returns the repeat block's grouping identifier, which both of the block's ends carry.
-std::string checkWorkflow(const ShortcutMaker::Plist& workflow, const std::string& url,
-                          const std::string& device, const std::string& mac) {
-    uint64_t version = 0;
-    plist_get_uint_val(plist_dict_get_item(workflow.get(), "WFWorkflowMinimumClientVersion"), &version);
-    EXPECT_EQ(version, 900u) << "a number, not text";
-    EXPECT_EQ(text(workflow, "WFWorkflowTypes", 0u), "ActionExtension");
-    const auto parameter = [&](uint32_t action, const char* key) {
-        return text(workflow, "WFWorkflowActions", action, "WFWorkflowActionParameters", key);
-    };
-    EXPECT_EQ(text(workflow, "WFWorkflowActions", 1u, "WFWorkflowActionIdentifier"),
-              "is.workflow.actions.downloadurl");
-    EXPECT_EQ(parameter(1, "WFURL"), url);
-    EXPECT_EQ(parameter(1, "WFHTTPMethod") + " " + parameter(1, "WFHTTPBodyType"), "POST File");
-    const auto header = [&](uint32_t index, const char* part) {
-        return text(workflow, "WFWorkflowActions", 1u, "WFWorkflowActionParameters", "WFHTTPHeaders", "Value",
-                    "WFDictionaryFieldValueItems", index, part, "Value", "string");
-    };
-    EXPECT_EQ(header(0, "WFKey") + ", " + header(1, "WFKey") + ": " + header(1, "WFValue"),
-              "X-Tesk-Name, X-Tesk-Device: " + device);
-    EXPECT_EQ(parameter(3, "WFNotificationActionBody"), "Sent to " + mac);
-    const std::string group = parameter(0, "GroupingIdentifier");
-    EXPECT_EQ(parameter(2, "GroupingIdentifier"), group);
-    const QRegularExpression uuid("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
-    EXPECT_TRUE(uuid.match(QString::fromStdString(group)).hasMatch()) << group;
-    return group;
-}
-
 // A stand-in for `shortcuts sign`: insists on exactly its arguments, then "signs" by copying.
 constexpr const char* copyingSigner =
     "[ $# -eq 7 ] && [ \"$1 $2 $3 $4 $6\" = 'sign --mode anyone --input --output' ] || exit 3\n"
     "case \"$5\" in *.wflow) ;; *) exit 4 ;; esac\n"
     "cp \"$5\" \"$7\"\n";
-constexpr const char* dyingSigner = "printf partial > \"$7\"\nexit 1\n";
 
 class ShortcutMakerTest : public testing::Test {
 protected:
@@ -93,8 +56,13 @@ protected:
         }
         return names;
     }
+    /// The shortcut file, read as a binary property list.
     ShortcutMaker::Plist shortcut() const {
-        return decode(readFile(library.path() / "shortcuts" / "tok1.shortcut"));
+        const std::string bytes = readFile(library.path() / "shortcuts" / "tok1.shortcut");
+        plist_t node = nullptr;
+        plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
+        EXPECT_TRUE(node) << "not a binary property list";
+        return ShortcutMaker::Plist(node);
     }
 
     TempDir library;
@@ -107,21 +75,45 @@ protected:
 } // namespace
 
 // The names come back as plain text through the binary property list, however they are spelled.
+// The fields a phone acts on; the names come back as plain text through the binary property list,
+// however they are spelled.
 TEST_F(ShortcutMakerTest, TheSignedFileHoldsTheWorkflowAndEachMakingDrawsANewGroup) {
     useSigner(copyingSigner);
     ASSERT_TRUE(make());
-    const std::string first = checkWorkflow(shortcut(), "http://myhost.local:8080/d/tok1/upload", phone.name,
-                                            "Caf\u00e9 <Mac> & 'Co'");
+    const ShortcutMaker::Plist workflow = shortcut();
+    uint64_t version = 0;
+    plist_get_uint_val(plist_dict_get_item(workflow.get(), "WFWorkflowMinimumClientVersion"), &version);
+    EXPECT_EQ(version, 900u) << "a number, not text";
+    EXPECT_EQ(text(workflow, "WFWorkflowTypes", 0u), "ActionExtension");
+    const auto parameter = [&](uint32_t action, const char* key) {
+        return text(workflow, "WFWorkflowActions", action, "WFWorkflowActionParameters", key);
+    };
+    EXPECT_EQ(text(workflow, "WFWorkflowActions", 1u, "WFWorkflowActionIdentifier"),
+              "is.workflow.actions.downloadurl");
+    EXPECT_EQ(parameter(1, "WFURL"), "http://myhost.local:8080/d/tok1/upload");
+    EXPECT_EQ(parameter(1, "WFHTTPMethod") + " " + parameter(1, "WFHTTPBodyType"), "POST File");
+    const auto header = [&](uint32_t index, const char* part) {
+        return text(workflow, "WFWorkflowActions", 1u, "WFWorkflowActionParameters", "WFHTTPHeaders", "Value",
+                    "WFDictionaryFieldValueItems", index, part, "Value", "string");
+    };
+    EXPECT_EQ(header(0, "WFKey") + ", " + header(1, "WFKey") + ": " + header(1, "WFValue"),
+              "X-Tesk-Name, X-Tesk-Device: " + phone.name);
+    EXPECT_EQ(parameter(3, "WFNotificationActionBody"), "Sent to Caf\u00e9 <Mac> & 'Co'");
+    const std::string group = parameter(0, "GroupingIdentifier");
+    EXPECT_EQ(parameter(2, "GroupingIdentifier"), group);
+    const QRegularExpression uuid("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
+    EXPECT_TRUE(uuid.match(QString::fromStdString(group)).hasMatch()) << group;
     ASSERT_TRUE(make());
     EXPECT_EQ(files(), std::set<std::string>{"tok1.shortcut"});
     EXPECT_NE(text(shortcut(), "WFWorkflowActions", 0u, "WFWorkflowActionParameters", "GroupingIdentifier"),
-              first);
+              group);
 }
 
 TEST_F(ShortcutMakerTest, FailedSigningLeavesNoNewFileAndKeepsTheLastGoodShortcut) {
     const auto missing = (tools.path() / "missing-signer").string();
     // A signer dying midway, one that is not there, and one that ends well without an output.
-    const std::vector<std::optional<std::string>> signers{dyingSigner, std::nullopt, "exit 0\n"};
+    const std::vector<std::optional<std::string>> signers{"printf partial > \"$7\"\nexit 1\n", std::nullopt,
+                                                          "exit 0\n"};
     for (const bool withGood : {false, true}) {
         fs::remove_all(library.path() / "shortcuts");
         useSigner(copyingSigner);
