@@ -1,48 +1,32 @@
 // The model following the library and the server's events, what it tells the relay, and quitting in the
 // middle of work.
 #include "model_fixture.h"
-#include "support/scoped_env.h"
-
-#include <fstream>
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 using ModelEventsTest = ModelFixture;
 
-TEST_F(ModelEventsTest, ReceivedNotifiesAndItsMessageRevealsTheItemWhileItExists) {
+TEST_F(ModelEventsTest, AReceivedItemIsRevealedWhileItExistsAndAPairedPhoneIsShownInsteadOfTheInspector) {
     const Folder from = store.addFolder("Ana's iPhone", std::nullopt);
     const Item item = addItem("photo.jpg", from.id);
-    const int reveals = model->revealRequest();
     model->handle(ServerEvent{ServerEvent::Received{item, "Ana's iPhone"}});
-    ASSERT_EQ(platform.notifications.size(), 1u);
-    EXPECT_EQ(platform.notifications[0].target, Notifier::Target::item(item.id));
-    EXPECT_EQ(model->toast(), "Received photo.jpg");
     model->tapToast();
     EXPECT_EQ(model->selection(), SidebarSelection::folder(from.id));
     EXPECT_EQ(model->picked(), std::vector{ShareTarget::item(item.id)});
     EXPECT_EQ(model->revealedID(), item.id);
-    EXPECT_EQ(model->revealRequest(), reveals + 1);
-
     model->handle(ServerEvent{ServerEvent::Received{item, "Ana's iPhone"}});
     store.deleteItem(item.id);
     settle();
     model->tapToast();
     EXPECT_EQ(model->toast(), "That item has been deleted");
-    EXPECT_EQ(model->revealRequest(), reveals + 1);
-}
 
-TEST_F(ModelEventsTest, APairedPhoneReplacesTheCodeAndTheInspector) {
-    model->startPairing();
     model->setInspecting(ShareTarget::inbox());
     const auto phone = store.claimPairing(store.newPairingCode().code, "Ana's iPhone").value();
     model->handle(ServerEvent{ServerEvent::Paired{phone}});
-    EXPECT_EQ(model->justPaired(), phone);
     EXPECT_EQ(model->selection(), SidebarSelection::phones());
-    EXPECT_FALSE(model->inspecting() || model->pairing());
-    ASSERT_EQ(platform.notifications.size(), 1u);
-    EXPECT_EQ(platform.notifications[0].title, "Ana's iPhone is paired");
-    EXPECT_EQ(platform.notifications[0].target, Notifier::Target::phones());
+    EXPECT_FALSE(model->inspecting());
+    EXPECT_EQ(platform.notifications.at(2).target, Notifier::Target::phones());
 }
 
 TEST_F(ModelEventsTest, EventsAndChangesQueuedForAModelThatIsGoneAreDropped) {
@@ -69,90 +53,51 @@ TEST_F(ModelEventsTest, ReloadRepairsSelectionInspectorAndPicks) {
     EXPECT_EQ(model->inspecting(), std::nullopt);
     EXPECT_EQ(model->picked(),
               (std::vector{ShareTarget::item(kept.id), ShareTarget::inbox(), ShareTarget::folder()}));
-    // What always exists stays under inspection.
-    model->setInspecting(ShareTarget::inbox());
-    store.addFolder("Other", std::nullopt);
-    settle();
-    EXPECT_EQ(model->inspecting(), ShareTarget::inbox());
 }
 
-TEST_F(ModelEventsTest, CheckInReportsNamesAddressesWorkingSharesAndPhones) {
-    const Share itemShare = store.share(ShareTarget::item(addItem("a.txt").id), ShareDuration::day, true);
+TEST_F(ModelEventsTest,
+       TheRelayHearsOfAddressesWorkingSharesAndPhonesAtOnceAndOfNewItemsInFollowedSharesOnly) {
     store.share(ShareTarget::folder(), ShareDuration::hour, true);
     clock.advance(3600);
     const Share inbox = store.share(ShareTarget::inbox(), ShareDuration::hour, true);
-    const auto phone = store.claimPairing(store.newPairingCode().code, "Ana's iPhone").value();
-    server.setLocalHostName("ana.local");
-    settle();
-    const std::string port = std::to_string(server.port());
-    const auto checkIn = model->relayCheckIn();
-    EXPECT_EQ(checkIn.name, "Ana's Mac");
-    EXPECT_EQ(checkIn.lan,
-              (std::vector<std::string>{"http://192.168.1.20:" + port, "http://ana.local:" + port}));
-    ASSERT_EQ(checkIn.shares.size(), 2u) << "the expired share is left out, receive links are in";
-    EXPECT_EQ(checkIn.shares[0].token, itemShare.token);
-    EXPECT_EQ(checkIn.shares[0].title, "a.txt");
-    EXPECT_EQ(checkIn.shares[1].token, inbox.token);
-    EXPECT_EQ(checkIn.deviceTokens, std::vector{phone.token});
-    lanAddress.reset();
-    model->refreshAddress();
-    EXPECT_EQ(model->relayCheckIn().lan, std::vector<std::string>{"http://ana.local:" + port});
-}
-
-class ModelRelayTest : public ModelFixture {
-protected:
-    /// A model whose relay is `fake`, once its first check-in has brought the relay's bases to the server.
-    void start() {
-        makeModel({QUrl(QString::fromStdString(fake.base()))});
-        ASSERT_TRUE(spinUntil([&] { return server.followBase() == fake.base() + "/k/mac1"; }));
-        EXPECT_EQ(server.deviceBase(), fake.base() + "/d/mac1");
-    }
-    std::size_t presences() const { return fake.requestsTo("/presence").size(); }
-
-    FakeRelay fake;
-};
-
-TEST_F(ModelRelayTest, AnAddressChangeOrAPairedPhoneChecksInAtOnceAndNoChangeNever) {
-    start();
-    // At once, not after the two seconds a library change waits; the store's change reaches the model
-    // first, as the server reports only after the store has the phone.
-    const auto phone = store.claimPairing(store.newPairingCode().code, "Ana's iPhone").value();
-    settle();
-    model->handle(ServerEvent{ServerEvent::Paired{phone}});
-    EXPECT_TRUE(spinUntil(
-        [&] {
-            return fake.requestsTo("/presence").back().json()["devices"] ==
-                   Json::array({RelayClient::sha256(phone.token)});
-        },
-        1500));
-    for (const auto& address :
-         {lanAddress, std::optional<std::string>("10.0.0.7"), std::optional<std::string>()}) {
-        const auto sent = presences();
-        const bool changes = address != lanAddress;
-        lanAddress = address;
-        model->refreshAddress();
-        model->refreshAddress();
-        spinUntil([&] { return presences() > sent; }, 200);
-        spinFor(100);
-        EXPECT_EQ(presences(), sent + (changes ? 1 : 0)) << address.value_or("none");
-        EXPECT_EQ(model->address(), address);
-    }
-}
-
-TEST_F(ModelRelayTest, NewItemsPingOnlySharesWithFollowersAndOldItemsNever) {
     const Folder outer = store.addFolder("Outer", std::nullopt);
     const Folder inner = store.addFolder("Inner", outer.id);
     addItem("old.jpg", inner.id);
     const Share followed = store.share(ShareTarget::folder(inner.id), ShareDuration::day, true);
     const Share unfollowed = store.share(ShareTarget::folder(outer.id), ShareDuration::day, true);
-    fake.setHandler([&](const FakeRelay::Request& request) {
-        const Json followers{{"followers", {{followed.token, 2}, {unfollowed.token, 0}}}};
-        return request.target.ends_with("/presence") ? FakeRelay::Reply{200, followers.dump()}
-                                                     : FakeRelay::healthy(request);
-    });
-    start();
+    FakeRelay fake;
+    const Json followers{{"followers", {{followed.token, 2}, {unfollowed.token, 0}}}};
+    fake.setHandler(FakeRelay::on("/presence", {200, followers.dump()}));
+    server.setLocalHostName("ana.local");
+    makeModel({fake.url()});
     ASSERT_TRUE(spinUntil([&] { return model->followerCount(followed) == 2; }));
-    EXPECT_EQ(model->followerCount(unfollowed), 0);
+    EXPECT_EQ(server.followBase(), fake.base() + "/k/mac1");
+    EXPECT_EQ(server.deviceBase(), fake.base() + "/d/mac1");
+
+    // At once, not after the two seconds a library change waits; the store's change reaches the model
+    // first, as the server reports only after the store has the phone.
+    const auto phone = store.claimPairing(store.newPairingCode().code, "Ana's iPhone").value();
+    settle();
+    model->handle(ServerEvent{ServerEvent::Paired{phone}});
+    const auto presences = [&] { return fake.requestsTo("/presence"); };
+    const Json devices = Json::array({RelayClient::sha256(phone.token)});
+    EXPECT_TRUE(spinUntil([&] { return presences().back().json()["devices"] == devices; }, 1500));
+    // The expired share is left out, the receive link is in.
+    const Json sent = presences().back().json();
+    EXPECT_EQ(sent["lan"], Json::array({"http://192.168.1.20:47470", "http://ana.local:47470"}));
+    EXPECT_EQ(sent["shares"].size(), 3u);
+    EXPECT_EQ(sent["shares"][0]["token"], inbox.token);
+    for (const auto& address :
+         {lanAddress, std::optional<std::string>("10.0.0.7"), std::optional<std::string>()}) {
+        const auto before = presences().size();
+        const bool changes = address != lanAddress;
+        lanAddress = address;
+        model->refreshAddress();
+        model->refreshAddress();
+        spinFor(300);
+        EXPECT_EQ(presences().size(), before + (changes ? 1 : 0)) << address.value_or("none");
+    }
+
     store.renameFolder(outer.id, "Outer renamed");
     addItem("new.jpg", inner.id);
     ASSERT_TRUE(spinUntil([&] { return !fake.requestsTo("/notify").empty(); }));
@@ -163,28 +108,37 @@ TEST_F(ModelRelayTest, NewItemsPingOnlySharesWithFollowersAndOldItemsNever) {
               (Json{{"token", followed.token}, {"title", "New in Inner"}, {"body", "new.jpg"}}));
 }
 
-// Quitting must not wait for work in the background, nor leave half of it behind.
-class ModelQuittingTest : public ModelFixture {
-protected:
-    std::chrono::steady_clock::duration quit() {
-        const auto start = std::chrono::steady_clock::now();
-        model.reset();
-        return std::chrono::steady_clock::now() - start;
-    }
-};
+TEST_F(ModelEventsTest, OpenAtLoginIsOfferedOnceOnlyForAnInstalledCopyAndAFailureIsShown) {
+    model->openAtLoginOnFirstRun();
+    EXPECT_FALSE(login.enabled || settings.contains("openAtLoginOffered")) << "a build tree's copy";
+    login.installed = true;
+    model->openAtLoginOnFirstRun();
+    EXPECT_TRUE(login.enabled);
+    login.enabled = false; // turned off by the user: not asked again
+    model->openAtLoginOnFirstRun();
+    EXPECT_FALSE(login.enabled);
+    settings.clear();
+    login.failing = true;
+    model->openAtLoginOnFirstRun();
+    EXPECT_EQ(model->toast(), "Couldn't turn on Open at Login");
+    EXPECT_TRUE(settings.value("openAtLoginOffered").toBool()) << "the offer still counts";
+}
 
-TEST_F(ModelQuittingTest, AFolderBeingAddedIsStoppedAndNothingOfItStays) {
+// Quitting must not wait for work in the background, nor leave half of it behind.
+TEST_F(ModelEventsTest, QuittingStopsAFolderBeingAddedAndLeavesNothingOfIt) {
     for (int file = 0; file < 400; ++file) {
         makeFile("Big/" + std::to_string(file) + ".txt", std::string(4096, 'x'));
     }
     model->add({dir.path() / "outside" / "Big"});
     ASSERT_TRUE(spinUntil([&] { return store.snapshot().items.size() >= 2; }));
-    EXPECT_LT(quit(), std::chrono::seconds(2));
+    const auto start = std::chrono::steady_clock::now();
+    model.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_TRUE(store.snapshot().items.empty() && store.snapshot().folders.empty());
     EXPECT_TRUE(fs::is_empty(store.filesDir)) << "no copy, whole or half, is left";
 }
 
-TEST_F(ModelQuittingTest, ShortcutsAreMadeOnlyWithAHostNameAndStoppedOnQuit) {
+TEST_F(ModelEventsTest, ShortcutsAreMadeOnlyWithAHostNameAndStoppedOnQuit) {
     ASSERT_TRUE(store.claimPairing(store.newPairingCode().code, "Ana's iPhone"));
     makeModel();
     EXPECT_TRUE(shortcuts.tokens.empty()) << "no host name, no shortcut: it would point nowhere";

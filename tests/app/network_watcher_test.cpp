@@ -9,11 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <QObject>
-#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sched.h>
-#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 
@@ -23,100 +21,72 @@ bool run(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
 
-/// A network namespace deleted with everything in it when the object goes away.
-class TestNamespace {
-public:
-    TestNamespace()
-        : name("tesk-test-" + std::to_string(::getpid()))
-        , created(run("ip netns add " + name + " 2>/dev/null")) {}
-    ~TestNamespace() {
-        if (created) {
-            run("ip netns del " + name);
-        }
-    }
-    /// `ip -n <namespace> <arguments>` for each of `commands`, quietly; whether all succeeded.
-    bool ip(const std::vector<std::string>& commands) const {
-        return std::all_of(commands.begin(), commands.end(), [&](const std::string& c) {
-            return run("ip -n " + name + " " + c + " >/dev/null");
-        });
-    }
-    /// Calls `work` with the calling thread inside the namespace and returns its result.
-    template <typename Work>
-    auto inside(Work work) const {
-        const UniqueFd home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
-        const UniqueFd target(::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC));
-        if (!home || !target || ::setns(target.get(), CLONE_NEWNET) != 0) {
-            throw std::runtime_error("cannot enter the network namespace " + name);
-        }
-        struct GoBack {
-            int home;
-            ~GoBack() {
-                if (::setns(home, CLONE_NEWNET) != 0) {
-                    std::abort(); // every later test would run in the wrong namespace
-                }
-            }
-        } goBack{home.get()};
-        return work();
-    }
-
-    const std::string name;
-    const bool created;
-};
-
 class NetworkWatcherNamespaceTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0 || !space.created) {
+        if (::geteuid() != 0 || !run("ip netns add " + space + " 2>/dev/null")) {
             GTEST_SKIP() << "needs root and `ip netns` to create a network namespace";
         }
     }
-    std::optional<std::string> address() const { return space.inside(&LocalNetwork::address); }
+    void TearDown() override { run("ip netns del " + space + " 2>/dev/null"); }
+    /// Runs `work` with the calling thread inside the namespace.
+    template <typename Work>
+    auto inside(Work work) {
+        const UniqueFd home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+        const UniqueFd target(::open(("/run/netns/" + space).c_str(), O_RDONLY | O_CLOEXEC));
+        if (!home || !target || ::setns(target.get(), CLONE_NEWNET) != 0) {
+            throw std::runtime_error("cannot enter the network namespace " + space);
+        }
+        // Back home even if `work` throws; failing that, every later test would run in the wrong namespace.
+        const auto goBack = [&](const UniqueFd*) {
+            if (::setns(home.get(), CLONE_NEWNET) != 0) {
+                std::abort();
+            }
+        };
+        const std::unique_ptr<const UniqueFd, decltype(goBack)> guard(&home, goBack);
+        return work();
+    }
+    std::optional<std::string> address() { return inside(&LocalNetwork::address); }
     std::unique_ptr<NetworkWatcher> watch(QObject* context) {
-        auto watcher =
-            space.inside([&] { return std::make_unique<NetworkWatcher>(context, [this] { ++calls; }); });
+        auto watcher = inside([&] { return std::make_unique<NetworkWatcher>(context, [this] { ++calls; }); });
         EXPECT_TRUE(watcher->watching());
         EXPECT_TRUE(spinUntil([&] { return calls == 1; }, 2000)) << "no first report";
         return watcher;
     }
 
-    TestNamespace space;
+    const std::string space = "tesk-test-" + std::to_string(::getpid());
     int calls = 0;
 };
 
 } // namespace
 
-TEST_F(NetworkWatcherNamespaceTest, ReportsEachChangeOfTheAddress) {
-    QObject context;
-    const auto watcher = watch(&context);
-    EXPECT_FALSE(address());
-    const struct {
-        std::vector<std::string> commands;
-        std::optional<std::string> address;
-    } steps[] = {
+TEST_F(NetworkWatcherNamespaceTest, ReportsEachChangeOfTheAddressAndNothingAfterItsContextOrItGoes) {
+    auto context = std::make_unique<QObject>();
+    auto watcher = watch(context.get());
+    const std::pair<std::vector<std::string>, std::optional<std::string>> steps[] = {
         {{"link add eth7 type veth peer name v7", "link set v7 up", "link set eth7 up",
           "addr add 10.77.0.5/24 dev eth7", "route add default via 10.77.0.1 dev eth7"},
          "10.77.0.5"},
         {{"addr del 10.77.0.5/24 dev eth7", "addr add 10.77.0.9/24 dev eth7"}, "10.77.0.9"},
         {{"addr del 10.77.0.9/24 dev eth7"}, std::nullopt},
     };
-    for (const auto& step : steps) {
+    for (const auto& [commands, expected] : steps) {
         const int before = calls;
-        ASSERT_TRUE(space.ip(step.commands));
-        EXPECT_TRUE(spinUntil([&] { return calls > before; }, 2000)) << "no report for " << step.commands[0];
+        for (const auto& command : commands) {
+            ASSERT_TRUE(run("ip -n " + space + " " + command));
+        }
+        EXPECT_TRUE(spinUntil([&] { return calls > before; }, 2000)) << "no report for " << commands[0];
         // The kernel marks a link running a moment after it comes up.
-        EXPECT_TRUE(spinUntil([&] { return address() == step.address; }, 2000)) << address().value_or("none");
+        EXPECT_TRUE(spinUntil([&] { return address() == expected; }, 2000)) << address().value_or("none");
     }
-}
 
-TEST_F(NetworkWatcherNamespaceTest, NothingArrivesAfterTheContextOrWatcherGoesAmidChanges) {
-    auto context = std::make_unique<QObject>();
-    auto watcher = watch(context.get());
-    ASSERT_TRUE(space.ip({"link add eth8 type veth peer name v8"}));
+    // Amid changes: the context goes first, then the watcher.
+    const int settled = calls;
     std::thread flapping([&] {
-        run("for i in $(seq 40); do ip -n " + space.name + " link set eth8 up; ip -n " + space.name +
-            " link set eth8 down; done");
+        run("for i in $(seq 40); do ip -n " + space + " link set eth7 down; ip -n " + space +
+            " link set eth7 up; done");
     });
-    EXPECT_TRUE(spinUntil([&] { return calls > 1; }, 2000)) << "the flapping link was not reported";
+    EXPECT_TRUE(spinUntil([&] { return calls > settled; }, 2000)) << "the flapping link was not reported";
     context.reset();
     const int atContextEnd = calls;
     spinFor(100);
@@ -130,8 +100,8 @@ TEST(NetworkWatcherTest, QueuedReportsAreDroppedWhenTheContextOrWatcherGoes) {
     int kept = 0;
     int dropped = 0;
     QObject keptContext;
-    auto goneContext = std::make_unique<QObject>();
     QObject context;
+    auto goneContext = std::make_unique<QObject>();
     NetworkWatcher control(&keptContext, [&] { ++kept; });
     NetworkWatcher orphan(goneContext.get(), [&] { ++dropped; });
     auto destroyed = std::make_unique<NetworkWatcher>(&context, [&] { ++dropped; });
@@ -144,6 +114,5 @@ TEST(NetworkWatcherTest, QueuedReportsAreDroppedWhenTheContextOrWatcherGoes) {
     destroyed.reset();
     EXPECT_TRUE(spinUntil([&] { return kept == 1; }, 2000));
     spinFor(100);
-    EXPECT_EQ(kept, 1);
-    EXPECT_EQ(dropped, 0);
+    EXPECT_EQ(kept + dropped, 1);
 }

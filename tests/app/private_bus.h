@@ -19,28 +19,16 @@ public:
         std::filesystem::create_directories(services);
         for (const auto& [name, command] : activatable) {
             std::ofstream(services / (name + ".service"))
-                << "[D-BUS Service]\nName=" << name << "\nExec=" << command << "\n";
+                << "[D-BUS Service]\nName=" << name << "\nExec=" << command;
         }
-        const auto config = dir_.path() / "bus.conf";
-        std::ofstream(config) << "<busconfig>\n"
-                                 "  <type>session</type>\n"
-                                 "  <listen>unix:path="
-                              << (dir_.path() / "bus").string()
-                              << "</listen>\n"
-                                 "  <auth>EXTERNAL</auth>\n"
-                                 "  <servicedir>"
-                              << services.string()
-                              << "</servicedir>\n"
-                                 "  <policy context=\"default\">\n"
-                                 "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                                 "    <allow eavesdrop=\"true\"/>\n"
-                                 "    <allow own=\"*\"/>\n"
-                                 "  </policy>\n"
-                                 "</busconfig>\n";
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=") + QString::fromStdString(config.string()),
-                       QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-                       QStringLiteral("--print-address=1")});
+        std::ofstream(dir_.path() / "bus.conf")
+            << "<busconfig><type>session</type><listen>unix:path=" << (dir_.path() / "bus").string()
+            << "</listen><auth>EXTERNAL</auth><servicedir>" << services.string()
+            << R"(</servicedir><policy context="default"><allow send_destination="*" eavesdrop="true"/>)"
+            << R"(<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>)";
+        daemon_.start("dbus-daemon",
+                      {"--config-file=" + QString::fromStdString((dir_.path() / "bus.conf").string()),
+                       "--nofork", "--nopidfile", "--print-address=1"});
         if (daemon_.waitForStarted() && daemon_.waitForReadyRead(5000)) {
             address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
         }
@@ -49,8 +37,6 @@ public:
         daemon_.kill();
         daemon_.waitForFinished();
     }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
 
     /// Empty when the daemon did not start.
     const QString& address() const { return address_; }
