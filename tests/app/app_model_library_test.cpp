@@ -109,3 +109,16 @@ TEST_F(ModelLibraryTest, ANewFolderIsMadeWhereTheExplorerIsRenamedTrimmedAndMove
     settle();
     EXPECT_EQ(model->library().folder(id)->parentID, std::nullopt);
 }
+
+TEST_F(ModelLibraryTest, DeletingPicksAsksFirstAndNoKeepsThem) {
+    const Item a = addItem("a.txt");
+    model->setPicked({ShareTarget::item(a.id)});
+    platform.answers = {false, true};
+    model->deletePicked();
+    ASSERT_EQ(platform.alerts.size(), 1u);
+    EXPECT_TRUE(store.snapshot().item(a.id)) << "answered No";
+    model->deletePicked();
+    settle();
+    EXPECT_FALSE(store.snapshot().item(a.id));
+    EXPECT_TRUE(model->picked().empty());
+}

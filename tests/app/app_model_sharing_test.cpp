@@ -69,6 +69,7 @@ TEST_F(SharingTest, CopiedShowsOnlyInTheInspectorOfThatTargetAndOffTheNetworkNot
     EXPECT_FALSE(model->linkCopied()) << "the inspector is open on another target";
     model->copyLink(a);
     EXPECT_TRUE(model->linkCopied());
+    EXPECT_TRUE(spinUntil([&] { return !model->linkCopied(); }, 10 * copiedMs)) << "\"Copied\" goes again";
 
     const auto c = newItem("c.txt");
     lanAddress = std::nullopt;

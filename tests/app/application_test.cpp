@@ -38,8 +38,10 @@ TEST(ApplicationTest, LaunchGivesTheServerTheIconTheTrayTheModelAndTheModelTheSe
     const ScopedEnv configHome{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
     QSettings settings(QString::fromStdString((dir.path() / "settings.ini").string()), QSettings::IniFormat);
     FakeShell shell;
-    Application::Options options{
-        .root = dir.path() / "Tesk", .ports = {}, .executable = "/home/ana/build/tesk"};
+    Application::Options options;
+    options.root = dir.path() / "Tesk";
+    options.ports = {};
+    options.executable = "/home/ana/build/tesk";
     options.services.watchNetwork = false;
     options.services.address = [] { return std::optional<std::string>("192.168.1.20"); };
     options.services.ssid = [] { return std::string(); };

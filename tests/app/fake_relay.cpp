@@ -21,7 +21,8 @@ void FakeRelay::serve(QTcpSocket& socket) {
     const QByteArray data = socket.peek(socket.bytesAvailable());
     const auto headEnd = data.indexOf("\r\n\r\n");
     const QList<QByteArray> lines = data.left(headEnd).split('\n');
-    Request request{lines[0].split(' ').value(1).toStdString()};
+    Request request;
+    request.target = lines[0].split(' ').value(1).toStdString();
     for (const QByteArray& line : lines.mid(1)) {
         const auto at = line.indexOf(':');
         request.headers[line.left(at).toLower().toStdString()] = line.mid(at + 1).trimmed().toStdString();

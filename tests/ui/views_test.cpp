@@ -267,10 +267,13 @@ TEST_F(ViewsTest, PairingPanel) {
     PairingPanel& panel = show<PairingPanel>();
     model->startPairing();
     const std::string first = model->pairing().value().code;
+    std::string second;
     const auto qr = [&] { return panel.findChild<QRCodeView*>("qr")->text(); };
     walk({
         {"newCode", [&] { return !store.isPairingCodeValid(first) && qr() == model->pairingURL(); }},
-        {"close", [&] { return !model->pairing(); }},
+        // Closing withdraws the code on show.
+        {"close", [&] { return !model->pairing() && !store.isPairingCodeValid(second); },
+         [&] { second = model->pairing().value().code; }},
         {"done", [&] { return !model->justPaired() && !model->isPairingPanelOpen(); },
          [&] {
              model->startPairing();
