@@ -125,10 +125,3 @@ TEST(PagesTest, EveryColourUsedIsDefinedInBothSchemes) {
     EXPECT_GT(occurrences(sheet, "var("), 20u);
     EXPECT_EQ(sheet.find("</"), std::string_view::npos) << "would end the style element early";
 }
-
-TEST(PagesTest, ManifestIsCompactJsonWithTheKeysInOrder) {
-    EXPECT_EQ(DevicePages::manifest("T0k-9"),
-              R"({"name":"Tesk","short_name":"Tesk","start_url":"/d/T0k-9/","scope":"/d/T0k-9/",)"
-              R"("display":"standalone","background_color":"#FFFFFF","theme_color":"#007AFF",)"
-              R"("icons":[{"src":"/icon.png","sizes":"180x180","type":"image/png"}]})");
-}
