@@ -99,18 +99,14 @@ protected:
                           libraryName + "/library.json";
         absoluteSentinels = sentinels[0].first.string() + "|" + absoluteSentinel.string() + "|/etc/passwd|" +
                             (store.root / "library.json").string();
-        // Every route the server has (the file twice, to weight it); a POST sends a body.
-        const std::string s = "|GET /s/" + shareToken, b = "|GET /s/" + inboxToken,
-                          d = "|GET /d/" + deviceToken;
-        const std::string p = "|GET /p/" + pairingCode, file = "/f/" + photo.id;
-        routes =
-            "GET /|GET /icon.png" + s + "/" + s + s + "/api" + s + "/api?folder=" + inner.id + s + file + s +
-            file + s + file + "?inline" + s + "/f/" + note.id + s + "/f/" + secret.id + "|POST /s/" +
-            shareToken + "/upload|POST /s/" + shareToken + "/upload?folder=" + inner.id + b + "/" + b +
-            "/api" + b + file + "|POST /s/" + inboxToken + "/upload" + p + "/" + p + "|POST /p/" +
-            pairingCode + "/claim" + d + "/" + d + d + "/ping" + d + "/api" + d + "/manifest.json|POST /d/" +
-            deviceToken + "/upload|POST /d/" + deviceToken + "/text" + d +
-            "/Send%20to%20Tesk.shortcut|GET /s/unknowntoken0000/|GET /d/unknowntoken0000/ping|GET /nowhere";
+        // Every kind of route the server has (the file thrice, to weight it); a POST sends a body.
+        const std::string s = "|GET /s/" + shareToken, d = "|GET /d/" + deviceToken, file = "/f/" + photo.id;
+        routes = "GET /|GET /icon.png" + s + s + "/" + s + "/api?folder=" + inner.id + s + file + s + file +
+                 s + file + "?inline" + s + "/f/" + note.id + s + "/f/" + secret.id + "|POST /s/" +
+                 shareToken + "/upload|POST /s/" + shareToken + "/upload?folder=" + inner.id + "|GET /s/" +
+                 inboxToken + "/|POST /s/" + inboxToken + "/upload|GET /p/" + pairingCode + "/|POST /p/" +
+                 pairingCode + "/claim" + d + "/" + d + "/ping|POST /d/" + deviceToken + "/upload|POST /d/" +
+                 deviceToken + "/text" + d + "/Send%20to%20Tesk.shortcut|GET /d/unknowntoken0000/ping";
         // What a download may carry: every file a share can serve, by the name its disposition gives.
         servable = {{photo.name, photoBytes},
                     {notes.name, readFile(store.filePath(notes))},

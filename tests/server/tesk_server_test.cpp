@@ -58,15 +58,12 @@ TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFil
     fs::remove(store.filePath(gone));
     const Share share = store.share(ShareTarget::folder(), ShareDuration::day, false);
     const std::string path = "/s/" + share.token + "/f/";
-    struct Reported {
-        std::mutex lock;
-        std::vector<std::string> downloads;
-    };
-    const auto reported = std::make_shared<Reported>(); // outlives the test body, as the server does
+    // Outlives the test body, as the server does.
+    const auto reported = std::make_shared<std::pair<std::mutex, std::vector<std::string>>>();
     server.setOnEvent([reported](const ServerEvent& event) {
         const auto& downloaded = std::get<ServerEvent::Downloaded>(event.value);
-        std::lock_guard guard(reported->lock);
-        reported->downloads.push_back(downloaded.item.id + " by " + downloaded.by);
+        std::lock_guard guard(reported->first);
+        reported->second.push_back(downloaded.item.id + " by " + downloaded.by);
     });
     std::optional<RawClient> cut(std::in_place, server.port());
     cut->send("GET " + path + file.id + " HTTP/1.1\r\n\r\n");
@@ -79,8 +76,8 @@ TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFil
     EXPECT_TRUE(get(path + file.id).body == bytes);
     // Counted before the server ends its side, so by the time the client saw the end.
     EXPECT_EQ(store.snapshot().share(share.token)->downloads, 1);
-    std::lock_guard guard(reported->lock);
-    EXPECT_EQ(reported->downloads, std::vector<std::string>{file.id + " by 127.0.0.1"});
+    std::lock_guard guard(reported->first);
+    EXPECT_EQ(reported->second, std::vector<std::string>{file.id + " by 127.0.0.1"});
 }
 
 TEST_F(TeskServerTest, ContinueGoesOutOnlyToAClientWaitingForIt) {
