@@ -42,11 +42,10 @@ TEST(RelayProcessTest, KnowsItsMacsAfterARestartAndExitsCleanlyOnASignal) {
         const std::uint16_t port = portOf(process);
         ASSERT_NE(port, 0);
         EXPECT_TRUE(fs::exists(data)) << "written at the start, before any Mac signs up";
-        mac = mac.is_null()
-                  ? nlohmann::json::parse(
-                        parseHttpReply(request(port, "POST /api/macs HTTP/1.1\r\nContent-Length: 0\r\n\r\n"))
-                            .body)
-                  : mac;
+        if (mac.is_null()) {
+            mac = nlohmann::json::parse(
+                parseHttpReply(request(port, "POST /api/macs HTTP/1.1\r\nContent-Length: 0\r\n\r\n")).body);
+        }
         const std::string presence = "POST /api/macs/" + mac.value("macId", "") + "/presence HTTP/1.1\r\n";
         EXPECT_EQ(parseHttpReply(request(port, presence + "Authorization: Bearer " + mac.value("secret", "") +
                                                    "\r\nContent-Length: 2\r\n\r\n{}"))

@@ -23,8 +23,8 @@ RelayPresence presenceWith(std::vector<RelayShare> shares, std::vector<std::stri
 
 } // namespace
 
-TEST(RelayStateTest, SignUpKeepsOnlyTheSecretsDigestUpToTheMacLimit) {
-    RelayState state(RelayLimits{.maxMacs = 1});
+TEST(RelayStateTest, SignUpKeepsOnlyTheSecretsDigest) {
+    RelayState state;
     const auto [id, secret] = state.signUp("Studio", 100).value();
     EXPECT_NE(state.authenticated(id, secret), nullptr);
     // The same length, wrong only in its last character; then one character short.
@@ -35,7 +35,6 @@ TEST(RelayStateTest, SignUpKeepsOnlyTheSecretsDigestUpToTheMacLimit) {
     EXPECT_EQ(state.toJSON().find(secret), std::string::npos);
     // FIPS 180-2, appendix B.1: SHA-256 in lower-case hex, as the Mac computes it too.
     EXPECT_EQ(digestOf("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_FALSE(state.signUp("second", 1));
 }
 
 TEST(RelayStateTest, CheckInKeepsWithinLimitsAndDropsDuplicates) {

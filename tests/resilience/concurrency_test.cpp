@@ -31,8 +31,6 @@ struct Tally {
     std::map<std::string, Clock::time_point> phoneSends;
     /// Downloads from the first byte, which each share must have counted.
     std::map<std::string, int> counted;
-    /// Answers by kind, for the report; refusals the owner's changes explain among them.
-    std::map<std::string, int> seen;
     std::vector<std::string> unexpected;
 };
 
@@ -89,7 +87,6 @@ TEST_F(ConcurrencyTest, ClientsAndOwnerChangingTheLibraryAtOnceLoseAndMiscountNo
     Tally tally;
     std::atomic<int> clientsDone{0};
     std::vector<std::thread> clients;
-    const auto started = Clock::now();
     for (int c = 0; c < clientCount; ++c) {
         clients.emplace_back([&, c] {
             std::mt19937 random(static_cast<unsigned>(c) * 7919u + 17u);
@@ -121,15 +118,8 @@ TEST_F(ConcurrencyTest, ClientsAndOwnerChangingTheLibraryAtOnceLoseAndMiscountNo
                                       (ranged ? "Range: bytes=" + std::to_string(first) + "-" +
                                                     std::to_string(last) + "\r\n"
                                               : "");
-                const std::string kind = share        ? "share uploads"
-                                         : upload     ? "phone uploads"
-                                         : text       ? "texts"
-                                         : !download  ? "share documents"
-                                         : !ranged    ? "whole downloads"
-                                         : first == 0 ? "ranged downloads from 0"
-                                                      : "ranged downloads elsewhere";
                 try {
-                    const Response response = parseResponse(request(
+                    const HttpReply response = parseHttpReply(request(
                         server.port(), head + "Host: test\r\nContent-Length: " + std::to_string(body.size()) +
                                            "\r\n\r\n" + body));
                     std::lock_guard guard(tally.lock);
@@ -137,7 +127,6 @@ TEST_F(ConcurrencyTest, ClientsAndOwnerChangingTheLibraryAtOnceLoseAndMiscountNo
                                        response.body == file.contents.substr(first, last - first + 1)
                         : pick < 50 ? response.status == 201
                                     : response.status == 200 && response.body.starts_with("{")) {
-                        ++tally.seen[kind];
                         if (upload || text) {
                             tally.accepted[text ? body : name] = body;
                         }
@@ -146,13 +135,11 @@ TEST_F(ConcurrencyTest, ClientsAndOwnerChangingTheLibraryAtOnceLoseAndMiscountNo
                         }
                         // Only downloads from the first byte count; a resumed one does not.
                         tally.counted[token] += download && first == 0;
-                    } else if (response.status == 410 && share) {
-                        ++tally.seen["share uploads refused by a stopped link"];
-                    } else if (response.status == 404 && download) {
-                        ++tally.seen["downloads racing a rename (404)"];
-                    } else {
-                        tally.unexpected.push_back(kind + ": " + std::to_string(response.status) + " with " +
-                                                   std::to_string(response.body.size()) + " bytes");
+                    } else if (!(response.status == 410 && share) && !(response.status == 404 && download)) {
+                        // Refusals the owner's changes explain: a stopped upload link, a download racing
+                        // a rename.
+                        tally.unexpected.push_back(head.substr(0, head.find(" HTTP")) + ": " +
+                                                   std::to_string(response.status));
                     }
                 } catch (const std::exception& error) {
                     std::lock_guard guard(tally.lock);
@@ -232,7 +219,6 @@ TEST_F(ConcurrencyTest, ClientsAndOwnerChangingTheLibraryAtOnceLoseAndMiscountNo
     for (auto& client : clients) {
         client.join();
     }
-    const auto elapsed = Clock::now() - started;
     ASSERT_TRUE(eventually([&] { return server.connectionCount() == 0; }, 10s));
     EXPECT_TRUE(tally.unexpected.empty())
         << tally.unexpected.size() << " unexpected answers, the first: " << tally.unexpected.front();
@@ -280,7 +266,6 @@ TEST_F(ConcurrencyTest, ClientsAndOwnerChangingTheLibraryAtOnceLoseAndMiscountNo
     // The index is whole and says what the store says.
     EXPECT_EQ(IndexFile::decode(readFile(store->indexURL)), store->snapshot());
 
-    std::printf("[concurrency] %d clients x %d requests in %.1f s: %s; %d rounds of changes by the owner\n",
-                clientCount, requests, std::chrono::duration<double>(elapsed).count(),
-                testing::PrintToString(tally.seen).c_str(), rounds);
+    std::printf("[concurrency] %d clients x %d requests, %d rounds of changes by the owner\n", clientCount,
+                requests, rounds);
 }

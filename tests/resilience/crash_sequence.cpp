@@ -41,14 +41,14 @@ int cycleOfFile(const std::string& name) {
 }
 
 void apply(LibraryStore& store, int k, const std::filesystem::path& scratch) {
-    const int cycle = k / 10;
+    const int cycle = k / 6;
     // Even cycles from 2 on delete the previous (odd) cycle's file and forget its share; the others make
     // a folder and move their own file into it. Even cycles' files and shares stay for good.
     const bool deletesPrevious = cycle >= 2 && cycle % 2 == 0;
     const Library library = store.snapshot();
     const auto item = [&](const std::string& name) {
         return only(
-                   library.items, [&](const Item& i) { return i.name == name || i.content == name; }, name)
+                   library.items, [&](const Item& i) { return i.name == name; }, name)
             .id;
     };
     const auto share = [&](int of) {
@@ -56,7 +56,7 @@ void apply(LibraryStore& store, int k, const std::filesystem::path& scratch) {
                    library.shares, [&](const Share& s) { return s.title == fileName(of); }, fileName(of))
             .token;
     };
-    switch (k % 10) {
+    switch (k % 6) {
     case 0: {
         const auto source = scratch / fileName(cycle);
         if (!(std::ofstream(source, std::ios::binary | std::ios::trunc) << fileContents(cycle))) {
@@ -73,25 +73,16 @@ void apply(LibraryStore& store, int k, const std::filesystem::path& scratch) {
         store.share(ShareTarget::item(item(fileName(cycle))), ShareDuration::untilStopped, false);
         break;
     case 3:
-        store.recordDownload(share(cycle));
-        break;
-    case 4:
         store.renameItem(item(fileName(cycle)), fileName(cycle, "r"));
         break;
-    case 5:
-        store.deleteItem(item(fileName(cycle, "note ")));
-        break;
-    case 6: // on an even cycle's share, which never goes away
-        store.recordDownload(share(2 * (cycle / 4)));
-        break;
-    case 7:
+    case 4:
         if (deletesPrevious) {
             store.deleteItem(item(fileName(cycle - 1, "r")));
         } else {
             store.addFolder(fileName(cycle, "folder "), std::nullopt);
         }
         break;
-    case 8:
+    case 5:
         if (deletesPrevious) {
             store.forgetShare(share(cycle - 1));
         } else {
@@ -100,9 +91,6 @@ void apply(LibraryStore& store, int k, const std::filesystem::path& scratch) {
                 fileName(cycle, "folder "));
             store.moveItem(item(fileName(cycle, "r")), folder.id);
         }
-        break;
-    case 9:
-        store.addText("https://example.com/c/" + std::to_string(cycle), std::nullopt);
         break;
     }
 }

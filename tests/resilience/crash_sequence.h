@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-/// The fixed run of store changes the crash-safety test interrupts, ten to a cycle: add a file, texts,
-/// share, count downloads, rename, delete, make folders, move, forget shares. Each operation is one
+/// The fixed run of store changes the crash-safety test interrupts, six to a cycle: add a file and a
+/// text, share, rename, then delete and forget shares or make a folder and move. Each operation is one
 /// mutation of the store, so the state an index holds tells how many operations it has seen.
 namespace CrashSequence {
 

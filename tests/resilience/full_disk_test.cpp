@@ -91,8 +91,8 @@ protected:
                "/upload HTTP/1.1\r\nHost: test\r\nX-Tesk-Name: up.bin\r\nContent-Length: " +
                std::to_string(length) + "\r\n" + extra + "\r\n";
     }
-    Response send(const std::string& raw) { return parseResponse(request(server->port(), raw)); }
-    Response download(const Share& share, const Item& item) {
+    HttpReply send(const std::string& raw) { return parseHttpReply(request(server->port(), raw)); }
+    HttpReply download(const Share& share, const Item& item) {
         return send("GET /s/" + share.token + "/f/" + item.id + " HTTP/1.1\r\nHost: test\r\n\r\n");
     }
     Library onDisk() const { return IndexFile::decode(readFile(store->indexURL)); }
@@ -134,7 +134,7 @@ TEST_F(FullDiskTest, UploadsLargerThanTheFreeSpaceOrBesideThoseInFlightAreRefuse
     const auto admitted = [&](unsigned long long length, const std::string& extra = "") {
         RawClient client(server->port());
         client.send(uploadHead(share, length, extra));
-        const Response response = parseResponse(client.readAll(500ms));
+        const HttpReply response = parseHttpReply(client.readAll(500ms));
         EXPECT_TRUE(response.status == 0 ||
                     (response.status == 413 && response.body == "Couldn't save the file" &&
                      response.raw.find("100 Continue") == std::string::npos))
@@ -164,14 +164,9 @@ TEST_F(FullDiskTest, UploadsLargerThanTheFreeSpaceOrBesideThoseInFlightAreRefuse
         << "fits beside the rest of the first";
     // That one hung up and the first finishes: everything promised is given back.
     uploading.send(std::string_view(body).substr(first / 2));
-    EXPECT_EQ(parseResponse(uploading.readAll(10s)).status, 201);
+    EXPECT_EQ(parseHttpReply(uploading.readAll(10s)).status, 201);
     expectNoLeftovers();
     EXPECT_TRUE(admitted(limit() - (1 << 20)));
-    std::printf(
-        "[full disk] %llu MiB tmpfs, %llu bytes free, reserve %llu: %llu and %llu bytes refused with 413 "
-        "before any body byte; beside a %llu-byte upload in flight %llu bytes refused, then let through "
-        "with half the first on disk\n",
-        diskBytes >> 20, free, reserve, free + 1, free - reserve + 8192, first, refused);
 }
 
 TEST_F(FullDiskTest, DiskFillingUpMidUploadFailsCleanly) {
@@ -188,14 +183,12 @@ TEST_F(FullDiskTest, DiskFillingUpMidUploadFailsCleanly) {
     // Once the server has the first part on disk, the test takes every byte left.
     ASSERT_TRUE(eventually([&] { return uploadedSoFar() >= (2u << 20); }));
     fill(filler);
-    const auto started = std::chrono::steady_clock::now();
     try {
         client.send(std::string_view(body).substr(2 << 20));
     } catch (const std::system_error&) {
         // The server may stop reading once it has answered; the answer is what counts.
     }
-    const Response response = parseResponse(client.readAll(9s));
-    const auto answeredAfter = std::chrono::steady_clock::now() - started;
+    const HttpReply response = parseHttpReply(client.readAll(9s));
     EXPECT_EQ(response.status, 500) << response.raw;
     EXPECT_EQ(response.body, "Couldn't save the file");
     expectNoLeftovers();
@@ -205,12 +198,10 @@ TEST_F(FullDiskTest, DiskFillingUpMidUploadFailsCleanly) {
 
     // With room again the same server serves and takes files.
     fs::remove(filler);
-    const Response again =
+    const HttpReply again =
         download(store->share(ShareTarget::item(kept.id), ShareDuration::hour, false), kept);
     EXPECT_TRUE(again.status == 200 && again.body == pattern(300000, 1));
     EXPECT_EQ(send(uploadHead(share, 100000) + pattern(100000, 3)).status, 201);
-    std::printf("[full disk] a %zu-byte upload cut by a full disk after 2 MiB: status %d after %.0f ms\n",
-                length, response.status, std::chrono::duration<double, std::milli>(answeredAfter).count());
 }
 
 TEST_F(FullDiskTest, ChangesWhileTheIndexCannotBeWrittenAreKeptAndWrittenOnceThereIsRoom) {
@@ -224,7 +215,7 @@ TEST_F(FullDiskTest, ChangesWhileTheIndexCannotBeWrittenAreKeptAndWrittenOnceThe
     fill(filler);
     // A change through the store and a counted download through the server, both needing an index write.
     const Share madeWhileFull = store->share(ShareTarget::folder(), ShareDuration::day, false);
-    const Response first = download(share, report);
+    const HttpReply first = download(share, report);
     EXPECT_TRUE(first.status == 200 && first.body == contents);
     EXPECT_TRUE(eventually([&] { return downloads() == 1; }));
     // The server keeps answering, uploads are refused up front, and the file on disk is the old index,

@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-/// Bytes as C-escaped text, cut to 200, for failure messages.
+/// Bytes as C-escaped text, cut short, for failure messages.
 std::string printable(std::string_view bytes) {
     return testing::PrintToString(std::string(bytes.substr(0, 200)));
 }
@@ -99,18 +99,14 @@ protected:
                           libraryName + "/library.json";
         absoluteSentinels = sentinels[0].first.string() + "|" + absoluteSentinel.string() + "|/etc/passwd|" +
                             (store.root / "library.json").string();
-        // Every route the server has (the file twice, to weight it); a POST sends a body.
-        const std::string s = "|GET /s/" + shareToken, b = "|GET /s/" + inboxToken,
-                          d = "|GET /d/" + deviceToken;
-        const std::string p = "|GET /p/" + pairingCode, file = "/f/" + photo.id;
-        routes =
-            "GET /|GET /icon.png" + s + "/" + s + s + "/api" + s + "/api?folder=" + inner.id + s + file + s +
-            file + s + file + "?inline" + s + "/f/" + note.id + s + "/f/" + secret.id + "|POST /s/" +
-            shareToken + "/upload|POST /s/" + shareToken + "/upload?folder=" + inner.id + b + "/" + b +
-            "/api" + b + file + "|POST /s/" + inboxToken + "/upload" + p + "/" + p + "|POST /p/" +
-            pairingCode + "/claim" + d + "/" + d + d + "/ping" + d + "/api" + d + "/manifest.json|POST /d/" +
-            deviceToken + "/upload|POST /d/" + deviceToken + "/text" + d +
-            "/Send%20to%20Tesk.shortcut|GET /s/unknowntoken0000/|GET /d/unknowntoken0000/ping|GET /nowhere";
+        // Every kind of route the server has (the file thrice, to weight it); a POST sends a body.
+        const std::string s = "|GET /s/" + shareToken, d = "|GET /d/" + deviceToken, file = "/f/" + photo.id;
+        routes = "GET /|GET /icon.png" + s + s + "/" + s + "/api?folder=" + inner.id + s + file + s + file +
+                 s + file + "?inline" + s + "/f/" + note.id + s + "/f/" + secret.id + "|POST /s/" +
+                 shareToken + "/upload|POST /s/" + shareToken + "/upload?folder=" + inner.id + "|GET /s/" +
+                 inboxToken + "/|POST /s/" + inboxToken + "/upload|GET /p/" + pairingCode + "/|POST /p/" +
+                 pairingCode + "/claim" + d + "/" + d + "/ping|POST /d/" + deviceToken + "/upload|POST /d/" +
+                 deviceToken + "/text" + d + "/Send%20to%20Tesk.shortcut|GET /d/unknowntoken0000/ping";
         // What a download may carry: every file a share can serve, by the name its disposition gives.
         servable = {{photo.name, photoBytes},
                     {notes.name, readFile(store.filePath(notes))},
@@ -142,138 +138,84 @@ protected:
         };
         // "../" in the spellings that have fooled servers: encoded, double-encoded, overlong, backslashed.
         const auto climb = [&] {
-            return times(pick("../|%2e%2e/|%2E%2E%2F|..%2f|.%2e/|%252e%252e/|%252e%252e%252f|%c0%ae%c0%ae/|"
-                              "%c0%ae%c0%ae%c0%af|%e0%80%ae%e0%80%ae/|..\\|%5c..%5c|..%5c|....//|%2e%2e%5c|"
-                              "..;/|%u002e%u002e/|..%00/|..%c0%af"),
+            return times(pick("../|%2e%2e/|%2E%2E%2F|..%2f|%252e%252e%252f|%c0%ae%c0%ae/|..\\|..%5c|....//|"
+                              "..;/|..%00/"),
                          1 + below(6));
         };
-        // Control characters, percent-encoded, alone or carrying header lines of their own.
+        // CR, LF, NUL, ESC, DEL and tab, percent-encoded, alone or carrying header lines of their own.
         const auto control = [&] {
             return pick(
                 "%0D%0A|%0d%0aSet-Cookie:%20tesk=1|%0D%0ALocation:%20http://evil.example/%0D%0A%0D%0A|"
-                "%0A|%0D|%00|%1B|%1B[31m|%7F|%09|x%0D%0A%20folded");
+                "%0A|%0D|%00|%1B[31m|%7F|%09|x%0D%0A%20folded");
         };
         const std::string s = "/s/" + shareToken;
-        // The route's target, mutated in one of these ways, or (a quarter of the time) left real.
+        // The route's target, mutated in one of these ways, or (a third of the time) left real.
         const std::function<std::string(std::string)> mutations[] = {
             [&](std::string t) { return t.insert(t.rfind('/') + 1, climb()); },
             [&](std::string) { // a file beside the library
-                return pick(s + "/f/|" + s + "/|/|/d/" + deviceToken + "/|/icon.png/") + climb() +
-                       pick(nearbySentinels);
+                return pick(s + "/f/|" + s + "/|/|/d/" + deviceToken + "/") + climb() + pick(nearbySentinels);
             },
             [&](std::string) { // an absolute path, its slashes encoded or not
                 const std::string absolute = pick(absoluteSentinels);
                 const std::string encoded = std::regex_replace(absolute, std::regex("/"), "%2F");
-                return pick(s + "/f/" + encoded + "|/" + absolute + "|" + s + "/f/" + climb() + absolute +
-                            "|" + s + "/api?folder=" + absolute + "|" + s + "/f/%2F" + encoded);
+                return pick(s + "/f/" + encoded + "|/" + absolute + "|" + s + "/api?folder=" + absolute);
             },
             [&](std::string t) { return t.insert(1 + below(t.size()), chance(0.5) ? "\0"s : "%00"); },
-            [&](std::string t) { // backslashes for slashes
-                std::replace_if(
-                    t.begin(), t.end(), [&](char c) { return c == '/' && chance(0.5); }, '\\');
-                return t;
+            [&](std::string t) { // in the path, at the start, middle or end of a segment
+                return t.insert(1 + below(std::min(t.find('?'), t.size())), control());
             },
-            [&](std::string t) { // dot segments, overlong and invalid UTF-8 at the end
-                return t + pick("/.|/..|/%2e|/%2e%2e|//|/./.|%2f|%c0%ae|%e0%80%ae|%c0%af|%ff|%fe%ff|\xff|"
-                                "\xc3(|%ed%a0%80|\xc0\xaf|%f4%90%80%80");
-            },
-            [&](std::string t) {
-                return pick("http://127.0.0.1:" + std::to_string(server.port()) +
-                            "|http://evil.example|HTTP://x|file://") +
-                       t;
-            },
-            [&](std::string) { return pick("*||/a b|//|/./|?|#|%2F"); },
-            // Very long targets, some past the head limit.
-            [&](std::string t) {
-                return t + "/" + std::string(std::stoul(pick("900|4000|16000|17000")), 'x');
-            },
-            [&](std::string t) {
-                return t +
-                       pick("?folder=..%2F..|?folder=%00|?inline&folder=|?a=%zz|#frag|?folder=" + shared.id +
-                            "%2F..|?folder=/etc|?&&==&|?folder=" + inner.id + "&folder=x|?inline=%ff");
-            },
-            [&](std::string
-                    t) { // a control character in one of the route's segments: at its start, middle or end
-                const std::size_t pathEnd = std::min(t.find('?'), t.size());
-                std::size_t start = 1;
-                for (std::size_t skip = below(8), end; skip > 0 && (end = t.find('/', start)) < pathEnd;
-                     --skip) {
-                    start = end + 1;
-                }
-                const std::size_t end = std::min(t.find('/', start), pathEnd);
-                return t.insert(std::vector<std::size_t>{start, end, start + (end - start) / 2}[below(3)],
-                                control());
-            },
-            [&](std::string t) { // and in a query value
-                return t + (t.find('?') == std::string::npos ? "?" : "&") + pick("folder=|inline=|x=") +
+            [&](std::string t) { // in a query value
+                return t + (t.find('?') == std::string::npos ? "?" : "&") + pick("folder=|inline=") +
                        control();
             },
         };
         const auto uploadName = [&] {
-            return chance(0.5)
-                       ? pick(std::string(300, 'n') + ".txt|" + times("%E2%98%83", 400) + ".txt|" +
-                              std::string(5000, 'l'))
-                       : pick("../../escape.txt|..%2F..%2Fescape.txt|%2e%2e%2f%2e%2e%2fescape.txt|"
-                              "a%2Fb%2Fc.txt|sub/dir/x.txt|%00evil.txt|evil%00.txt|evil.txt%00.jpg|..|.|"
-                              "%2e%2e|%2E||%2F|%2Fetc%2Fpasswd|/etc/passwd|..%5C..%5Cwin.txt|"
-                              "%c0%ae%c0%ae%2fx|%ff%fe.txt|%zz|CON|%0d%0aSet-Cookie:%20x=y.txt|%0a.txt|"
-                              "%1B[2J%7F.txt|tab%09and%0Dcr.txt|.hidden|....| spaced |library.json|"
-                              "..%2Flibrary.json|..%2F..%2F..%2Fsentinel.txt|incoming|files|~%2F.bashrc|"
-                              "\\..\\x.txt|caf%C3%A9.txt|%E2%80%AEtxt.exe|a:b.txt");
+            return pick(
+                std::string(300, 'n') + ".txt|" + times("%E2%98%83", 400) +
+                ".txt|../../escape.txt|"
+                "..%2F..%2Fescape.txt|a%2Fb%2Fc.txt|sub/dir/x.txt|%00evil.txt|evil.txt%00.jpg|..|.|"
+                "%2e%2e||%2Fetc%2Fpasswd|%ff%fe.txt|%zz|%0d%0aSet-Cookie:%20x=y.txt|%1B[2J%7F.txt|"
+                "tab%09and%0Dcr.txt|library.json|..%2F..%2F..%2Fsentinel.txt|incoming|%E2%80%AEtxt.exe");
         };
-        // Header lines beside the route's own: the named headers with hostile values, many or huge lines,
-        // and broken or odd ones (the last, three times in eight).
+        // Header lines beside the route's own: hostile values, a huge line, and broken or odd ones.
         const std::function<std::string()> extraLines[] = {
             [&] {
-                return "Range: " + pick("bytes=0-0|bytes=0-|bytes=-1|bytes=-0|bytes=5-2|bytes=999999999-|"
-                                        "bytes=0-1,2-3|bytes=--1|bytes=|bytes=abc|items=0-1|"
-                                        "bytes=0-18446744073709551616|bytes=-9223372036854775808|"
-                                        "bytes=9223372036854775807-|bytes= 0-1|bytes=1-1|bytes=100-199||"
-                                        "bytes=0-0,-1|Bytes=0-1|bytes=-100000000|bytes=1000-2000");
+                return "Range: " +
+                       pick("bytes=0-0|bytes=-1|bytes=-0|bytes=5-2|bytes=999999999-|bytes=0-1,2-3|"
+                            "bytes=abc|items=0-1|bytes=0-18446744073709551616|"
+                            "bytes=-9223372036854775808|bytes=9223372036854775807-||bytes=100-199");
             },
-            [&] { return "X-Tesk-Name: " + uploadName(); },
             [&] {
-                return "X-Tesk-Device: " +
-                       pick("|" + std::string(10000, 'd') +
-                            "|../../|%00|\xff|Ana\x01|"
-                            "\xF0\x9F\x93\xB1 Phone|<script>alert(1)</script>|Phone\ttab|" +
-                            std::string(60, 'x'));
+                return pick("X-Tesk-Device|Range|Cookie") + ": " +
+                       pick("Ana|bytes=0-0|" + std::string(10000, 'd')) + control();
             },
-            [&] { return "X-Big: " + std::string(std::stoul(pick("100|4000|8000|16500|40000")), 'b'); },
-            [&] {
-                std::string many = "X-N0: v";
-                for (std::size_t n = 1, count = std::stoul(pick("100|1000|3000")); n < count; ++n) {
-                    many += "\r\nX-N" + std::to_string(n) + ": v";
-                }
-                return many;
-            },
+            [&] { return "X-Big: " + std::string(std::stoul(pick("4000|16500|40000")), 'b'); },
             [&] {
                 return pick("X-A: a\rb|X-A: a\0b|X-A: \x7f|: empty|X-A : v|X-A: v\r\n  folded|no colon|"
-                            "X-Tesk-Device: Ana%0D%0ASet-Cookie:%20tesk=1|Range: bytes=0-0%0D%0AX-A:%20b|"
-                            "Expect: 100-continue|Transfer-Encoding: chunked|Connection: keep-alive|"
-                            "Connection: upgrade\r\nUpgrade: websocket|Cookie: a=%1B%00|If-Range: x"s);
+                            "Expect: 100-continue|Transfer-Encoding: chunked|Connection: upgrade"s);
             },
         };
 
         const std::string route = pick(routes);
         const std::string path = route.substr(route.find(' ') + 1);
-        const std::string method = chance(0.8)
-                                       ? route.substr(0, route.find(' '))
-                                       : pick("get|HEAD|PUT|OPTIONS|CONNECT|G ET|GET\0||\xff\xfe|POST|GET|"s +
-                                              std::string(1000, 'G'));
+        const std::string method =
+            chance(0.85) ? route.substr(0, route.find(' ')) : pick("get|HEAD|PUT|G ET|GET\0||POST|GET"s);
         const std::string version =
-            chance(0.85) ? "HTTP/1.1" : pick("HTTP/1.0|HTTP/1.0|HTTP/2.0|http/1.1||HTTP/1.10|HTTP/1.1 extra");
-        const std::size_t mutation = below(16);
-        std::string head = method + " " + (mutation < 12 ? mutations[mutation](path) : path) + " " + version;
+            chance(0.9) ? "HTTP/1.1" : pick("HTTP/1.0|HTTP/2.0|http/1.1||HTTP/1.1 extra");
+        const std::size_t mutation = below(9);
+        std::string head = method + " " + (mutation < 6 ? mutations[mutation](path) : path) + " " + version;
         // Host: usually right, sometimes missing, doubled or odd.
-        head += chance(0.88) ? "\r\nHost: 127.0.0.1:" + std::to_string(server.port())
-                             : pick("\r\nX-No: host|\r\nHost:|\r\nHost: a b|\r\nHost: evil\r\nHost: other|"
-                                    "\r\nhost: x/y@z|\r\nHost: mac%0D%0ASet-Cookie:%20tesk=1");
+        head +=
+            chance(0.9)
+                ? "\r\nHost: 127.0.0.1:" + std::to_string(server.port())
+                : pick(
+                      "\r\nX-No: host|\r\nHost: evil\r\nHost: other|\r\nHost: mac%0D%0ASet-Cookie:%20tesk=1");
 
         // The body: what the request says it sends and what it really sends.
         const bool withBody = route.starts_with("POST") ? chance(0.9) : chance(0.08);
         std::string body = pattern(withBody ? (chance(0.06) ? 70000 + below(200000) : below(2000)) : 0,
                                    static_cast<std::uint32_t>(random()));
+        // Texts and claims that can be taken, and hostile ones.
         if (path.ends_with("/claim") && chance(0.6)) {
             body = pick(R"({"name":"Hostile"}|{"name":"../../x"}|{|{"name":"\u0000"}|{"name":1})");
         } else if (path.ends_with("/text") && chance(0.6)) {
@@ -304,7 +246,7 @@ protected:
             head += "\r\nX-Tesk-Name: " + uploadName();
         }
         for (std::size_t extras = below(5); extras > 0; --extras) {
-            head += "\r\n" + (chance(0.6) ? extraLines[std::min<std::size_t>(below(8), 5)]() : "Accept: */*");
+            head += "\r\n" + (chance(0.6) ? extraLines[std::min<std::size_t>(below(6), 3)]() : "Accept: */*");
         }
         // Line ends: CRLF as they should be, or bare LF or CR throughout.
         head += "\r\n\r\n";
@@ -406,7 +348,6 @@ TEST_F(HostileRequestsTest, RoutesAnswerOnlyDefinedStatusesAndServeNothingOutsid
     const ServerFacts facts = server.facts();
     DocumentCache documents;
     std::map<std::string, std::size_t> answers; // by the kind of answer the routes gave
-    const auto started = Clock::now();
     for (std::uint64_t index = 0; index < count; ++index) {
         const std::string wire = make(index);
         const HTTPParseResult parsed = HTTP::parse(wire);
@@ -471,7 +412,6 @@ TEST_F(HostileRequestsTest, RoutesAnswerOnlyDefinedStatusesAndServeNothingOutsid
             judge(index, wire, Routes::settle(small, received, store, facts).response.serialized());
         }
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     EXPECT_EQ(faultCount, 0u);
     // The mix must really reach the routes: refusals, pages, downloads, ranges, uploads and texts.
     for (const int status : {200, 201, 206, 400, 404, 416}) {
@@ -479,17 +419,14 @@ TEST_F(HostileRequestsTest, RoutesAnswerOnlyDefinedStatusesAndServeNothingOutsid
     }
     EXPECT_EQ(answers.size(), 3u) << "no downloads, uploads or small bodies among the answers";
     expectNothingWrittenOutside();
-    std::printf(
-        "[hostile requests] routes alone: %s heads (seed %s) in %.1f s, statuses %s, %s, %zu faults\n",
-        std::to_string(count).c_str(), std::to_string(seed).c_str(), seconds,
-        testing::PrintToString(statuses).c_str(), testing::PrintToString(answers).c_str(), faultCount);
+    std::printf("[hostile requests] routes alone: statuses %s, %s\n",
+                testing::PrintToString(statuses).c_str(), testing::PrintToString(answers).c_str());
 }
 
 TEST_F(HostileRequestsTest, ServerOverSocketsAnswersTheSameHeadsAndKeepsAnsweringAPhone) {
     const std::uint64_t count = fromEnvironment("TESK_HOSTILE_SOCKET_REQUESTS", sanitized ? 1000 : 1500);
     std::atomic<std::uint64_t> next{0};
     std::atomic<std::uint64_t> finished{0};
-    const auto started = Clock::now();
     std::vector<std::thread> workers;
     for (int i = 0; i < 8; ++i) {
         workers.emplace_back([&] {
@@ -521,23 +458,19 @@ TEST_F(HostileRequestsTest, ServerOverSocketsAnswersTheSameHeadsAndKeepsAnswerin
         });
     }
     // Meanwhile a phone keeps asking for the page and the photo, every 50 hostile requests.
-    std::size_t probes = 0;
-    std::size_t probesAnswered = 0;
-    Clock::duration slowestProbe{};
+    std::size_t probes = 0, probesAnswered = 0;
     for (std::uint64_t mark = 50; mark <= count; mark += 50, ++probes) {
         while (finished < mark) {
             std::this_thread::sleep_for(2ms);
         }
-        const auto probeStarted = Clock::now();
-        const bool answered =
-            get("/").status == 200 && get("/s/" + shareToken + "/f/" + photo.id).body == photoBytes;
-        slowestProbe = std::max(slowestProbe, Clock::now() - probeStarted);
-        probesAnswered += answered && Clock::now() - probeStarted < 2s;
+        const auto asked = Clock::now();
+        probesAnswered += get("/").status == 200 &&
+                          get("/s/" + shareToken + "/f/" + photo.id).body == photoBytes &&
+                          Clock::now() - asked < 2s;
     }
     for (auto& worker : workers) {
         worker.join();
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     EXPECT_EQ(faultCount, 0u);
     // Through the connections too: refusals, pages, downloads and stored uploads.
     for (const int status : {200, 201, 400, 404}) {
@@ -568,9 +501,6 @@ TEST_F(HostileRequestsTest, ServerOverSocketsAnswersTheSameHeadsAndKeepsAnswerin
             << "stray entry in files/: " << printable(entry.path().filename().string());
     }
     EXPECT_GT(received, 0u);
-    std::printf(
-        "[hostile requests] over sockets: %s heads in %.1f s, statuses %s, %zu faults; %zu uploads filed; "
-        "a phone answered %zu/%zu times, slowest %.0f ms\n",
-        std::to_string(count).c_str(), seconds, testing::PrintToString(statuses).c_str(), faultCount,
-        received, probesAnswered, probes, std::chrono::duration<double, std::milli>(slowestProbe).count());
+    std::printf("[hostile requests] over sockets: statuses %s, %zu uploads filed\n",
+                testing::PrintToString(statuses).c_str(), received);
 }

@@ -119,7 +119,7 @@ TEST_F(HttpConnectionTest, ClientWithoutAHeadIsForgottenWhenItLeavesOrAtTheHeadD
 TEST_F(HttpConnectionTest, ResponseArrivesWholeWhilePeerKeepsSendingWhichEndsAtTheLingerLimit) {
     start({.connection = {.linger = 300ms}});
     // Closing over unread bytes would reset the connection and could destroy the answer.
-    EXPECT_EQ(parseResponse(request(port, head("/", 300000) + std::string(300000, 'x'))).body, "ok");
+    EXPECT_EQ(parseHttpReply(request(port, head("/", 300000) + std::string(300000, 'x'))).body, "ok");
 
     RawClient& client = connect(head("/", 1000000000));
     EXPECT_EQ(client.readExactly(12), "HTTP/1.1 200");
@@ -135,22 +135,13 @@ TEST_F(HttpConnectionTest, ResponseArrivesWholeWhilePeerKeepsSendingWhichEndsAtT
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);
 }
 
-TEST_F(HttpConnectionTest, StopRefusesNewcomersWhileARunningResponseCompletes) {
-    write(pattern(8 << 20));
-    RawClient& client = connect(head("/file"));
-    ASSERT_TRUE(eventually([&] { return !notes("seen").empty(); }));
-    service->stop();
-    EXPECT_THROW(RawClient{port}, std::system_error);
-    EXPECT_TRUE(parseResponse(client.readAll(10s)).body == pattern(8 << 20));
-}
-
 // The relay's mode. Displacing the longest-idle connection, and never a busy one, is the overload test's.
 TEST_F(HttpConnectionTest, NewcomerAtTheCapIsTurnedAwayWhenItMayNotDisplaceAnIdleConnection) {
     start({.connection = {}, .maxConnections = 2, .newcomerDisplacesIdle = false});
     connect("");
     connect("");
     ASSERT_TRUE(eventually([&] { return count() == 2; }));
-    EXPECT_EQ(parseResponse(request(port, head("/"))).status, 0);
+    EXPECT_EQ(parseHttpReply(request(port, head("/"))).status, 0);
     EXPECT_FALSE(clients[0].closedWithin(50ms) || clients[1].closedWithin(50ms));
 }
 
@@ -188,45 +179,41 @@ TEST_F(HttpConnectionTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinni
     EXPECT_TRUE(eventually([&] { return count() == sockets.size(); }));
 }
 
-TEST_F(HttpConnectionTest, HugeFileStreamsWithoutGrowingMemory) {
+// A huge file goes out without growing memory; a client that leaves mid-file ends the send as failed; a
+// file's tail still arrives while the peer sends bytes nobody reads; and stopping lets a send complete.
+TEST_F(HttpConnectionTest, FileSendsStreamEndWhenTheClientLeavesAndOutliveStop) {
     write("x");
     std::filesystem::resize_file(path, std::uintmax_t{1} << 30); // sparse: costs no disk
     const double before = residentMiB();
     EXPECT_GT(connect(head("/file")).drain(120s), std::size_t{1} << 30);
     EXPECT_LT(residentMiB() - before, 16) << "resident memory grew";
-    EXPECT_EQ(notes("end"), std::vector<std::string>{"whole"});
-}
 
-TEST_F(HttpConnectionTest, ClientThatVanishesMidFileEndsTheSendAsFailed) {
-    write(std::string(32 << 20, 'b'));
     // One that leaves with bytes unread resets the connection. One that leaves with none unread closes
     // it cleanly, and the next step of the file is refused with EPIPE, which raises SIGPIPE in a process
     // that does not ignore it.
-    for (std::size_t i = 0; i < 6; ++i) {
+    write(pattern(32 << 20));
+    for (std::size_t i = 0; i < 4; ++i) {
         RawClient& client = connect(head("/file"));
         EXPECT_EQ(client.readExactly(i % 2 * 100000).size(), i % 2 * 100000); // every other reads a part
         client.close();
     }
-    EXPECT_TRUE(eventually([&] { return notes("end") == std::vector<std::string>(6, "cut"); }));
-    EXPECT_TRUE(eventually([&] { return count() == 0; }));
-}
+    const std::vector<std::string> ends{"whole", "cut", "cut", "cut", "cut"};
+    EXPECT_TRUE(eventually([&] { return notes("end") == ends; }));
 
-TEST_F(HttpConnectionTest, TailArrivesWhenThePeerSendsBytesNobodyReads) {
-    // Bytes after the head nobody reads, arriving while the file goes out: closing over them would reset
-    // the connection and drop what the kernel still holds.
-    write(pattern(4 << 20));
+    // Closing over unread bytes would reset the connection and drop what the kernel still holds.
     RawClient& client = connect(head("/file"));
     std::string raw = client.readExactly(1000);
     client.send(head("/file"));
-    std::this_thread::sleep_for(300ms); // the file's tail is still in the buffers when the send ends
-    raw += client.readAll();
-    EXPECT_TRUE(parseResponse(raw).body == pattern(4 << 20)) << raw.size() << " bytes arrived";
-    EXPECT_EQ(notes("end"), std::vector<std::string>{"whole"});
+    service->stop();
+    EXPECT_THROW(RawClient{port}, std::system_error);
+    raw += client.readAll(10s);
+    EXPECT_TRUE(parseHttpReply(raw).body == pattern(32 << 20)) << raw.size() << " bytes arrived";
+    EXPECT_TRUE(eventually([&] { return notes("end").size() == 6 && notes("end").back() == "whole"; }));
 }
 
 TEST_F(HttpConnectionTest, ReceiveBodyTakesItOverSeveralReadsOrReportsItCutShort) {
     const std::string body = pattern(3 << 20);
-    EXPECT_EQ(parseResponse(request(port, head("/body", body.size()) + body)).status, 201);
+    EXPECT_EQ(parseHttpReply(request(port, head("/body", body.size()) + body)).status, 201);
     EXPECT_TRUE(received() == body);
     EXPECT_GE(notes("read").size(), 3u) << "a read takes at most 1 MiB";
 

@@ -9,11 +9,11 @@ ServerFixture::ServerFixture(ServerLimits limits)
     server.start({});
 }
 
-Response ServerFixture::send(const std::string& rawRequest) {
-    return parseResponse(request(server.port(), rawRequest));
+HttpReply ServerFixture::send(const std::string& rawRequest) {
+    return parseHttpReply(request(server.port(), rawRequest));
 }
 
-Response ServerFixture::get(const std::string& path, const std::string& extraHeaders) {
+HttpReply ServerFixture::get(const std::string& path, const std::string& extraHeaders) {
     return send("GET " + path + " HTTP/1.1\r\nHost: test\r\n" + extraHeaders + "\r\n");
 }
 

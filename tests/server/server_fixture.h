@@ -18,21 +18,14 @@
 #include <unistd.h>
 #include <vector>
 
-using Response = HttpReply;
-
-/// Splits raw response bytes; status 0 when nothing arrived.
-inline Response parseResponse(std::string_view raw) {
-    return parseHttpReply(raw);
-}
-
 /// A running server over a temporary library with a fake clock.
 class ServerFixture : public ::testing::Test {
 protected:
     explicit ServerFixture(ServerLimits limits = {});
 
     /// One request on its own connection.
-    Response send(const std::string& rawRequest);
-    Response get(const std::string& path, const std::string& extraHeaders = "");
+    HttpReply send(const std::string& rawRequest);
+    HttpReply get(const std::string& path, const std::string& extraHeaders = "");
 
     /// A file stored in the library at `folderID`, with `contents`.
     Item addFile(const std::string& name, const std::string& contents,

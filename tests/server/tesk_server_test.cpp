@@ -28,7 +28,7 @@ TEST_F(TeskServerTest, AtCreationRemovesLeftoverUploadsAndListensOnTheFirstPrefe
     const std::uint16_t picked = other->port();
     EXPECT_NE(picked, server.port());
     // Also shows a port was picked at all: nothing answers on port 0.
-    EXPECT_EQ(parseResponse(request(picked, "GET / HTTP/1.1\r\n\r\n")).status, 200);
+    EXPECT_EQ(parseHttpReply(request(picked, "GET / HTTP/1.1\r\n\r\n")).status, 200);
     other.emplace(store, "Mac"); // the first lets go of `picked` before the second asks for it
     other->start({server.port(), picked});
     EXPECT_EQ(other->port(), picked);
@@ -58,29 +58,26 @@ TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFil
     fs::remove(store.filePath(gone));
     const Share share = store.share(ShareTarget::folder(), ShareDuration::day, false);
     const std::string path = "/s/" + share.token + "/f/";
-    struct Reported {
-        std::mutex lock;
-        std::vector<std::string> downloads;
-    };
-    const auto reported = std::make_shared<Reported>(); // outlives the test body, as the server does
+    // Outlives the test body, as the server does.
+    const auto reported = std::make_shared<std::pair<std::mutex, std::vector<std::string>>>();
     server.setOnEvent([reported](const ServerEvent& event) {
         const auto& downloaded = std::get<ServerEvent::Downloaded>(event.value);
-        std::lock_guard guard(reported->lock);
-        reported->downloads.push_back(downloaded.item.id + " by " + downloaded.by);
+        std::lock_guard guard(reported->first);
+        reported->second.push_back(downloaded.item.id + " by " + downloaded.by);
     });
     std::optional<RawClient> cut(std::in_place, server.port());
     cut->send("GET " + path + file.id + " HTTP/1.1\r\n\r\n");
     EXPECT_EQ(cut->readExactly(100000).size(), 100000u);
     cut.reset();
     ASSERT_TRUE(eventually([&] { return server.connectionCount() == 0; }));
-    const Response missing = get(path + gone.id);
+    const HttpReply missing = get(path + gone.id);
     EXPECT_EQ(std::to_string(missing.status) + " " + missing.body,
               "404 This file is no longer on the computer.");
     EXPECT_TRUE(get(path + file.id).body == bytes);
     // Counted before the server ends its side, so by the time the client saw the end.
     EXPECT_EQ(store.snapshot().share(share.token)->downloads, 1);
-    std::lock_guard guard(reported->lock);
-    EXPECT_EQ(reported->downloads, std::vector<std::string>{file.id + " by 127.0.0.1"});
+    std::lock_guard guard(reported->first);
+    EXPECT_EQ(reported->second, std::vector<std::string>{file.id + " by 127.0.0.1"});
 }
 
 TEST_F(TeskServerTest, ContinueGoesOutOnlyToAClientWaitingForIt) {
@@ -89,7 +86,7 @@ TEST_F(TeskServerTest, ContinueGoesOutOnlyToAClientWaitingForIt) {
     waiting.send(head);
     EXPECT_EQ(waiting.readExactly(25), "HTTP/1.1 100 Continue\r\n\r\n");
     waiting.send("hello");
-    EXPECT_EQ(parseResponse(waiting.readAll()).status, 201);
+    EXPECT_EQ(parseHttpReply(waiting.readAll()).status, 201);
     // One that sent its body at once gets one answer, not two writes racing each other.
     EXPECT_TRUE(send(head + "hello").raw.starts_with("HTTP/1.1 201"));
 }
@@ -127,6 +124,6 @@ TEST_F(TeskServerTest, UploadsBeingFiledDoNotHoldUpOtherRequests) {
 
     letGo.reset();
     for (auto& client : uploads) {
-        EXPECT_EQ(parseResponse(client.readAll()).status, 201);
+        EXPECT_EQ(parseHttpReply(client.readAll()).status, 201);
     }
 }
