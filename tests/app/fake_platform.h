@@ -22,20 +22,14 @@ public:
     std::optional<std::string> clipboardString;
     int clipboardWrites = 0;
 
-    /// What the next file dialog returns (empty: cancelled), and the prompts it was shown with.
-    std::vector<std::filesystem::path> filesToChoose;
-    std::vector<std::string> prompts;
-
     /// Every question asked, and the answers to give in turn (confirm when none is left).
     std::vector<Alert> alerts;
     std::deque<bool> answers;
-    int activations = 0;
 
     std::vector<std::filesystem::path> openedFiles;
     std::vector<std::string> openedURLs;
     std::vector<std::filesystem::path> revealedFiles;
     std::vector<Notification> notifications;
-    std::vector<AppearanceSetting> appearances;
 
     std::vector<std::filesystem::path> clipboardFiles() override { return clipboardFileList; }
     std::optional<std::string> clipboardText() override { return clipboardString; }
@@ -44,10 +38,7 @@ public:
         clipboardString = text;
         ++clipboardWrites;
     }
-    std::vector<std::filesystem::path> chooseFiles(const std::string& prompt) override {
-        prompts.push_back(prompt);
-        return filesToChoose;
-    }
+    std::vector<std::filesystem::path> chooseFiles(const std::string&) override { return {}; }
     bool confirm(const Alert& alert) override {
         alerts.push_back(alert);
         if (answers.empty()) {
@@ -57,12 +48,12 @@ public:
         answers.pop_front();
         return answer;
     }
-    void activate() override { ++activations; }
+    void activate() override {}
     void openFile(const std::filesystem::path& file) override { openedFiles.push_back(file); }
     void openURL(const std::string& url) override { openedURLs.push_back(url); }
     void revealFile(const std::filesystem::path& file) override { revealedFiles.push_back(file); }
     void notify(const std::string& title, const std::string& body, const Notifier::Target& target) override {
         notifications.push_back({title, body, target});
     }
-    void applyAppearance(AppearanceSetting appearance) override { appearances.push_back(appearance); }
+    void applyAppearance(AppearanceSetting) override {}
 };

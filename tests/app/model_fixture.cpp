@@ -22,10 +22,7 @@ void ModelFixture::makeModel(std::vector<QUrl> relayHosts) {
     services.relayTiming.requestIdle = std::chrono::milliseconds(1000);
     services.relayTiming.pingDelay = std::chrono::milliseconds(50);
     services.ssid = [] { return std::string(); };
-    services.address = [this] {
-        ++addressReads;
-        return lanAddress;
-    };
+    services.address = [this] { return lanAddress; };
     services.watchNetwork = false;
     services.timing.toast = std::chrono::milliseconds(toastMs);
     services.timing.linkCopied = std::chrono::milliseconds(copiedMs);

@@ -99,8 +99,7 @@ protected:
     FakeShortcuts shortcuts;
     FakePlatform platform;
     QSettings settings;
-    /// What the model reads as the LAN address; `addressReads` counts the reads.
+    /// What the model reads as the LAN address.
     std::optional<std::string> lanAddress = "192.168.1.20";
-    int addressReads = 0;
     std::unique_ptr<AppModel> model;
 };

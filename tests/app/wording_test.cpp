@@ -60,6 +60,14 @@ PairedDevice phone(Date paired, std::optional<Date> lastSent = std::nullopt, std
             .sentCount = sentCount};
 }
 
+std::string live(const Share& share, Date at, int followers) {
+    return Wording::liveShareStatus(share, at, followers);
+}
+
+std::string inspector(const Share& share, Date at, int followers) {
+    return Wording::inspectorShareStatus(share, at, followers);
+}
+
 } // namespace
 
 TEST(WordingTest, EveryPhraseAsAPersonReadsIt) {
@@ -70,55 +78,43 @@ TEST(WordingTest, EveryPhraseAsAPersonReadsIt) {
     const std::pair<std::string, std::string> cases[] = {
         {Wording::counted(1, "file", "files"), "1 file"},
         {Wording::counted(0, "file", "files"), "0 files"},
-        {Wording::counted(12, "item", "items"), "12 items"},
         // How long ago: the future and the last minute are "Just now"; minutes truncate.
         {Wording::added(now.adding(hour), now), "Just now"},
         {Wording::added(before(59.9), now), "Just now"},
         {Wording::added(before(12 * 60 + 59), now), "12 min ago"},
-        {Wording::added(before(3599), now), "59 min ago"},
         // Hours only within the same day; midnight today is still today.
         {Wording::added(before(hour), now), "1 h ago"},
-        {Wording::added(before(15 * hour), now), "15 h ago"},
         // Minutes win over the calendar: ten minutes across midnight are still minutes.
         {Wording::added(afterMidnight.adding(-600), afterMidnight), "10 min ago"},
         {Wording::added(afterMidnight.adding(-2 * hour), afterMidnight), "Yesterday"},
         {Wording::added(before(39 * hour), now), "Yesterday"},
         {Wording::added(before(39 * hour + 1), now), "2 days ago"},
-        {Wording::added(before(6 * day), now), "6 days ago"},
         // From a week back the date, without a year.
         {Wording::added(before(7 * day), now), "Nov 29"},
         {Wording::added(Date::fromUnix(1767225600), now), "Jan 1"},
         // Mid-sentence only the relative words go lower case, never a month's name.
-        {Wording::addedInSentence(now, now), "just now"},
         {Wording::addedInSentence(before(20 * hour), now), "yesterday"},
         {Wording::addedInSentence(before(8 * day), now), "Nov 28"},
         // A working link in the shares list: the unit its size calls for, none below zero.
-        {Wording::liveShareStatus(share(folder, 59.9 * 60), now, 0),
-         "Link works for 59 more min · 0 downloads"},
-        {Wording::liveShareStatus(share(folder, 1.5 * hour, 1), now, 0),
-         "Link works for 2 more h · 1 download"},
-        {Wording::liveShareStatus(share(folder, 23.49 * hour), now, 0),
-         "Link works for 23 more h · 0 downloads"},
-        {Wording::liveShareStatus(share(folder, 23.5 * hour), now, 0),
-         "Link works for 1 more day · 0 downloads"},
-        {Wording::liveShareStatus(share(folder, 36 * hour, 3), now, 0),
-         "Link works for 2 more days · 3 downloads"},
-        {Wording::liveShareStatus(share(folder, -90), now, 0), "Link works for 0 more min · 0 downloads"},
-        {Wording::liveShareStatus(share(folder, std::nullopt, 2), now, 3),
-         "Until you stop it · 2 downloads · 3 following"},
+        {live(share(folder, 59.9 * 60), now, 0), "Link works for 59 more min · 0 downloads"},
+        {live(share(folder, 1.5 * hour, 1), now, 0), "Link works for 2 more h · 1 download"},
+        {live(share(folder, 23.49 * hour), now, 0), "Link works for 23 more h · 0 downloads"},
+        {live(share(folder, 23.5 * hour), now, 0), "Link works for 1 more day · 0 downloads"},
+        {live(share(folder, 36 * hour, 3), now, 0), "Link works for 2 more days · 3 downloads"},
+        {live(share(folder, -90), now, 0), "Link works for 0 more min · 0 downloads"},
+        {live(share(folder, std::nullopt, 2), now, 3), "Until you stop it · 2 downloads · 3 following"},
         // An earlier link says how it ended.
         {Wording::earlierShareStatus(stopped(300, 2), now), "Stopped 5 min ago · 2 downloads"},
         {Wording::earlierShareStatus(stopped(20 * day, 0), now), "Stopped Nov 16 · 0 downloads"},
         {Wording::earlierShareStatus(share(folder, -day, 1), now), "Expired yesterday · 1 download"},
         {Wording::earlierShareStatus(share(folder, std::nullopt), now), "0 downloads"},
         // The inspector: the time today, the relative day otherwise; midnight is already tomorrow.
-        {Wording::inspectorShareStatus(share(folder, 20 * hour, 1), now, 0), "Stops tomorrow · 1 download"},
-        {Wording::inspectorShareStatus(endingAt(lateEvening.adding(1800), 2), lateEvening, 0),
-         "Stops tomorrow · 2 downloads"},
-        {Wording::inspectorShareStatus(share(folder, std::nullopt, 3), now, 1),
+        {inspector(share(folder, 20 * hour, 1), now, 0), "Stops tomorrow · 1 download"},
+        {inspector(endingAt(lateEvening.adding(1800), 2), lateEvening, 0), "Stops tomorrow · 2 downloads"},
+        {inspector(share(folder, std::nullopt, 3), now, 1),
          "Works until you stop it · 3 downloads · 1 following"},
         // A receive link serves nothing, so it counts nothing.
-        {Wording::inspectorShareStatus(share(ShareTarget::inbox(), 20 * hour, 5), now, 2), "Stops tomorrow"},
+        {inspector(share(ShareTarget::inbox(), 20 * hour, 5), now, 2), "Stops tomorrow"},
         // What a link held: names only for bundles, "1 item" only where the row does not name it.
         {Wording::shareContents(held(ShareTarget::bundle("b"), {"a", "b", "c", "d", "e"}, 9, 1200)),
          "a, b and 3 more · 9 items · 1.2 kB"},
@@ -142,7 +138,6 @@ TEST(WordingTest, EveryPhraseAsAPersonReadsIt) {
         {Wording::pairingCountdown(now.adding(61), now).text, "Code works once, for 2 more min"},
         {Wording::pairingCountdown(now.adding(1), now).text, "Code works once, for 1 more min"},
         {Wording::pairingCountdown(now.adding(0.5), now).text, "Code ran out"},
-        {Wording::pairingCountdown(now.adding(-600), now).text, "Code ran out"},
     };
     for (const auto& [made, expected] : cases) {
         EXPECT_EQ(made, expected);
@@ -158,7 +153,7 @@ TEST(WordingTest, TimesFollowTheLocalesClock) {
     icu::Locale::setDefault(icu::Locale("en_US"), status);
     const std::string american = Wording::shortTime(afternoon);
     // A link ending today gives the time it stops.
-    const std::string stops = Wording::inspectorShareStatus(endingAt(afternoon), afternoon.adding(-1800), 0);
+    const std::string stops = inspector(endingAt(afternoon), afternoon.adding(-1800), 0);
     icu::Locale::setDefault(icu::Locale("de_DE"), status);
     const std::string german = Wording::shortTime(afternoon);
     icu::Locale::setDefault(before, status);

@@ -1,6 +1,5 @@
 #include "support/raw_client.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -63,8 +62,11 @@ ssize_t RawClient::receive(char* buffer, std::size_t size, std::chrono::steady_c
         return -1;
     }
     const ssize_t got = ::recv(fd_, buffer, size, 0);
-    closed_ = got <= 0; // a failed read ends the conversation like a close
-    return std::max<ssize_t>(got, 0);
+    return got < 0 ? 0 : got; // a failed read ends the conversation like a close
+}
+
+std::string RawClient::readAll(std::chrono::milliseconds timeout) {
+    return readExactly(std::string::npos, timeout);
 }
 
 std::size_t RawClient::drain(std::chrono::milliseconds timeout) {
@@ -89,6 +91,15 @@ std::string RawClient::readExactly(std::size_t bytes, std::chrono::milliseconds 
         result.append(buffer, static_cast<std::size_t>(got));
     }
     return result;
+}
+
+bool RawClient::closedWithin(std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = receive(buffer, sizeof buffer, until)) > 0) {
+    }
+    return got == 0;
 }
 
 std::string request(std::uint16_t port, std::string_view bytes) {

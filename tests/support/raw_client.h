@@ -19,18 +19,13 @@ public:
     /// Closes the sending side: the server sees the end of the request.
     void shutdownSend();
     /// Everything until the server closes, or until `timeout` passes.
-    std::string readAll(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-        return readExactly(std::string::npos, timeout);
-    }
+    std::string readAll(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     /// Reads and drops everything until the server closes or `timeout` passes; the number of bytes.
     std::size_t drain(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     /// Reads until `bytes` have arrived (or the server closes, or `timeout` passes).
     std::string readExactly(std::size_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     /// Whether the server closed the connection within `timeout` (reading and dropping what arrives).
-    bool closedWithin(std::chrono::milliseconds timeout) {
-        drain(timeout);
-        return closed_;
-    }
+    bool closedWithin(std::chrono::milliseconds timeout);
     /// Closes now.
     void close();
 
@@ -39,7 +34,6 @@ private:
     ssize_t receive(char* buffer, std::size_t size, std::chrono::steady_clock::time_point until);
 
     int fd_ = -1;
-    bool closed_ = false;
 };
 
 /// One request on its own connection; the whole response.
