@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 
 using namespace std::chrono_literals;
 
@@ -42,4 +43,21 @@ TEST(TeskProcessTest, HeadlessPairingPrintsALinkAndItsCodeReportsThePhoneAndStop
     EXPECT_EQ(paired, "Paired: Kitchen iPad");
     tesk.signal(SIGTERM);
     EXPECT_EQ(tesk.exitCode(10s), 0);
+}
+
+TEST(TeskProcessTest, RefusalsEndWithTheirStatusAndSayWhy) {
+    TempDir home;
+    // A file where the data directory should be: nothing can be made below it, not even by root.
+    std::ofstream(home.path() / "blocked") << "not a directory";
+    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        {{TESK_EXECUTABLE, "--bogus"}, 2, "usage: tesk"},
+        {{TESK_EXECUTABLE}, 2, "tesk --headless"}, // no display
+        {{TESK_EXECUTABLE, "--headless", "--port", "0"}, 1, "Tesk couldn't open its library at "}};
+    const std::vector<std::string> environment{"XDG_DATA_HOME=" + (home.path() / "blocked").string(),
+                                               "HOME=" + home.path().string()};
+    for (const auto& [command, status, says] : cases) {
+        ChildProcess tesk(command, environment);
+        EXPECT_EQ(tesk.exitCode(10s), status) << says;
+        EXPECT_NE(tesk.readError().find(says), std::string::npos) << says;
+    }
 }
