@@ -1,8 +1,9 @@
 // tesk-relay: serves the relay over plain HTTP until SIGTERM or SIGINT. TLS belongs to a reverse proxy.
 #include "relay/relay_server.h"
-#include "relay/relay_state_file.h"
+#include "relay/store/relay_state_import.h"
 
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -15,18 +16,35 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view usage = "usage: tesk-relay --port N --data FILE\n"
-                                   "  --port N     the TCP port on every address; 0 picks a free one\n"
-                                   "  --data FILE  the JSON file holding the relay's whole state\n";
+constexpr std::string_view usage =
+    "usage: tesk-relay --port N [--store STORE] [--data FILE] [--signups-per-hour N]\n"
+    "  --port N               the TCP port on every address; 0 picks a free one\n"
+    "  --store STORE          where the state is kept: sqlite:PATH (one file), or\n"
+    "                         postgresql://USER@HOST:PORT/DATABASE, which several relays may share\n"
+    "  --data FILE            a state file of an earlier tesk-relay: imported into the store once, then\n"
+    "                         renamed; without --store the store is an SQLite file beside it\n"
+    "  --signups-per-hour N   sign-ups one address may make per hour (default 20; 0: no bound)\n";
 
 struct Options {
     std::uint16_t port = 0;
-    fs::path data;
+    std::string store;
+    std::optional<fs::path> data;
+    std::size_t signUpsPerHour = RelayLimits{}.signUpsPerHour;
 };
 
+template <typename Number>
+std::optional<Number> number(std::string_view text) {
+    Number parsed{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return parsed;
+}
+
 std::optional<Options> parseOptions(int argc, char** argv) {
+    Options options;
     std::optional<std::uint16_t> port;
-    std::optional<fs::path> data;
     for (int index = 1; index < argc; index += 2) {
         const std::string_view name = argv[index];
         if (index + 1 >= argc) {
@@ -34,22 +52,32 @@ std::optional<Options> parseOptions(int argc, char** argv) {
         }
         const std::string_view value = argv[index + 1];
         if (name == "--port") {
-            std::uint16_t parsed = 0;
-            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), parsed);
-            if (error != std::errc() || end != value.data() + value.size()) {
+            port = number<std::uint16_t>(value);
+            if (!port) {
                 return std::nullopt;
             }
-            port = parsed;
+        } else if (name == "--store" && !value.empty()) {
+            options.store = value;
         } else if (name == "--data" && !value.empty()) {
-            data = fs::path(value);
+            options.data = fs::path(value);
+        } else if (name == "--signups-per-hour") {
+            const auto count = number<std::size_t>(value);
+            if (!count) {
+                return std::nullopt;
+            }
+            options.signUpsPerHour = *count;
         } else {
             return std::nullopt;
         }
     }
-    if (!port || !data) {
+    if (!port || (options.store.empty() && !options.data)) {
         return std::nullopt;
     }
-    return Options{*port, *data};
+    options.port = *port;
+    if (options.store.empty()) {
+        options.store = "sqlite:" + fs::path(*options.data).replace_extension(".sqlite").string();
+    }
+    return options;
 }
 
 } // namespace
@@ -68,26 +96,32 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    RelayState state;
+    std::optional<RelayStore> store;
     try {
-        const bool existed = fs::exists(fs::symlink_status(options->data));
-        state = RelayStateFile::load(options->data);
-        if (!existed) {
-            // Writing the empty state now finds an unwritable place before any Mac signs up.
-            RelayStateFile::save(options->data, state);
+        store.emplace(RelayDatabase::open(options->store),
+                      RelayLimits{.signUpsPerHour = options->signUpsPerHour});
+        if (options->data) {
+            const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+            if (const auto kept = RelayStateImport::importFile(*store, *options->data, now)) {
+                std::cout << "tesk-relay: imported " << options->data->string() << " into " << options->store
+                          << "; the file is kept as " << kept->string() << std::endl;
+            }
         }
     } catch (const RelayStateError& error) {
         std::cerr
             << "tesk-relay: " << error.what() << "\n"
             << "tesk-relay: not starting; the file was left as it is. Repair or move it, then start again.\n";
         return 1;
+    } catch (const RelayStoreError& error) {
+        std::cerr << "tesk-relay: " << error.what() << "\n";
+        return 1;
     } catch (const fs::filesystem_error& error) {
-        std::cerr << "tesk-relay: cannot write " << options->data.string() << ": " << error.code().message()
-                  << "\n";
+        std::cerr << "tesk-relay: imported, but cannot rename " << options->data->string() << ": "
+                  << error.code().message() << "\n";
         return 1;
     }
 
-    RelayServer server(std::move(state), options->data);
+    RelayServer server(*store);
     try {
         const std::uint16_t port = server.start(options->port);
         std::cout << "tesk-relay listening on port " << port << std::endl;

@@ -4,12 +4,20 @@
 #include <cstddef>
 
 /// How much the relay keeps, so that no client, signed up or not, can grow its state without limit.
-/// Sign-up is open, so every per-Mac bound multiplies by `maxMacs`: at the defaults one Mac holds at
-/// most about 250 kB (shares ~60 kB, followers ~60 kB, notifications ~80 kB, waiting items ~40 kB), the
-/// whole state at most about 250 MB. A self-hosted relay serves a handful of Macs and stays tiny.
+/// Sign-up is open: what bounds the number of Macs is what a sign-up costs (a source address gets
+/// `signUpsPerHour` of them) and that a Mac silent for `forgetMacAfter` is removed. At the per-Mac
+/// defaults one Mac holds at most about 250 kB (shares ~60 kB, followers ~60 kB, notifications ~80 kB,
+/// waiting items ~40 kB); a typical one, with a few shares and a phone, under 2 kB.
 struct RelayLimits {
-    /// Signed-up Macs; a sign-up beyond it is refused.
-    std::size_t maxMacs = 1000;
+    /// Sign-ups from one IPv4 address, or one IPv6 /64, per clock hour; 0 for no bound (a load test, or
+    /// a private relay behind a proxy where every sign-up seems to come from one address).
+    std::size_t signUpsPerHour = 20;
+    /// Notifications and waiting items older than these are removed, read or not.
+    std::chrono::seconds keepNotifications{std::chrono::days(7)};
+    std::chrono::seconds keepPending{std::chrono::days(7)};
+    /// A Mac that has not checked in for this long is removed with everything held for it; its
+    /// computer signs up again at its next check-in.
+    std::chrono::seconds forgetMacAfter{std::chrono::days(90)};
     /// Shares, phones and LAN addresses one presence may report; the rest are ignored.
     std::size_t maxSharesPerMac = 200;
     std::size_t maxDevicesPerMac = 50;

@@ -243,34 +243,34 @@ std::optional<std::string> visitorFrom(const HTTPRequest& request) {
     return std::nullopt;
 }
 
-RelayResponse signUp(RelayState& state, std::string_view body, std::int64_t now) {
+RelayResponse signUp(RelayStore& store, std::string_view body, std::string_view source, std::int64_t now) {
     std::string name = "this computer";
     if (const auto object = objectBody(body)) {
         if (const auto given = optionalText(*object, "name"); given && !given->empty()) {
             name = *given;
         }
     }
-    const auto credentials = state.signUp(name, now);
+    const auto credentials = store.signUp(name, source, now);
     if (!credentials) {
-        return errorResponse(503, "full");
+        return errorResponse(429, "too many sign-ups", {{"Retry-After", std::to_string(3600 - now % 3600)}});
     }
     return jsonResponse(201, {{"macId", credentials->macId}, {"secret", credentials->secret}});
 }
 
 /// POST /api/macs/<id>/<action>: only for the Mac holding the secret.
-RelayResponse macAction(RelayState& state, const HTTPRequest& request, const std::string& id,
+RelayResponse macAction(RelayStore& store, const HTTPRequest& request, const std::string& id,
                         const std::string& action, std::string_view body, std::int64_t now) {
     const auto secret = bearer(request);
-    if (!secret || !state.authenticated(id, *secret)) {
+    if (!secret || !store.authenticated(id, *secret)) {
         return errorResponse(401, "unauthorized", {{"WWW-Authenticate", "Bearer"}});
     }
     if (action == "presence") {
-        auto presence = presenceFrom(body, state.limits());
+        auto presence = presenceFrom(body, store.limits());
         if (!presence) {
             return errorResponse(400, "malformed");
         }
         json followers = json::object();
-        for (const auto& [token, count] : state.checkIn(id, std::move(*presence), now)) {
+        for (const auto& [token, count] : store.checkIn(id, std::move(*presence), now)) {
             followers[token] = count;
         }
         return jsonResponse(200, {{"followers", std::move(followers)}});
@@ -278,7 +278,7 @@ RelayResponse macAction(RelayState& state, const HTTPRequest& request, const std
     const auto object = objectBody(body);
     const auto token = object ? optionalText(*object, "token") : std::nullopt;
     const auto title = object ? optionalText(*object, "title") : std::nullopt;
-    if (!token || !title || !isToken(*token, state.limits())) {
+    if (!token || !title || !isToken(*token, store.limits())) {
         return errorResponse(400, "malformed");
     }
     if (action == "notify") {
@@ -286,7 +286,7 @@ RelayResponse macAction(RelayState& state, const HTTPRequest& request, const std
         if (!text) {
             return errorResponse(400, "malformed");
         }
-        state.notify(id, {*token, *title, *text, now});
+        store.notify(id, {*token, *title, *text, now});
         return jsonResponse(200, json::object());
     }
     // "send"
@@ -296,14 +296,14 @@ RelayResponse macAction(RelayState& state, const HTTPRequest& request, const std
     }
     std::string hash = device->get<std::string>();
     std::transform(hash.begin(), hash.end(), hash.begin(), lowerHex);
-    if (!state.send(id, hash, {*token, *title, now})) {
+    if (!store.send(id, hash, {*token, *title, now})) {
         return errorResponse(404, "unknown device");
     }
     return jsonResponse(200, {{"sent", 0}});
 }
 
-RelayResponse where(const RelayState& state, const HTTPRequest& request, const std::string& id) {
-    const RelayMac* mac = state.mac(id);
+RelayResponse where(RelayStore& store, const HTTPRequest& request, const std::string& id) {
+    const auto mac = store.mac(id);
     const auto device = request.query.find("device");
     if (mac && device != request.query.end() && mac->knowsDevice(SecretHash::sha256Hex(device->second))) {
         return jsonResponse(200, json::object(), {anyOrigin});
@@ -312,9 +312,9 @@ RelayResponse where(const RelayState& state, const HTTPRequest& request, const s
 }
 
 /// GET /d/<id>/<token>/ and its manifest: only for a phone the Mac reported.
-RelayResponse launcher(const RelayState& state, const HTTPRequest& request, const std::string& id,
+RelayResponse launcher(RelayStore& store, const HTTPRequest& request, const std::string& id,
                        const std::string& token, bool manifest) {
-    const RelayMac* mac = state.mac(id);
+    const auto mac = store.mac(id);
     if (!mac || !mac->knowsDevice(SecretHash::sha256Hex(token))) {
         return manifest ? notFound() : unpairedPage();
     }
@@ -329,8 +329,8 @@ RelayResponse launcher(const RelayState& state, const HTTPRequest& request, cons
 }
 
 /// GET /k/<id>/<token>: on to the share on the Mac, while the Mac reports it.
-RelayResponse shareLink(const RelayState& state, const std::string& id, const std::string& token) {
-    const RelayMac* mac = state.mac(id);
+RelayResponse shareLink(RelayStore& store, const std::string& id, const std::string& token) {
+    const auto mac = store.mac(id);
     if (!mac || !mac->share(token) || mac->presence.lan.empty()) {
         return unavailableLinkPage();
     }
@@ -341,9 +341,9 @@ RelayResponse shareLink(const RelayState& state, const std::string& id, const st
 }
 
 /// `count` is false for HEAD: a link checker or preview fetch is not a follower.
-RelayResponse follow(RelayState& state, const HTTPRequest& request, const std::string& id,
+RelayResponse follow(RelayStore& store, const HTTPRequest& request, const std::string& id,
                      const std::string& token, bool count) {
-    const RelayMac* mac = state.mac(id);
+    const auto mac = store.mac(id);
     const RelayShare* share = mac ? mac->share(token) : nullptr;
     if (!share) {
         return unavailableLinkPage();
@@ -362,7 +362,7 @@ RelayResponse follow(RelayState& state, const HTTPRequest& request, const std::s
         }
         headers.emplace_back("Set-Cookie", std::move(cookie));
     }
-    if (count && state.follow(id, token, *visitor) == RelayState::FollowResult::full) {
+    if (count && store.follow(id, token, *visitor) == RelayStore::FollowResult::full) {
         static const std::string page = PageStyle::notice("This share has too many followers",
                                                           "The relay can't count any more followers for it.");
         return htmlResponse(503, page, std::move(headers));
@@ -376,8 +376,9 @@ RelayResponse methodNotAllowed(std::string_view allowed) {
     return response;
 }
 
-RelayResponse route(RelayState& state, const HTTPRequest& request, std::string_view body, std::int64_t now,
-                    bool headOnly) {
+RelayResponse route(RelayStore& store, const HTTPRequest& request, std::string_view body,
+                    const RelayRoutes::Client& client, bool headOnly) {
+    const std::int64_t now = client.now;
     const auto& segments = request.segments;
     const std::size_t count = segments.size();
     const bool get = request.method == "GET";
@@ -396,13 +397,13 @@ RelayResponse route(RelayState& state, const HTTPRequest& request, std::string_v
     }
     if (count >= 2 && segments[0] == "api" && segments[1] == "macs") {
         if (count == 2) {
-            return post ? signUp(state, body, now) : methodNotAllowed("POST");
+            return post ? signUp(store, body, client.address, now) : methodNotAllowed("POST");
         }
         if (count == 4 && segments[3] == "where") {
-            return get ? where(state, request, segments[2]) : methodNotAllowed("GET, HEAD");
+            return get ? where(store, request, segments[2]) : methodNotAllowed("GET, HEAD");
         }
         if (count == 4 && (segments[3] == "presence" || segments[3] == "notify" || segments[3] == "send")) {
-            return post ? macAction(state, request, segments[2], segments[3], body, now)
+            return post ? macAction(store, request, segments[2], segments[3], body, now)
                         : methodNotAllowed("POST");
         }
         return notFound();
@@ -420,26 +421,27 @@ RelayResponse route(RelayState& state, const HTTPRequest& request, std::string_v
         return methodNotAllowed("GET, HEAD");
     }
     if (launcherPath) {
-        return launcher(state, request, segments[1], segments[2], count == 4);
+        return launcher(store, request, segments[1], segments[2], count == 4);
     }
-    return count == 3 ? shareLink(state, segments[1], segments[2])
-                      : follow(state, request, segments[1], segments[2], !headOnly);
+    return count == 3 ? shareLink(store, segments[1], segments[2])
+                      : follow(store, request, segments[1], segments[2], !headOnly);
 }
 
 } // namespace
 
 namespace RelayRoutes {
 
-RelayResponse answer(RelayState& state, const HTTPRequest& request, std::string_view body, std::int64_t now) {
+RelayResponse answer(RelayStore& store, const HTTPRequest& request, std::string_view body,
+                     const Client& client) {
     // RFC 9110 §9.3.2: HEAD is GET without the body.
     if (request.method == "HEAD") {
         HTTPRequest asGet = request;
         asGet.method = "GET";
-        RelayResponse response = route(state, asGet, body, now, true);
+        RelayResponse response = route(store, asGet, body, client, true);
         response.omitBody = true;
         return response;
     }
-    return route(state, request, body, now, false);
+    return route(store, request, body, client, false);
 }
 
 } // namespace RelayRoutes

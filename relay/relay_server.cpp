@@ -1,7 +1,5 @@
 #include "relay/relay_server.h"
 
-#include "relay/relay_state_file.h"
-
 #include <chrono>
 #include <iostream>
 #include <system_error>
@@ -15,19 +13,39 @@ ServiceLimits serviceLimits(const RelayConnectionLimits& limits) {
         false};
 }
 
+std::int64_t unixNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
 
-RelayServer::RelayServer(RelayState state, std::filesystem::path stateFile, RelayConnectionLimits limits)
+RelayServer::RelayServer(RelayStore& store, RelayConnectionLimits limits)
     : limits_(limits)
-    , stateFile_(std::move(stateFile))
-    , state_(std::move(state))
+    , store_(store)
     , service_(serviceLimits(limits), 1,
                [this](HttpConnection& connection, const HTTPRequest& request, std::string body) {
                    serve(connection, request, std::move(body));
-               }) {}
+               })
+    , sweeper_([this](std::stop_token stop) { sweep(stop); }) {}
 
 RelayServer::~RelayServer() {
+    sweeper_.request_stop();
+    sweeper_.join();
     service_.shutdown();
+}
+
+void RelayServer::sweep(std::stop_token stop) {
+    std::unique_lock guard(storeLock_);
+    while (!stop.stop_requested()) {
+        try {
+            store_.removeExpired(unixNow());
+        } catch (const std::exception& error) {
+            std::cerr << "tesk-relay: could not remove what has expired: " << error.what() << std::endl;
+        }
+        sweepWake_.wait_for(guard, stop, sweepEvery, [] { return false; });
+    }
 }
 
 std::uint16_t RelayServer::start(std::uint16_t port) {
@@ -61,27 +79,19 @@ void RelayServer::serve(HttpConnection& connection, const HTTPRequest& request, 
                 self->close(); // cut short: nothing to answer
                 return;
             }
-            self->respond(handle(request, *whole));
+            self->respond(handle(request, *whole, self->peer()));
         });
 }
 
-RelayResponse RelayServer::handle(const HTTPRequest& request, std::string_view body) {
-    const std::int64_t now =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    std::lock_guard guard(stateLock_);
-    const std::uint64_t before = state_.revision();
-    RelayResponse response = RelayRoutes::answer(state_, request, body, now);
-    if (state_.revision() != before) {
-        try {
-            RelayStateFile::save(stateFile_, state_);
-        } catch (const std::exception& error) {
-            // The change stays in memory and goes out with the next save that works; the client must
-            // not believe it is safe on disk now.
-            std::cerr << "tesk-relay: could not save " << stateFile_.string() << ": " << error.what()
-                      << std::endl;
-            return HTTPResponse::json(503, R"({"error":"storage"})");
-        }
+RelayResponse RelayServer::handle(const HTTPRequest& request, std::string_view body,
+                                  std::string_view address) {
+    const RelayRoutes::Client client{std::string(address), unixNow()};
+    std::lock_guard guard(storeLock_);
+    try {
+        return RelayRoutes::answer(store_, request, body, client);
+    } catch (const RelayStoreError& error) {
+        // Rolled back: the client must not believe the change is kept.
+        std::cerr << "tesk-relay: " << error.what() << std::endl;
+        return HTTPResponse::json(503, R"({"error":"storage"})");
     }
-    return response;
 }

@@ -2,20 +2,24 @@
 
 #include "relay/relay_limits.h"
 #include "relay/relay_routes.h"
-#include "relay/relay_state.h"
+#include "relay/store/relay_store.h"
 #include "server/http_service.h"
 
+#include <condition_variable>
 #include <cstdint>
-#include <filesystem>
 #include <mutex>
 #include <string_view>
+#include <thread>
 
 /// The relay's HTTP/1.1 server: one request per connection, every answer closes it. One thread runs
-/// every connection; TLS belongs to a reverse proxy in front.
+/// every connection, another removes what has expired every `sweepEvery`; TLS belongs to a reverse
+/// proxy in front.
 class RelayServer {
 public:
-    /// Serves `state`, writing it to `stateFile` after every change; not listening yet.
-    RelayServer(RelayState state, std::filesystem::path stateFile, RelayConnectionLimits limits = {});
+    static constexpr std::chrono::minutes sweepEvery{10};
+
+    /// Serves what `store` holds, which must outlive it; not listening yet. Sweeps once at once.
+    explicit RelayServer(RelayStore& store, RelayConnectionLimits limits = {});
     /// Stops listening, ends every connection and joins the thread.
     ~RelayServer();
     RelayServer(const RelayServer&) = delete;
@@ -27,9 +31,9 @@ public:
 
     const RelayConnectionLimits& limits() const { return limits_; }
 
-    /// Answers one complete request under the state's lock, saving the state when the answer changed
-    /// it. Safe from any thread.
-    RelayResponse handle(const HTTPRequest& request, std::string_view body);
+    /// Answers one complete request from `address` under the store's lock; 503 when the store fails,
+    /// with nothing of the request kept. Safe from any thread.
+    RelayResponse handle(const HTTPRequest& request, std::string_view body, std::string_view address);
 
     /// Connections not yet finished.
     std::size_t connectionCount() const { return service_.connectionCount(); }
@@ -38,9 +42,12 @@ private:
     /// Refuses what no relay request needs before reading a byte of the body, then reads it and answers.
     void serve(HttpConnection& connection, const HTTPRequest& request, std::string body);
 
+    void sweep(std::stop_token stop);
+
     const RelayConnectionLimits limits_;
-    const std::filesystem::path stateFile_;
-    std::mutex stateLock_;
-    RelayState state_;
+    std::mutex storeLock_;
+    RelayStore& store_;
+    std::condition_variable_any sweepWake_;
     HttpService service_;
+    std::jthread sweeper_;
 };

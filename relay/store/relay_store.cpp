@@ -1,0 +1,442 @@
+#include "relay/store/relay_store.h"
+
+#include "core/names.h"
+#include "core/text.h"
+#include "relay/secret_hash.h"
+#include "relay/store/relay_schema.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <stdexcept>
+
+namespace {
+
+using Value = RelayDatabase::Value;
+
+/// Drops later duplicates of the same key, keeping the first position.
+template <typename T, typename Key>
+void keepFirstOfEach(std::vector<T>& values, Key key) {
+    std::set<std::string> seen;
+    std::erase_if(values, [&](const T& value) { return !seen.insert(key(value)).second; });
+}
+
+template <typename T>
+void keepAtMost(std::vector<T>& values, std::size_t limit) {
+    if (values.size() > limit) {
+        values.resize(limit);
+    }
+}
+
+Value text(std::string_view value) {
+    return std::string(value);
+}
+
+Value integer(std::int64_t value) {
+    return value;
+}
+
+/// LAN addresses hold no white space (the routes accept printable ASCII only), so one line each.
+std::string joinedLines(const std::vector<std::string>& lines) {
+    std::string joined;
+    for (const auto& line : lines) {
+        joined += (joined.empty() ? "" : "\n") + line;
+    }
+    return joined;
+}
+
+std::vector<std::string> splitLines(const std::string& joined) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < joined.size();) {
+        const auto end = std::min(joined.find('\n', start), joined.size());
+        lines.push_back(joined.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::int64_t seconds(std::chrono::seconds duration) {
+    return duration.count();
+}
+
+} // namespace
+
+RelayStore::RelayStore(std::unique_ptr<RelayDatabase> database, RelayLimits limits)
+    : database_(std::move(database))
+    , limits_(limits) {
+    RelaySchema::migrate(*database_);
+}
+
+std::string RelayStore::sourceKey(std::string_view address) {
+    const std::string host(address);
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, host.c_str(), &v6) != 1) {
+        return host;
+    }
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        // A dual-stack listener sees IPv4 clients as ::ffff:a.b.c.d.
+        char v4[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &v6.s6_addr[12], v4, sizeof v4);
+        return v4;
+    }
+    std::memset(&v6.s6_addr[8], 0, 8);
+    char prefix[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &v6, prefix, sizeof prefix);
+    return std::string(prefix) + "/64";
+}
+
+void RelayStore::rollbackQuietly() {
+    try {
+        database_->run("ROLLBACK");
+    } catch (const RelayStoreError&) {
+        // The connection is gone, and the transaction with it.
+    }
+}
+
+void RelayStore::lock(std::string_view id) {
+    const bool postgresql = database_->engine() == RelayDatabase::Engine::postgresql;
+    if (database_
+            ->run(postgresql ? "SELECT 1 FROM macs WHERE id = $1 FOR UPDATE"
+                             : "SELECT 1 FROM macs WHERE id = $1",
+                  {text(id)})
+            .empty()) {
+        throw std::out_of_range("unknown Mac");
+    }
+}
+
+std::string RelayStore::cut(std::string_view text) const {
+    return Text::prefixWithinBytes(text, limits_.maxTextBytes);
+}
+
+std::int64_t RelayStore::count(const std::string& sql, const std::vector<Value>& parameters) {
+    const auto rows = database_->run(sql, parameters);
+    return rows.empty() ? 0 : integerOf(rows.front().front());
+}
+
+std::optional<RelayStore::Credentials> RelayStore::signUp(std::string_view name, std::string_view source,
+                                                          std::int64_t now) {
+    /// Rolls back the count of a refused sign-up.
+    struct UsedUp {};
+    try {
+        auto credentials = transaction([&] {
+            if (limits_.signUpsPerHour > 0) {
+                // Counted and checked in one statement, so relays sharing the database cannot both let the
+                // last one through; a refusal rolls its count back.
+                const auto used = count("INSERT INTO signups (source, hour, count) VALUES ($1, $2, 1)"
+                                        " ON CONFLICT (source, hour) DO UPDATE SET count = signups.count + 1"
+                                        " RETURNING count",
+                                        {text(sourceKey(source)), integer(now / 3600)});
+                if (used > static_cast<std::int64_t>(limits_.signUpsPerHour)) {
+                    throw UsedUp();
+                }
+            }
+            Credentials made{Names::newID(), Names::token(40)};
+            database_->run(
+                "INSERT INTO macs (id, secret_hash, created_at, name) VALUES ($1, $2, $3, $4)",
+                {text(made.macId), text(SecretHash::sha256Hex(made.secret)), integer(now), text(cut(name))});
+            return made;
+        });
+        ++changes_;
+        return credentials;
+    } catch (const UsedUp&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<RelayMac> RelayStore::mac(std::string_view id) {
+    return transaction([&]() -> std::optional<RelayMac> {
+        const auto rows = database_->run(
+            "SELECT secret_hash, created_at, last_check_in, name, ssid, lan FROM macs WHERE id = $1",
+            {text(id)});
+        if (rows.empty()) {
+            return std::nullopt;
+        }
+        const auto& row = rows.front();
+        RelayMac mac{textOf(row[0]), integerOf(row[1]), integerOf(row[2]), {}};
+        mac.presence.name = textOf(row[3]);
+        mac.presence.ssid = textOf(row[4]);
+        mac.presence.lan = splitLines(textOf(row[5]));
+        for (const auto& share : database_->run(
+                 "SELECT token, title FROM shares WHERE mac_id = $1 ORDER BY position", {text(id)})) {
+            mac.presence.shares.push_back({textOf(share[0]), textOf(share[1])});
+        }
+        for (const auto& device :
+             database_->run("SELECT hash FROM devices WHERE mac_id = $1 ORDER BY position", {text(id)})) {
+            mac.presence.devices.push_back(textOf(device[0]));
+        }
+        return mac;
+    });
+}
+
+bool RelayStore::authenticated(std::string_view id, std::string_view secret) {
+    const auto rows = database_->run("SELECT secret_hash FROM macs WHERE id = $1", {text(id)});
+    const std::string digest = SecretHash::sha256Hex(secret);
+    return !rows.empty() && SecretHash::equalInConstantTime(digest, textOf(rows.front().front()));
+}
+
+std::size_t RelayStore::macCount() {
+    return static_cast<std::size_t>(count("SELECT count(*) FROM macs", {}));
+}
+
+std::vector<std::pair<std::string, std::size_t>>
+RelayStore::checkIn(std::string_view id, RelayPresence presence, std::int64_t now) {
+    keepFirstOfEach(presence.shares, [](const RelayShare& share) { return share.token; });
+    keepFirstOfEach(presence.devices, [](const std::string& device) { return device; });
+    keepFirstOfEach(presence.lan, [](const std::string& address) { return address; });
+    keepAtMost(presence.shares, limits_.maxSharesPerMac);
+    keepAtMost(presence.devices, limits_.maxDevicesPerMac);
+    keepAtMost(presence.lan, limits_.maxAddressesPerMac);
+    presence.name = cut(presence.name);
+    presence.ssid = cut(presence.ssid);
+    for (auto& share : presence.shares) {
+        share.title = cut(share.title);
+    }
+    auto counts = transaction([&] {
+        lock(id);
+        const Value mac = text(id);
+        database_->run(
+            "UPDATE macs SET name = $2, ssid = $3, lan = $4, last_check_in = $5 WHERE id = $1",
+            {mac, text(presence.name), text(presence.ssid), text(joinedLines(presence.lan)), integer(now)});
+        // A Mac reports the same shares and phones minute after minute: rewrite them only when they changed.
+        std::vector<RelayShare> shares;
+        for (const auto& row :
+             database_->run("SELECT token, title FROM shares WHERE mac_id = $1 ORDER BY position", {mac})) {
+            shares.push_back({textOf(row[0]), textOf(row[1])});
+        }
+        if (shares != presence.shares) {
+            database_->run("DELETE FROM shares WHERE mac_id = $1", {mac});
+            for (std::size_t position = 0; position < presence.shares.size(); ++position) {
+                const auto& share = presence.shares[position];
+                database_->run("INSERT INTO shares (mac_id, position, token, title) VALUES ($1, $2, $3, $4)",
+                               {mac, integer(static_cast<std::int64_t>(position)), text(share.token),
+                                text(share.title)});
+            }
+        }
+        std::vector<std::string> devices;
+        for (const auto& row :
+             database_->run("SELECT hash FROM devices WHERE mac_id = $1 ORDER BY position", {mac})) {
+            devices.push_back(textOf(row[0]));
+        }
+        if (devices != presence.devices) {
+            database_->run("DELETE FROM devices WHERE mac_id = $1", {mac});
+            for (std::size_t position = 0; position < presence.devices.size(); ++position) {
+                database_->run(
+                    "INSERT INTO devices (mac_id, position, hash) VALUES ($1, $2, $3)",
+                    {mac, integer(static_cast<std::int64_t>(position)), text(presence.devices[position])});
+            }
+        }
+        // A phone the Mac no longer lists was removed: nobody will collect what waits for it. Notifications
+        // of ended shares lead nowhere either.
+        const std::set<std::string> known(presence.devices.begin(), presence.devices.end());
+        for (const auto& row :
+             database_->run("SELECT DISTINCT device FROM pending WHERE mac_id = $1", {mac})) {
+            if (!known.contains(textOf(row[0]))) {
+                database_->run("DELETE FROM pending WHERE mac_id = $1 AND device = $2", {mac, row[0]});
+            }
+        }
+        std::set<std::string> reported;
+        for (const auto& share : presence.shares) {
+            reported.insert(share.token);
+        }
+        for (const auto& row :
+             database_->run("SELECT DISTINCT token FROM notifications WHERE mac_id = $1", {mac})) {
+            if (!reported.contains(textOf(row[0]))) {
+                database_->run("DELETE FROM notifications WHERE mac_id = $1 AND token = $2", {mac, row[0]});
+            }
+        }
+        std::map<std::string, std::size_t> followers;
+        for (const auto& row : database_->run(
+                 "SELECT token, count(*) FROM followers WHERE mac_id = $1 GROUP BY token", {mac})) {
+            followers[textOf(row[0])] = static_cast<std::size_t>(integerOf(row[1]));
+        }
+        std::vector<std::pair<std::string, std::size_t>> answer;
+        answer.reserve(presence.shares.size());
+        for (const auto& share : presence.shares) {
+            const auto found = followers.find(share.token);
+            answer.emplace_back(share.token, found == followers.end() ? 0 : found->second);
+        }
+        return answer;
+    });
+    ++changes_;
+    return counts;
+}
+
+RelayStore::FollowResult RelayStore::follow(std::string_view id, std::string_view token,
+                                            std::string_view visitor) {
+    const auto result = transaction([&] {
+        lock(id);
+        const Value mac = text(id), share = text(token);
+        if (database_->run("SELECT 1 FROM shares WHERE mac_id = $1 AND token = $2", {mac, share}).empty()) {
+            return FollowResult::unknownShare;
+        }
+        if (!database_
+                 ->run("SELECT 1 FROM followers WHERE mac_id = $1 AND token = $2 AND visitor = $3",
+                       {mac, share, text(visitor)})
+                 .empty()) {
+            return FollowResult::alreadyFollowing;
+        }
+        const std::string total = "SELECT count(*) FROM followers WHERE mac_id = $1";
+        if (count(total, {mac}) >= static_cast<std::int64_t>(limits_.maxFollowersPerMac)) {
+            // Make room from shares the Mac no longer reports before turning anyone away.
+            database_->run("DELETE FROM followers WHERE mac_id = $1 AND token NOT IN"
+                           " (SELECT token FROM shares WHERE mac_id = $1)",
+                           {mac});
+            if (count(total, {mac}) >= static_cast<std::int64_t>(limits_.maxFollowersPerMac)) {
+                return FollowResult::full;
+            }
+        }
+        if (count("SELECT count(*) FROM followers WHERE mac_id = $1 AND token = $2", {mac, share}) >=
+            static_cast<std::int64_t>(limits_.maxFollowersPerShare)) {
+            return FollowResult::full;
+        }
+        database_->run("INSERT INTO followers (mac_id, token, visitor) VALUES ($1, $2, $3)",
+                       {mac, share, text(visitor)});
+        return FollowResult::followed;
+    });
+    if (result == FollowResult::followed) {
+        ++changes_;
+    }
+    return result;
+}
+
+bool RelayStore::notify(std::string_view id, RelayNotification notification) {
+    const bool kept = transaction([&] {
+        lock(id);
+        const Value mac = text(id), share = text(notification.token);
+        if (count("SELECT count(*) FROM followers WHERE mac_id = $1 AND token = $2", {mac, share}) == 0) {
+            return false;
+        }
+        if (count("SELECT count(*) FROM notifications WHERE mac_id = $1 AND token = $2", {mac, share}) >=
+            static_cast<std::int64_t>(limits_.maxNotificationsPerShare)) {
+            database_->run("DELETE FROM notifications WHERE id ="
+                           " (SELECT min(id) FROM notifications WHERE mac_id = $1 AND token = $2)",
+                           {mac, share});
+        }
+        database_->run(
+            "INSERT INTO notifications (mac_id, token, title, body, at) VALUES ($1, $2, $3, $4, $5)",
+            {mac, share, text(cut(notification.title)),
+             text(Text::prefixWithinBytes(notification.body, limits_.maxBodyTextBytes)),
+             integer(notification.at)});
+        const auto excess = count("SELECT count(*) FROM notifications WHERE mac_id = $1", {mac}) -
+                            static_cast<std::int64_t>(limits_.maxNotificationsPerMac);
+        if (excess > 0) {
+            database_->run("DELETE FROM notifications WHERE id IN"
+                           " (SELECT id FROM notifications WHERE mac_id = $1 ORDER BY id LIMIT $2)",
+                           {mac, integer(excess)});
+        }
+        return true;
+    });
+    changes_ += kept ? 1 : 0;
+    return kept;
+}
+
+bool RelayStore::send(std::string_view id, std::string_view device, RelayPendingItem item) {
+    const bool kept = transaction([&] {
+        lock(id);
+        const Value mac = text(id), phone = text(device);
+        if (database_->run("SELECT 1 FROM devices WHERE mac_id = $1 AND hash = $2", {mac, phone}).empty()) {
+            return false;
+        }
+        database_->run("INSERT INTO pending (mac_id, device, token, title, at) VALUES ($1, $2, $3, $4, $5)",
+                       {mac, phone, text(item.token), text(cut(item.title)), integer(item.at)});
+        // The oldest go first: this phone's beyond its own bound, then any phone's beyond the Mac's.
+        const auto forPhone =
+            count("SELECT count(*) FROM pending WHERE mac_id = $1 AND device = $2", {mac, phone}) -
+            static_cast<std::int64_t>(limits_.maxPendingPerDevice);
+        if (forPhone > 0) {
+            database_->run(
+                "DELETE FROM pending WHERE id IN (SELECT id FROM pending WHERE mac_id = $1 AND device = $2"
+                " ORDER BY id LIMIT $3)",
+                {mac, phone, integer(forPhone)});
+        }
+        const auto forMac = count("SELECT count(*) FROM pending WHERE mac_id = $1", {mac}) -
+                            static_cast<std::int64_t>(limits_.maxPendingPerMac);
+        if (forMac > 0) {
+            database_->run("DELETE FROM pending WHERE id IN (SELECT id FROM pending WHERE mac_id = $1 ORDER "
+                           "BY at, id LIMIT $2)",
+                           {mac, integer(forMac)});
+        }
+        return true;
+    });
+    changes_ += kept ? 1 : 0;
+    return kept;
+}
+
+std::size_t RelayStore::followerCount(std::string_view id, std::string_view token) {
+    return static_cast<std::size_t>(
+        count("SELECT count(*) FROM followers WHERE mac_id = $1 AND token = $2", {text(id), text(token)}));
+}
+
+std::vector<RelayNotification> RelayStore::notifications(std::string_view id) {
+    std::vector<RelayNotification> notes;
+    for (const auto& row : database_->run(
+             "SELECT token, title, body, at FROM notifications WHERE mac_id = $1 ORDER BY id", {text(id)})) {
+        notes.push_back({textOf(row[0]), textOf(row[1]), textOf(row[2]), integerOf(row[3])});
+    }
+    return notes;
+}
+
+std::vector<RelayPendingItem> RelayStore::pending(std::string_view id, std::string_view device) {
+    std::vector<RelayPendingItem> items;
+    for (const auto& row :
+         database_->run("SELECT token, title, at FROM pending WHERE mac_id = $1 AND device = $2 ORDER BY id",
+                        {text(id), text(device)})) {
+        items.push_back({textOf(row[0]), textOf(row[1]), integerOf(row[2])});
+    }
+    return items;
+}
+
+bool RelayStore::restore(const std::string& id, const RelayMacRecord& record) {
+    const Value mac = text(id);
+    if (!database_->run("SELECT 1 FROM macs WHERE id = $1", {mac}).empty()) {
+        return false;
+    }
+    const auto& presence = record.mac.presence;
+    database_->run("INSERT INTO macs (id, secret_hash, created_at, last_check_in, name, ssid, lan)"
+                   " VALUES ($1, $2, $3, $4, $5, $6, $7)",
+                   {mac, text(record.mac.secretHash), integer(record.mac.createdAt),
+                    integer(record.mac.lastCheckIn), text(presence.name), text(presence.ssid),
+                    text(joinedLines(presence.lan))});
+    for (std::size_t position = 0; position < presence.shares.size(); ++position) {
+        database_->run("INSERT INTO shares (mac_id, position, token, title) VALUES ($1, $2, $3, $4)",
+                       {mac, integer(static_cast<std::int64_t>(position)),
+                        text(presence.shares[position].token), text(presence.shares[position].title)});
+    }
+    for (std::size_t position = 0; position < presence.devices.size(); ++position) {
+        database_->run("INSERT INTO devices (mac_id, position, hash) VALUES ($1, $2, $3)",
+                       {mac, integer(static_cast<std::int64_t>(position)), text(presence.devices[position])});
+    }
+    for (const auto& [token, visitors] : record.followers) {
+        for (const auto& visitor : visitors) {
+            database_->run("INSERT INTO followers (mac_id, token, visitor) VALUES ($1, $2, $3)",
+                           {mac, text(token), text(visitor)});
+        }
+    }
+    for (const auto& note : record.notifications) {
+        database_->run(
+            "INSERT INTO notifications (mac_id, token, title, body, at) VALUES ($1, $2, $3, $4, $5)",
+            {mac, text(note.token), text(note.title), text(note.body), integer(note.at)});
+    }
+    for (const auto& [device, items] : record.pending) {
+        for (const auto& item : items) {
+            database_->run(
+                "INSERT INTO pending (mac_id, device, token, title, at) VALUES ($1, $2, $3, $4, $5)",
+                {mac, text(device), text(item.token), text(item.title), integer(item.at)});
+        }
+    }
+    ++changes_;
+    return true;
+}
+
+void RelayStore::removeExpired(std::int64_t now) {
+    transaction([&] {
+        database_->run("DELETE FROM notifications WHERE at < $1",
+                       {integer(now - seconds(limits_.keepNotifications))});
+        database_->run("DELETE FROM pending WHERE at < $1", {integer(now - seconds(limits_.keepPending))});
+        const auto silentSince = integer(now - seconds(limits_.forgetMacAfter));
+        // A Mac that never checked in counts from its sign-up.
+        database_->run("DELETE FROM macs WHERE last_check_in < $1 AND created_at < $1", {silentSince});
+        database_->run("DELETE FROM signups WHERE hour < $1", {integer(now / 3600)});
+    });
+}

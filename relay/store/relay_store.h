@@ -1,0 +1,107 @@
+#pragma once
+
+#include "relay/relay_limits.h"
+#include "relay/store/relay_database.h"
+#include "relay/store/relay_records.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+/// Everything the relay knows, in a database, and the rules that keep it within `RelayLimits`. Every
+/// change is one transaction that writes only the rows it changes; on PostgreSQL a change to a Mac first
+/// locks that Mac's row, so relays sharing the database take turns per Mac and never lose or double
+/// anything. Not thread-safe; the server serialises access.
+class RelayStore {
+public:
+    /// What a new Mac gets once, at sign-up.
+    struct Credentials {
+        std::string macId;
+        std::string secret;
+    };
+
+    enum class FollowResult {
+        followed,
+        alreadyFollowing,
+        /// The share is not in the Mac's last presence.
+        unknownShare,
+        /// The share or the Mac has as many followers as it may keep.
+        full,
+    };
+
+    /// Keeps its state in `database`, brought up to date first. Throws RelayStoreError.
+    explicit RelayStore(std::unique_ptr<RelayDatabase> database, RelayLimits limits = {});
+
+    const RelayLimits& limits() const { return limits_; }
+    RelayDatabase& database() { return *database_; }
+    /// Changes committed through this store, so a caller can tell whether an answer changed anything.
+    std::uint64_t changes() const { return changes_; }
+
+    /// A new Mac with a fresh id and secret; nothing when `source` (an address, or the key of a network,
+    /// see `sourceKey`) has signed up as many as it may this hour.
+    std::optional<Credentials> signUp(std::string_view name, std::string_view source, std::int64_t now);
+    std::optional<RelayMac> mac(std::string_view id);
+    /// Whether `secret` is the secret of Mac `id`.
+    bool authenticated(std::string_view id, std::string_view secret);
+    std::size_t macCount();
+
+    /// Replaces the presence of Mac `id` (cut to the limits; duplicates dropped) and answers each kept
+    /// share's follower count, in the order reported. Throws std::out_of_range for an unknown id.
+    std::vector<std::pair<std::string, std::size_t>> checkIn(std::string_view id, RelayPresence presence,
+                                                             std::int64_t now);
+    FollowResult follow(std::string_view id, std::string_view token, std::string_view visitor);
+    /// Keeps `notification` for the followers of its share; false (nothing kept) when it has none.
+    bool notify(std::string_view id, RelayNotification notification);
+    /// Keeps `item` for the phone with hash `device`; false when the last presence does not list it.
+    bool send(std::string_view id, std::string_view device, RelayPendingItem item);
+
+    std::size_t followerCount(std::string_view id, std::string_view token);
+    /// Oldest first.
+    std::vector<RelayNotification> notifications(std::string_view id);
+    std::vector<RelayPendingItem> pending(std::string_view id, std::string_view device);
+
+    /// Adds `record` as Mac `id`, as it stands, within the caller's transaction; false when `id` is
+    /// taken already.
+    bool restore(const std::string& id, const RelayMacRecord& record);
+    /// Removes notifications and waiting items past their time, and Macs silent for too long.
+    void removeExpired(std::int64_t now);
+
+    /// Runs `work` in one transaction: all of it is kept, or none when it throws.
+    template <typename Work>
+    auto transaction(Work&& work) -> decltype(work()) {
+        database_->begin();
+        try {
+            if constexpr (std::is_void_v<decltype(work())>) {
+                work();
+                database_->run("COMMIT");
+            } else {
+                auto result = work();
+                database_->run("COMMIT");
+                return result;
+            }
+        } catch (...) {
+            rollbackQuietly();
+            throw;
+        }
+    }
+
+    /// Sign-ups count per IPv4 address, and per IPv6 /64: one household or one server holds a whole /64.
+    static std::string sourceKey(std::string_view address);
+
+private:
+    /// Locks Mac `id` for the rest of the transaction (PostgreSQL; SQLite's write lock covers it).
+    /// Throws std::out_of_range when there is no such Mac.
+    void lock(std::string_view id);
+    std::string cut(std::string_view text) const;
+    std::int64_t count(const std::string& sql, const std::vector<RelayDatabase::Value>& parameters);
+    void rollbackQuietly();
+
+    std::unique_ptr<RelayDatabase> database_;
+    RelayLimits limits_;
+    std::uint64_t changes_ = 0;
+};
