@@ -1,7 +1,7 @@
 cmake_minimum_required(VERSION 3.25)
 # Makes the Debian packages from the build, unpacks them into a scratch root as dpkg would, and checks that a
-# desktop finds Tesk there: both programs, the menu entry that starts `tesk` and the icon it names, and package
-# dependencies that keep Qt out of the relay's package.
+# desktop finds Tesk there: both programs, the menu entry that starts `tesk` and the icon it names, the relay's
+# systemd unit, and package dependencies that keep Qt out of the relay's package.
 set(scratch "${BUILD_DIR}/package-check")
 file(REMOVE_RECURSE "${scratch}")
 execute_process(COMMAND "${CPACK}" -G DEB --config "${BUILD_DIR}/CPackConfig.cmake" -B "${scratch}/debs"
@@ -34,7 +34,7 @@ if(depends MATCHES "qt6" OR NOT depends MATCHES "libssl|libcrypto")
 endif()
 
 foreach(file usr/bin/tesk usr/bin/tesk-relay usr/share/applications/tesk.desktop
-             usr/share/icons/hicolor/scalable/apps/tesk.svg)
+             usr/share/icons/hicolor/scalable/apps/tesk.svg usr/lib/systemd/system/tesk-relay.service)
     if(NOT EXISTS "${scratch}/root/${file}")
         message(FATAL_ERROR "not in the packages: /${file}")
     endif()
@@ -45,4 +45,9 @@ foreach(line "Type=Application" "Exec=tesk" "Icon=tesk")
         message(FATAL_ERROR "the desktop entry lacks ${line}")
     endif()
 endforeach()
+# The unit must start the program where the package put it, whatever prefix the build had.
+file(STRINGS "${scratch}/root/usr/lib/systemd/system/tesk-relay.service" unit REGEX "^ExecStart=")
+if(NOT unit MATCHES "^ExecStart=/usr/bin/tesk-relay ")
+    message(FATAL_ERROR "the relay's unit does not start /usr/bin/tesk-relay: ${unit}")
+endif()
 file(REMOVE_RECURSE "${scratch}")
