@@ -32,7 +32,7 @@ pids=()
 postgresql_started=
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    if [ -n "$postgresql_started" ]; then scripts/postgresql.sh stop "$work/postgresql" >/dev/null 2>&1 || true; fi
+    if [ -n "$postgresql_started" ]; then bash scripts/postgresql.sh stop "$work/postgresql" >/dev/null 2>&1 || true; fi
     if [ -d "$work/old-source" ]; then git worktree remove --force "$work/old-source" 2>/dev/null || true; fi
     rm -rf "$work"
 }
@@ -137,7 +137,7 @@ for name in "${cases[@]}"; do
         ;;
     postgresql)
         if [ -z "$postgresql_started" ]; then
-            scripts/postgresql.sh start "$work/postgresql" >/dev/null
+            bash scripts/postgresql.sh start "$work/postgresql" >/dev/null
             postgresql_started=1
         fi
         base_url=$(cat "$work/postgresql/url")
