@@ -144,7 +144,7 @@ for name in "${cases[@]}"; do
         for computers in 1000 20000; do
             new_case
             database=relay_bench_$computers
-            psql -q "$base_url" -c "DROP DATABASE IF EXISTS $database" -c "CREATE DATABASE $database"
+            psql -q "$base_url" -c "CREATE DATABASE $database"
             store=${base_url%/*}/$database
             # One at a time: the first creates the schema, the second finds it made.
             start_relay "$case_dir/first" "$relay" --port 0 --store "$store" --signups-per-hour 0
