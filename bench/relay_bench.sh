@@ -8,7 +8,9 @@
 #               second, at 1,000 and 20,000 computers.
 # Usage: bash bench/relay_bench.sh [old] [sqlite] [postgresql]   (all three when none is named)
 # Environment: OLD_RELAY  a tesk-relay built from e5126a0 (else built once from a worktree of it);
-#              CHECKINS   timed check-ins per run (default: the number of computers, at least 1,000);
+#              CHECKINS   timed check-ins per run (default: 20,000 for the new relay, whose check-ins
+#                         take well under a millisecond, so that each figure spans seconds; 1,000 for the
+#                         old one);
 #              BUILD_DIR  (default build-release), JOBS (build jobs, default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -97,19 +99,19 @@ peak_memory() { awk '/^VmHWM:/ { printf "%.0f MB", $2 / 1024 }' "/proc/$1/status
 field() { sed -n "s/^$1 .* $2=\([^ ]*\).*/\1/p" "$3"; }
 
 rows=()
-# measure LABEL COMPUTERS SIGNUP_PORT CHECKIN_PORT PID...: runs the client, then notes its figures and the
-# relays' peak resident memory.
+# measure LABEL COMPUTERS CHECKINS SIGNUP_PORT CHECKIN_PORT PID...: runs the client, then notes its figures
+# and the relays' peak resident memory.
 measure() {
-    local label=$1 computers=$2 signup_port=$3 checkin_port=$4
-    shift 4
-    local count=${CHECKINS:-$((computers > 1000 ? computers : 1000))}
+    local label=$1 computers=$2 count=${CHECKINS:-$3} signup_port=$4 checkin_port=$5
+    shift 5
     local out=$case_dir/bench.out memory=() pid
-    echo "== $label, $computers computers"
+    # Other work on the machine shows in every figure; the load says how much there was.
+    echo "== $label, $computers computers (load average $(cut -d' ' -f1-3 /proc/loadavg))"
     "$client" --signup-port "$signup_port" --checkin-port "$checkin_port" --computers "$computers" \
         --checkins "$count" | tee "$out"
     for pid in "$@"; do memory+=("$(peak_memory "$pid")"); done
-    rows+=("$(printf '%-22s %9s %11s %12s %8s %8s  %s' "$label" "$computers" \
-        "$(field signups per_second "$out")" "$(field checkins per_second "$out")" \
+    rows+=("$(printf '%-22s %9s %11s %7s %12s %8s %8s  %s' "$label" "$computers" \
+        "$(field signups per_second "$out")" "$count" "$(field checkins per_second "$out")" \
         "$(field checkins p50_ms "$out")" "$(field checkins p99_ms "$out")" "${memory[*]}")")
 }
 
@@ -122,7 +124,7 @@ for name in "${cases[@]}"; do
         for computers in 100 1000; do
             new_case
             start_relay "$case_dir/relay" "$old" --port 0 --data "$case_dir/relay.json"
-            measure "json file ($old_commit)" "$computers" "$relay_port" "$relay_port" "$relay_pid"
+            measure "json file ($old_commit)" "$computers" 1000 "$relay_port" "$relay_port" "$relay_pid"
             stop_relays "$relay_pid"
         done
         ;;
@@ -131,7 +133,7 @@ for name in "${cases[@]}"; do
             new_case
             start_relay "$case_dir/relay" "$relay" --port 0 --store "sqlite:$case_dir/relay.sqlite" \
                 --signups-per-hour 0
-            measure "sqlite" "$computers" "$relay_port" "$relay_port" "$relay_pid"
+            measure "sqlite" "$computers" 20000 "$relay_port" "$relay_port" "$relay_pid"
             stop_relays "$relay_pid"
         done
         ;;
@@ -150,7 +152,7 @@ for name in "${cases[@]}"; do
             start_relay "$case_dir/first" "$relay" --port 0 --store "$store" --signups-per-hour 0
             first_pid=$relay_pid first_port=$relay_port
             start_relay "$case_dir/second" "$relay" --port 0 --store "$store" --signups-per-hour 0
-            measure "postgresql, 2 relays" "$computers" "$first_port" "$relay_port" "$first_pid" "$relay_pid"
+            measure "postgresql, 2 relays" "$computers" 20000 "$first_port" "$relay_port" "$first_pid" "$relay_pid"
             stop_relays "$first_pid" "$relay_pid"
         done
         ;;
@@ -158,6 +160,7 @@ for name in "${cases[@]}"; do
 done
 
 echo
-echo "== check-ins, one request per connection (per second; latency of the timed check-ins in ms)"
-printf '%-22s %9s %11s %12s %8s %8s  %s\n' store computers sign-ups/s check-ins/s p50 p99 "peak memory"
+echo "== check-ins, one request per connection (per second; latency of the timed ones in ms)"
+printf '%-22s %9s %11s %7s %12s %8s %8s  %s\n' store computers sign-ups/s timed check-ins/s p50 p99 \
+    "peak memory"
 printf '%s\n' "${rows[@]}"
