@@ -105,6 +105,6 @@ std::vector<RelayDatabase::Row> PostgresDatabase::run(const std::string& sql,
     return rows;
 }
 
-void PostgresDatabase::begin() {
-    run("BEGIN");
+void PostgresDatabase::begin(bool writing) {
+    run(writing ? "BEGIN" : "BEGIN READ ONLY");
 }
