@@ -7,6 +7,7 @@
 #include "support/file_contents.h"
 #include "support/http_reply.h"
 #include "support/raw_client.h"
+#include "support/relay_requests.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -39,45 +40,17 @@ std::uint16_t portOf(ChildProcess& relay) {
     return 0;
 }
 
-HttpReply post(std::uint16_t port, const std::string& path, const std::string& body,
-               const std::string& secret = "") {
-    return parseHttpReply(
-        request(port, "POST " + path + " HTTP/1.1\r\n" +
-                          (secret.empty() ? "" : "Authorization: Bearer " + secret + "\r\n") +
-                          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
-}
-
-/// Signs up a Mac; its id and secret.
-std::pair<std::string, std::string> signUp(std::uint16_t port) {
-    const auto reply = nlohmann::json::parse(post(port, "/api/macs", "{}").body, nullptr, false);
-    return {reply.value("macId", ""), reply.value("secret", "")};
-}
-
-int checkIn(std::uint16_t port, const std::pair<std::string, std::string>& mac,
-            const std::string& presence = "{}") {
-    return post(port, "/api/macs/" + mac.first + "/presence", presence, mac.second).status;
-}
-
 } // namespace
 
 TEST(RelayProcessTest, KeepsItsMacsAcrossARestartImportsAnEarlierStateFileAndExitsCleanlyOnASignal) {
     TempDir dir;
     const fs::path data = dir.path() / "relay.json", store = dir.path() / "relay.sqlite";
-    const nlohmann::json earlier = {{"version", 1},
-                                    {"macs",
-                                     {{"old-mac",
-                                       {{"secretSHA256", SecretHash::sha256Hex("old secret")},
-                                        {"created", std::time(nullptr)},
-                                        {"lastCheckIn", 0},
-                                        {"name", "Old"},
-                                        {"lan", nlohmann::json::array()},
-                                        {"ssid", ""},
-                                        {"shares", nlohmann::json::array()},
-                                        {"devices", nlohmann::json::array()},
-                                        {"followers", nlohmann::json::object()},
-                                        {"notifications", nlohmann::json::array()},
-                                        {"pending", nlohmann::json::object()}}}}}};
-    std::ofstream(data) << earlier.dump();
+    const std::string earlier =
+        R"({"version":1,"macs":{"old-mac":{"secretSHA256":")" + SecretHash::sha256Hex("old secret") +
+        R"(","created":)" + std::to_string(std::time(nullptr)) +
+        R"(,"lastCheckIn":0,"name":"Old","lan":[],"ssid":"","shares":[],"devices":[],)"
+        R"("followers":{},"notifications":[],"pending":{}}}})";
+    std::ofstream(data) << earlier;
     std::pair<std::string, std::string> mac; // signed up in the first run, still known in the second
     // The first run is today's command line: the state file imported into an SQLite file beside it.
     for (const auto& [arguments, signal] : std::vector<std::pair<std::vector<std::string>, int>>{
@@ -88,10 +61,10 @@ TEST(RelayProcessTest, KeepsItsMacsAcrossARestartImportsAnEarlierStateFileAndExi
         ASSERT_NE(port, 0);
         EXPECT_EQ(fs::status(store).permissions(), fs::perms::owner_read | fs::perms::owner_write);
         if (mac.first.empty()) {
-            mac = signUp(port);
+            mac = RelayRequests::signUp(port);
         }
-        EXPECT_EQ(checkIn(port, mac), 200);
-        EXPECT_EQ(checkIn(port, {"old-mac", "old secret"}), 200);
+        EXPECT_EQ(RelayRequests::checkIn(port, mac), 200);
+        EXPECT_EQ(RelayRequests::checkIn(port, {"old-mac", "old secret"}), 200);
         process.signal(signal);
         EXPECT_EQ(process.exitCode(5s), 0);
     }
@@ -101,7 +74,7 @@ TEST(RelayProcessTest, KeepsItsMacsAcrossARestartImportsAnEarlierStateFileAndExi
             return entry.path().filename().string().starts_with("relay.json.imported-");
         });
     ASSERT_NE(kept, fs::directory_iterator());
-    EXPECT_EQ(readFile(kept->path()), earlier.dump());
+    EXPECT_EQ(readFile(kept->path()), earlier);
 }
 
 TEST(RelayProcessTest, RefusesToStartWithoutAUsableCommandLineStateFileStoreOrPort) {
@@ -144,10 +117,11 @@ TEST(RelayProcessTest, TwoRelaysOnOnePostgreSQLDatabaseServeOneState) {
     ChildProcess second = relay({"--port", "0", "--store", scratch.address()});
     const std::uint16_t one = portOf(first), two = portOf(second);
     ASSERT_TRUE(one && two);
-    const auto mac = signUp(one);
-    EXPECT_EQ(checkIn(two, mac,
-                      R"({"lan":["http://192.168.7.9:47470"],"shares":[{"token":"abc","title":"Photos"}]})"),
-              200);
+    const auto mac = RelayRequests::signUp(one);
+    EXPECT_EQ(
+        RelayRequests::checkIn(
+            two, mac, R"({"lan":["http://192.168.7.9:47470"],"shares":[{"token":"abc","title":"Photos"}]})"),
+        200);
     const auto link = parseHttpReply(request(one, "GET /k/" + mac.first + "/abc HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(link.status, 302);
     EXPECT_EQ(link.header("location"), "http://192.168.7.9:47470/s/abc/");

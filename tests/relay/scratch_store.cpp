@@ -41,7 +41,3 @@ ScratchStore::~ScratchStore() {
         }
     }
 }
-
-std::string engineName(RelayDatabase::Engine engine) {
-    return engine == RelayDatabase::Engine::sqlite ? "sqlite" : "postgresql";
-}

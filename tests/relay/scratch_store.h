@@ -25,6 +25,3 @@ private:
     TempDir dir_;
     std::string server_, name_, address_;
 };
-
-/// "sqlite" or "postgresql", for test names.
-std::string engineName(RelayDatabase::Engine engine);
