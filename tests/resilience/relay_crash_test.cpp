@@ -12,19 +12,13 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-constexpr int killCount = 8;
-
-struct Mac {
-    std::pair<std::string, std::string> credentials;
-    /// The name of the last check-in answered with 200, and of one sent after it and not answered.
-    std::string acknowledged = "this computer", inFlight;
-};
-
-} // namespace
-
 TEST(RelayCrashTest, KilledDuringAStormOfSignUpsAndCheckInsItKeepsWhatItAcknowledged) {
+    constexpr int killCount = 8;
+    struct Mac {
+        std::pair<std::string, std::string> credentials;
+        // The name of the last check-in answered with 200, and of one sent after it and not answered.
+        std::string acknowledged = "this computer", inFlight;
+    };
     const TempDir dir(TempDir::memoryBackedBase());
     const std::string store = "sqlite:" + (dir.path() / "relay.sqlite").string();
     std::mt19937 random(20261207);
