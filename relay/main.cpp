@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         if (options->data) {
             const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
             if (const auto kept = RelayStateImport::importFile(*store, *options->data, now)) {
-                std::cout << "tesk-relay: imported " << options->data->string() << " into " << options->store
+                std::cout << "tesk-relay: imported " << options->data->string() << " into the store"
                           << "; the file is kept as " << kept->string() << std::endl;
             }
         }

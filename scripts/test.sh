@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test, the browser tests included; then the core, server and app tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer; fuzzes the HTTP codec; and runs the store tests under
-# ThreadSanitizer. Each build has a directory of its own.
+# ThreadSanitizer. Each build has a directory of its own. The relay's tests run on both of its engines: ctest starts a
+# private PostgreSQL server for them (scripts/postgresql.sh) and removes it after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

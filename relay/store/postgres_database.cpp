@@ -20,13 +20,25 @@ std::string trimmed(const char* message) {
     return text;
 }
 
+/// `uri` without its password, for messages that end up in logs.
+std::string redacted(const std::string& uri) {
+    const auto start = uri.find("://");
+    const auto at = uri.find('@');
+    const auto colon = uri.find(':', start + 3);
+    if (start == std::string::npos || at == std::string::npos || colon > at ||
+        uri.find('/', start + 3) < at) {
+        return uri;
+    }
+    return uri.substr(0, colon + 1) + "…" + uri.substr(at);
+}
+
 } // namespace
 
 PostgresDatabase::PostgresDatabase(std::string uri)
     : uri_(std::move(uri))
     , connection_(PQconnectdb(uri_.c_str())) {
     if (!connection_ || PQstatus(connection_.get()) != CONNECTION_OK) {
-        throw RelayStoreError("cannot connect to " + uri_ + ": " +
+        throw RelayStoreError("cannot connect to " + redacted(uri_) + ": " +
                               trimmed(connection_ ? PQerrorMessage(connection_.get()) : "out of memory"));
     }
     // Notices (such as "relation already exists, skipping") are not the relay's to print.
@@ -45,7 +57,7 @@ void PostgresDatabase::reconnectIfDropped() {
     PQreset(connection_.get());
     prepared_.clear();
     if (PQstatus(connection_.get()) != CONNECTION_OK) {
-        throw RelayStoreError("lost the connection to " + uri_ + ": " +
+        throw RelayStoreError("lost the connection to " + redacted(uri_) + ": " +
                               trimmed(PQerrorMessage(connection_.get())));
     }
 }
@@ -105,6 +117,6 @@ std::vector<RelayDatabase::Row> PostgresDatabase::run(const std::string& sql,
     return rows;
 }
 
-void PostgresDatabase::begin() {
-    run("BEGIN");
+void PostgresDatabase::begin(bool writing) {
+    run(writing ? "BEGIN" : "BEGIN READ ONLY");
 }

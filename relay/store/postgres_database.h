@@ -18,7 +18,7 @@ public:
 
     Engine engine() const override { return Engine::postgresql; }
     std::vector<Row> run(const std::string& sql, const std::vector<Value>& parameters = {}) override;
-    void begin() override;
+    void begin(bool writing) override;
 
 private:
     struct Finish {

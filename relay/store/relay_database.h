@@ -29,9 +29,9 @@ public:
     virtual Engine engine() const = 0;
     /// Runs `sql` with `parameters` and answers its rows. Throws RelayStoreError.
     virtual std::vector<Row> run(const std::string& sql, const std::vector<Value>& parameters = {}) = 0;
-    /// Starts a transaction that will write: SQLite takes its write lock at once, so two writers never
+    /// Starts a transaction. One that will write takes SQLite's write lock at once, so two writers never
     /// deadlock upgrading a read lock.
-    virtual void begin() = 0;
+    virtual void begin(bool writing) = 0;
 
     /// Opens "sqlite:PATH" (created with mode 0600 when missing) or a "postgresql://…" connection URI.
     /// Throws RelayStoreError, also for any other form.

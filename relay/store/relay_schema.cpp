@@ -50,7 +50,7 @@ namespace RelaySchema {
 
 void migrate(RelayDatabase& database) {
     const bool postgresql = database.engine() == RelayDatabase::Engine::postgresql;
-    database.begin();
+    database.begin(true);
     try {
         if (postgresql) {
             // Held until the commit: a second relay starting now waits here, then finds the work done.

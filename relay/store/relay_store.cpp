@@ -145,28 +145,30 @@ std::optional<RelayStore::Credentials> RelayStore::signUp(std::string_view name,
 }
 
 std::optional<RelayMac> RelayStore::mac(std::string_view id) {
-    return transaction([&]() -> std::optional<RelayMac> {
-        const auto rows = database_->run(
-            "SELECT secret_hash, created_at, last_check_in, name, ssid, lan FROM macs WHERE id = $1",
-            {text(id)});
-        if (rows.empty()) {
-            return std::nullopt;
-        }
-        const auto& row = rows.front();
-        RelayMac mac{textOf(row[0]), integerOf(row[1]), integerOf(row[2]), {}};
-        mac.presence.name = textOf(row[3]);
-        mac.presence.ssid = textOf(row[4]);
-        mac.presence.lan = splitLines(textOf(row[5]));
-        for (const auto& share : database_->run(
-                 "SELECT token, title FROM shares WHERE mac_id = $1 ORDER BY position", {text(id)})) {
-            mac.presence.shares.push_back({textOf(share[0]), textOf(share[1])});
-        }
-        for (const auto& device :
-             database_->run("SELECT hash FROM devices WHERE mac_id = $1 ORDER BY position", {text(id)})) {
-            mac.presence.devices.push_back(textOf(device[0]));
-        }
-        return mac;
-    });
+    return transaction(
+        [&]() -> std::optional<RelayMac> {
+            const auto rows = database_->run(
+                "SELECT secret_hash, created_at, last_check_in, name, ssid, lan FROM macs WHERE id = $1",
+                {text(id)});
+            if (rows.empty()) {
+                return std::nullopt;
+            }
+            const auto& row = rows.front();
+            RelayMac mac{textOf(row[0]), integerOf(row[1]), integerOf(row[2]), {}};
+            mac.presence.name = textOf(row[3]);
+            mac.presence.ssid = textOf(row[4]);
+            mac.presence.lan = splitLines(textOf(row[5]));
+            for (const auto& share : database_->run(
+                     "SELECT token, title FROM shares WHERE mac_id = $1 ORDER BY position", {text(id)})) {
+                mac.presence.shares.push_back({textOf(share[0]), textOf(share[1])});
+            }
+            for (const auto& device :
+                 database_->run("SELECT hash FROM devices WHERE mac_id = $1 ORDER BY position", {text(id)})) {
+                mac.presence.devices.push_back(textOf(device[0]));
+            }
+            return mac;
+        },
+        false);
 }
 
 bool RelayStore::authenticated(std::string_view id, std::string_view secret) {

@@ -73,8 +73,8 @@ public:
 
     /// Runs `work` in one transaction: all of it is kept, or none when it throws.
     template <typename Work>
-    auto transaction(Work&& work) -> decltype(work()) {
-        database_->begin();
+    auto transaction(Work&& work, bool writing = true) -> decltype(work()) {
+        database_->begin(writing);
         try {
             if constexpr (std::is_void_v<decltype(work())>) {
                 work();

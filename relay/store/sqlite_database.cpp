@@ -99,6 +99,6 @@ std::vector<RelayDatabase::Row> SQLiteDatabase::run(const std::string& sql,
     }
 }
 
-void SQLiteDatabase::begin() {
-    run("BEGIN IMMEDIATE");
+void SQLiteDatabase::begin(bool writing) {
+    run(writing ? "BEGIN IMMEDIATE" : "BEGIN");
 }
