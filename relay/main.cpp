@@ -1,4 +1,5 @@
 // tesk-relay: serves the relay over plain HTTP until SIGTERM or SIGINT. TLS belongs to a reverse proxy.
+#include "relay/relay_network.h"
 #include "relay/relay_server.h"
 #include "relay/store/relay_state_import.h"
 
@@ -17,19 +18,23 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view usage =
-    "usage: tesk-relay --port N [--store STORE] [--data FILE] [--signups-per-hour N]\n"
+    "usage: tesk-relay --port N [--store STORE] [--data FILE] [--signups-per-hour N] [--trusted-proxy "
+    "ADDRESS]…\n"
     "  --port N               the TCP port on every address; 0 picks a free one\n"
     "  --store STORE          where the state is kept: sqlite:PATH (one file), or\n"
     "                         postgresql://USER@HOST:PORT/DATABASE, which several relays may share\n"
     "  --data FILE            a state file of an earlier tesk-relay: imported into the store once, then\n"
     "                         renamed; without --store the store is an SQLite file beside it\n"
-    "  --signups-per-hour N   sign-ups one address may make per hour (default 20; 0: no bound)\n";
+    "  --signups-per-hour N   sign-ups one address may make per hour (default 20; 0: no bound)\n"
+    "  --trusted-proxy ADDRESS  a reverse proxy in front (its IPv4 or IPv6 address, as the relay sees it):\n"
+    "                         requests from it come from the address its X-Forwarded-For names. Repeatable\n";
 
 struct Options {
     std::uint16_t port = 0;
     std::string store;
     std::optional<fs::path> data;
     std::size_t signUpsPerHour = RelayLimits{}.signUpsPerHour;
+    std::vector<std::string> trustedProxies;
 };
 
 template <typename Number>
@@ -60,6 +65,11 @@ std::optional<Options> parseOptions(int argc, char** argv) {
             options.store = value;
         } else if (name == "--data" && !value.empty()) {
             options.data = fs::path(value);
+        } else if (name == "--trusted-proxy") {
+            if (RelayNetwork::networkOf(value).empty()) {
+                return std::nullopt;
+            }
+            options.trustedProxies.emplace_back(value);
         } else if (name == "--signups-per-hour") {
             const auto count = number<std::size_t>(value);
             if (!count) {
@@ -121,7 +131,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    RelayServer server(*store);
+    RelayServer server(*store, {}, options->trustedProxies);
     try {
         const std::uint16_t port = server.start(options->port);
         std::cout << "tesk-relay listening on port " << port << std::endl;

@@ -21,17 +21,36 @@ std::string launcherPath(std::string_view macId, std::string_view token) {
     return "/d/" + HTTP::percentEncoded(macId) + "/" + HTTP::percentEncoded(token) + "/";
 }
 
-std::string launcher(std::string_view macName, const std::vector<std::string>& addresses,
-                     std::string_view macId, std::string_view token) {
+std::string phonePage(std::string_view address, std::string_view token) {
+    return std::string(address) + "/d/" + HTTP::percentEncoded(token) + "/?from=app";
+}
+
+std::string launcher(const RelayMac& mac, bool awake, std::string_view macId, std::string_view token) {
     const std::string extra =
         PageTemplate::filled(RelayPageFiles::launcherLinksHtml, {{"launcher", launcherPath(macId, token)}});
-    const std::string attributes =
-        PageTemplate::filled(R"( data-mac="{{mac}}" data-token="{{token}}" data-addresses="{{addresses}}")",
-                             {{"mac", macName}, {"token", token}, {"addresses", compact(addresses)}});
-    std::string out = PageStyle::head("Tesk", extra, attributes);
+    const auto& ssid = mac.presence.ssid;
+    const std::string place = !awake         ? "Not in touch for a few minutes"
+                              : ssid.empty() ? "On a network this phone isn't on"
+                                             : "On the \u201c" + ssid + "\u201d Wi-Fi";
+    const std::string advice = awake ? "Join that Wi-Fi on this phone, then try again."
+                                     : "The computer may be asleep, or Tesk may not be running on it.";
+    // For networks where the relay's guess is wrong: a guest Wi-Fi, a carrier's shared address.
+    const std::string direct =
+        mac.presence.lan.empty()
+            ? std::string()
+            : PageTemplate::filled(
+                  R"(<p class="sub" style="margin-top:16px"><a href="{{href}}">Open {{address}} anyway</a></p>)",
+                  {{"href", phonePage(mac.presence.lan.front(), token)},
+                   {"address", mac.presence.lan.front()}});
+    std::string out = PageStyle::head("Tesk", extra);
     out += "<body>";
     out += PageStyle::topBar();
-    out += RelayPageFiles::launcherHtml;
+    out += PageTemplate::spliced(
+        RelayPageFiles::launcherHtml,
+        {{"mac", PageStyle::escaped(mac.presence.name.empty() ? "Tesk" : mac.presence.name)},
+         {"place", PageStyle::escaped(place)},
+         {"advice", PageStyle::escaped(advice)},
+         {"direct", direct}});
     // The script starts on the line after the element's opening tag.
     out += "<script>\n";
     out += RelayPageFiles::launcherJs;

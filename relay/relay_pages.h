@@ -1,5 +1,7 @@
 #pragma once
 
+#include "relay/store/relay_records.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,10 +14,14 @@ namespace RelayPages {
 /// "/d/<macId>/<token>/" with both segments percent-encoded.
 std::string launcherPath(std::string_view macId, std::string_view token);
 
-/// The launcher of the phone with device `token`: its script tries the Mac's `addresses` in order and
-/// opens the phone page at the first that answers, else explains what to check and offers a retry.
-std::string launcher(std::string_view macName, const std::vector<std::string>& addresses,
-                     std::string_view macId, std::string_view token);
+/// The phone page of device `token` on the Mac at base address `address`, opened from the relay's app.
+std::string phonePage(std::string_view address, std::string_view token);
+
+/// The launcher of the phone with device `token` when the relay does not find it on its Mac's network:
+/// where the Mac is (the Wi-Fi `ssid` it reported, or that it has not checked in lately when not
+/// `awake`), "Try again", and a link to the phone page at the Mac's first LAN address, if any. Arriving
+/// from pairing it shows how to add it to the Home Screen instead.
+std::string launcher(const RelayMac& mac, bool awake, std::string_view macId, std::string_view token);
 
 /// The launcher's web-app manifest: one compact JSON object.
 std::string manifest(std::string_view macId, std::string_view token);

@@ -3,6 +3,7 @@
 #include "core/ascii.h"
 #include "core/names.h"
 #include "relay/relay_icon.h"
+#include "relay/relay_network.h"
 #include "relay/relay_pages.h"
 #include "relay/secret_hash.h"
 #include "server/page_style.h"
@@ -259,7 +260,8 @@ RelayResponse signUp(RelayStore& store, std::string_view body, std::string_view 
 
 /// POST /api/macs/<id>/<action>: only for the Mac holding the secret.
 RelayResponse macAction(RelayStore& store, const HTTPRequest& request, const std::string& id,
-                        const std::string& action, std::string_view body, std::int64_t now) {
+                        const std::string& action, std::string_view body, const RelayRoutes::Client& client) {
+    const std::int64_t now = client.now;
     const auto secret = bearer(request);
     if (!secret || !store.authenticated(id, *secret)) {
         return errorResponse(401, "unauthorized", {{"WWW-Authenticate", "Bearer"}});
@@ -270,7 +272,7 @@ RelayResponse macAction(RelayStore& store, const HTTPRequest& request, const std
             return errorResponse(400, "malformed");
         }
         json followers = json::object();
-        for (const auto& [token, count] : store.checkIn(id, std::move(*presence), now)) {
+        for (const auto& [token, count] : store.checkIn(id, std::move(*presence), now, client.address)) {
             followers[token] = count;
         }
         return jsonResponse(200, {{"followers", std::move(followers)}});
@@ -311,9 +313,10 @@ RelayResponse where(RelayStore& store, const HTTPRequest& request, const std::st
     return errorResponse(404, "unknown device", {anyOrigin});
 }
 
-/// GET /d/<id>/<token>/ and its manifest: only for a phone the Mac reported.
-RelayResponse launcher(RelayStore& store, const HTTPRequest& request, const std::string& id,
-                       const std::string& token, bool manifest) {
+/// GET /d/<id>/<token>/ and its manifest: only for a phone the Mac reported. A phone on the Mac's
+/// network goes straight on to its phone page there, unless it arrives from pairing to install the page.
+RelayResponse launcher(RelayStore& store, const HTTPRequest& request, const RelayRoutes::Client& client,
+                       const std::string& id, const std::string& token, bool manifest) {
     const auto mac = store.mac(id);
     if (!mac || !mac->knowsDevice(SecretHash::sha256Hex(token))) {
         return manifest ? notFound() : unpairedPage();
@@ -325,7 +328,21 @@ RelayResponse launcher(RelayStore& store, const HTTPRequest& request, const std:
         // The page's own addresses are relative to the directory.
         return {301, {{"Location", RelayPages::launcherPath(id, token)}}, ""};
     }
-    return htmlResponse(200, RelayPages::launcher(mac->presence.name, mac->presence.lan, id, token));
+    const auto pairing = request.query.find("new");
+    const bool installing = pairing != request.query.end() && pairing->second == "1";
+    const bool awake =
+        mac->lastCheckIn >= client.now - std::chrono::seconds(RelayNetwork::awakeWithin).count();
+    if (!installing && !mac->presence.lan.empty() &&
+        RelayNetwork::sameNetwork(*mac, client.address, client.now)) {
+        return {302,
+                {{"Location", RelayPages::phonePage(mac->presence.lan.front(), token)},
+                 {"Cache-Control", "no-store"}},
+                ""};
+    }
+    RelayResponse page = htmlResponse(200, RelayPages::launcher(*mac, awake, id, token));
+    // The answer depends on where the phone is now.
+    page.headers.emplace_back("Cache-Control", "no-store");
+    return page;
 }
 
 /// GET /k/<id>/<token>: on to the share on the Mac, while the Mac reports it.
@@ -403,7 +420,7 @@ RelayResponse route(RelayStore& store, const HTTPRequest& request, std::string_v
             return get ? where(store, request, segments[2]) : methodNotAllowed("GET, HEAD");
         }
         if (count == 4 && (segments[3] == "presence" || segments[3] == "notify" || segments[3] == "send")) {
-            return post ? macAction(store, request, segments[2], segments[3], body, now)
+            return post ? macAction(store, request, segments[2], segments[3], body, client)
                         : methodNotAllowed("POST");
         }
         return notFound();
@@ -421,7 +438,7 @@ RelayResponse route(RelayStore& store, const HTTPRequest& request, std::string_v
         return methodNotAllowed("GET, HEAD");
     }
     if (launcherPath) {
-        return launcher(store, request, segments[1], segments[2], count == 4);
+        return launcher(store, request, client, segments[1], segments[2], count == 4);
     }
     return count == 3 ? shareLink(store, segments[1], segments[2])
                       : follow(store, request, segments[1], segments[2], !headOnly);

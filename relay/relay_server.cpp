@@ -1,5 +1,7 @@
 #include "relay/relay_server.h"
 
+#include "relay/relay_network.h"
+
 #include <chrono>
 #include <iostream>
 #include <system_error>
@@ -21,8 +23,10 @@ std::int64_t unixNow() {
 
 } // namespace
 
-RelayServer::RelayServer(RelayStore& store, RelayConnectionLimits limits)
+RelayServer::RelayServer(RelayStore& store, RelayConnectionLimits limits,
+                         std::vector<std::string> trustedProxies)
     : limits_(limits)
+    , trustedProxies_(std::move(trustedProxies))
     , store_(store)
     , service_(serviceLimits(limits), 1,
                [this](HttpConnection& connection, const HTTPRequest& request, std::string body) {
@@ -83,9 +87,8 @@ void RelayServer::serve(HttpConnection& connection, const HTTPRequest& request, 
         });
 }
 
-RelayResponse RelayServer::handle(const HTTPRequest& request, std::string_view body,
-                                  std::string_view address) {
-    const RelayRoutes::Client client{std::string(address), unixNow()};
+RelayResponse RelayServer::handle(const HTTPRequest& request, std::string_view body, std::string_view peer) {
+    const RelayRoutes::Client client{RelayNetwork::clientAddress(peer, request, trustedProxies_), unixNow()};
     std::lock_guard guard(storeLock_);
     try {
         return RelayRoutes::answer(store_, request, body, client);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 /// The relay's HTTP/1.1 server: one request per connection, every answer closes it. One thread runs
 /// every connection, another removes what has expired every `sweepEvery`; TLS belongs to a reverse
@@ -18,8 +19,10 @@ class RelayServer {
 public:
     static constexpr std::chrono::minutes sweepEvery{10};
 
-    /// Serves what `store` holds, which must outlive it; not listening yet. Sweeps once at once.
-    explicit RelayServer(RelayStore& store, RelayConnectionLimits limits = {});
+    /// Serves what `store` holds, which must outlive it; not listening yet. Sweeps once at once. A request
+    /// from one of `trustedProxies` comes from the address its X-Forwarded-For names.
+    explicit RelayServer(RelayStore& store, RelayConnectionLimits limits = {},
+                         std::vector<std::string> trustedProxies = {});
     /// Stops listening, ends every connection and joins the thread.
     ~RelayServer();
     RelayServer(const RelayServer&) = delete;
@@ -31,9 +34,9 @@ public:
 
     const RelayConnectionLimits& limits() const { return limits_; }
 
-    /// Answers one complete request from `address` under the store's lock; 503 when the store fails,
-    /// with nothing of the request kept. Safe from any thread.
-    RelayResponse handle(const HTTPRequest& request, std::string_view body, std::string_view address);
+    /// Answers one complete request from the connection's `peer` under the store's lock; 503 when the
+    /// store fails, with nothing of the request kept. Safe from any thread.
+    RelayResponse handle(const HTTPRequest& request, std::string_view body, std::string_view peer);
 
     /// Connections not yet finished.
     std::size_t connectionCount() const { return service_.connectionCount(); }
@@ -45,6 +48,7 @@ private:
     void sweep(std::stop_token stop);
 
     const RelayConnectionLimits limits_;
+    const std::vector<std::string> trustedProxies_;
     std::mutex storeLock_;
     RelayStore& store_;
     std::condition_variable_any sweepWake_;

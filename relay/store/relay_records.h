@@ -48,7 +48,16 @@ struct RelayPendingItem {
     friend bool operator==(const RelayPendingItem&, const RelayPendingItem&) = default;
 };
 
-/// One signed-up Mac as requests see it: its credential and its last presence.
+/// The network a Mac checked in from (an IPv4 address, or an IPv6 /64) and when.
+struct RelaySighting {
+    std::string network;
+    /// Unix seconds; 0 before such a check-in.
+    std::int64_t at = 0;
+
+    friend bool operator==(const RelaySighting&, const RelaySighting&) = default;
+};
+
+/// One signed-up Mac as requests see it: its credential, its last presence and where it checked in from.
 struct RelayMac {
     /// SHA-256 (hex) of the secret; the secret itself is never stored.
     std::string secretHash;
@@ -57,6 +66,9 @@ struct RelayMac {
     /// Unix seconds of the last check-in; 0 before the first.
     std::int64_t lastCheckIn = 0;
     RelayPresence presence;
+    /// Its last check-ins over IPv4 and over IPv6.
+    RelaySighting seenIPv4;
+    RelaySighting seenIPv6;
 
     /// The share with `token` in the last presence.
     const RelayShare* share(std::string_view token) const {

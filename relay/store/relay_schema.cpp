@@ -7,29 +7,38 @@ namespace {
 
 /// Step n brings version n-1 to n. "{id}" is each engine's spelling of a growing row id, "{owner}" a
 /// reference to the Mac that goes with it.
-const std::vector<std::vector<std::string>> steps{{
-    "CREATE TABLE macs (id TEXT PRIMARY KEY, secret_hash TEXT NOT NULL, created_at BIGINT NOT NULL,"
-    " last_check_in BIGINT NOT NULL DEFAULT 0, name TEXT NOT NULL, ssid TEXT NOT NULL DEFAULT '',"
-    " lan TEXT NOT NULL DEFAULT '')",
-    "CREATE INDEX macs_by_check_in ON macs (last_check_in)",
-    "CREATE TABLE shares ({owner}, position INTEGER NOT NULL, token TEXT NOT NULL, title TEXT NOT NULL,"
-    " PRIMARY KEY (mac_id, token))",
-    "CREATE TABLE devices ({owner}, position INTEGER NOT NULL, hash TEXT NOT NULL, PRIMARY KEY (mac_id, "
-    "hash))",
-    // The key is what keeps a browser from being counted twice, whichever relay it reaches.
-    "CREATE TABLE followers ({owner}, token TEXT NOT NULL, visitor TEXT NOT NULL,"
-    " PRIMARY KEY (mac_id, token, visitor))",
-    "CREATE TABLE notifications (id {id}, {owner}, token TEXT NOT NULL, title TEXT NOT NULL,"
-    " body TEXT NOT NULL, at BIGINT NOT NULL)",
-    "CREATE INDEX notifications_by_mac ON notifications (mac_id, token)",
-    "CREATE INDEX notifications_by_age ON notifications (at)",
-    "CREATE TABLE pending (id {id}, {owner}, device TEXT NOT NULL, token TEXT NOT NULL, title TEXT NOT NULL,"
-    " at BIGINT NOT NULL)",
-    "CREATE INDEX pending_by_mac ON pending (mac_id, device)",
-    "CREATE INDEX pending_by_age ON pending (at)",
-    "CREATE TABLE signups (source TEXT NOT NULL, hour BIGINT NOT NULL, count BIGINT NOT NULL,"
-    " PRIMARY KEY (source, hour))",
-}};
+const std::vector<std::vector<std::string>> steps{
+    {
+        "CREATE TABLE macs (id TEXT PRIMARY KEY, secret_hash TEXT NOT NULL, created_at BIGINT NOT NULL,"
+        " last_check_in BIGINT NOT NULL DEFAULT 0, name TEXT NOT NULL, ssid TEXT NOT NULL DEFAULT '',"
+        " lan TEXT NOT NULL DEFAULT '')",
+        "CREATE INDEX macs_by_check_in ON macs (last_check_in)",
+        "CREATE TABLE shares ({owner}, position INTEGER NOT NULL, token TEXT NOT NULL, title TEXT NOT NULL,"
+        " PRIMARY KEY (mac_id, token))",
+        "CREATE TABLE devices ({owner}, position INTEGER NOT NULL, hash TEXT NOT NULL, PRIMARY KEY (mac_id, "
+        "hash))",
+        // The key is what keeps a browser from being counted twice, whichever relay it reaches.
+        "CREATE TABLE followers ({owner}, token TEXT NOT NULL, visitor TEXT NOT NULL,"
+        " PRIMARY KEY (mac_id, token, visitor))",
+        "CREATE TABLE notifications (id {id}, {owner}, token TEXT NOT NULL, title TEXT NOT NULL,"
+        " body TEXT NOT NULL, at BIGINT NOT NULL)",
+        "CREATE INDEX notifications_by_mac ON notifications (mac_id, token)",
+        "CREATE INDEX notifications_by_age ON notifications (at)",
+        "CREATE TABLE pending (id {id}, {owner}, device TEXT NOT NULL, token TEXT NOT NULL, title TEXT NOT "
+        "NULL,"
+        " at BIGINT NOT NULL)",
+        "CREATE INDEX pending_by_mac ON pending (mac_id, device)",
+        "CREATE INDEX pending_by_age ON pending (at)",
+        "CREATE TABLE signups (source TEXT NOT NULL, hour BIGINT NOT NULL, count BIGINT NOT NULL,"
+        " PRIMARY KEY (source, hour))",
+    },
+    // Where each Mac checks in from, per address family, so a launcher knows a phone on its network.
+    {
+        "ALTER TABLE macs ADD COLUMN seen_ipv4 TEXT NOT NULL DEFAULT ''",
+        "ALTER TABLE macs ADD COLUMN seen_ipv4_at BIGINT NOT NULL DEFAULT 0",
+        "ALTER TABLE macs ADD COLUMN seen_ipv6 TEXT NOT NULL DEFAULT ''",
+        "ALTER TABLE macs ADD COLUMN seen_ipv6_at BIGINT NOT NULL DEFAULT 0",
+    }};
 
 std::string spelled(std::string sql, RelayDatabase::Engine engine) {
     const auto replace = [&sql](const std::string& name, const std::string& with) {

@@ -2,6 +2,7 @@
 
 #include "core/names.h"
 #include "core/text.h"
+#include "relay/relay_network.h"
 #include "relay/secret_hash.h"
 #include "relay/store/relay_schema.h"
 
@@ -68,24 +69,6 @@ RelayStore::RelayStore(std::unique_ptr<RelayDatabase> database, RelayLimits limi
     RelaySchema::migrate(*database_);
 }
 
-std::string RelayStore::sourceKey(std::string_view address) {
-    const std::string host(address);
-    in6_addr v6{};
-    if (inet_pton(AF_INET6, host.c_str(), &v6) != 1) {
-        return host;
-    }
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-        // A dual-stack listener sees IPv4 clients as ::ffff:a.b.c.d.
-        char v4[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &v6.s6_addr[12], v4, sizeof v4);
-        return v4;
-    }
-    std::memset(&v6.s6_addr[8], 0, 8);
-    char prefix[INET6_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET6, &v6, prefix, sizeof prefix);
-    return std::string(prefix) + "/64";
-}
-
 void RelayStore::rollbackQuietly() {
     try {
         database_->run("ROLLBACK");
@@ -126,7 +109,7 @@ std::optional<RelayStore::Credentials> RelayStore::signUp(std::string_view name,
                 const auto used = count("INSERT INTO signups (source, hour, count) VALUES ($1, $2, 1)"
                                         " ON CONFLICT (source, hour) DO UPDATE SET count = signups.count + 1"
                                         " RETURNING count",
-                                        {text(sourceKey(source)), integer(now / 3600)});
+                                        {text(RelayNetwork::networkOf(source)), integer(now / 3600)});
                 if (used > static_cast<std::int64_t>(limits_.signUpsPerHour)) {
                     throw UsedUp();
                 }
@@ -147,17 +130,20 @@ std::optional<RelayStore::Credentials> RelayStore::signUp(std::string_view name,
 std::optional<RelayMac> RelayStore::mac(std::string_view id) {
     return transaction(
         [&]() -> std::optional<RelayMac> {
-            const auto rows = database_->run(
-                "SELECT secret_hash, created_at, last_check_in, name, ssid, lan FROM macs WHERE id = $1",
-                {text(id)});
+            const auto rows = database_->run("SELECT secret_hash, created_at, last_check_in, name, ssid, "
+                                             "lan, seen_ipv4, seen_ipv4_at, seen_ipv6,"
+                                             " seen_ipv6_at FROM macs WHERE id = $1",
+                                             {text(id)});
             if (rows.empty()) {
                 return std::nullopt;
             }
             const auto& row = rows.front();
-            RelayMac mac{textOf(row[0]), integerOf(row[1]), integerOf(row[2]), {}};
+            RelayMac mac{textOf(row[0]), integerOf(row[1]), integerOf(row[2]), {}, {}, {}};
             mac.presence.name = textOf(row[3]);
             mac.presence.ssid = textOf(row[4]);
             mac.presence.lan = splitLines(textOf(row[5]));
+            mac.seenIPv4 = {textOf(row[6]), integerOf(row[7])};
+            mac.seenIPv6 = {textOf(row[8]), integerOf(row[9])};
             for (const auto& share : database_->run(
                      "SELECT token, title FROM shares WHERE mac_id = $1 ORDER BY position", {text(id)})) {
                 mac.presence.shares.push_back({textOf(share[0]), textOf(share[1])});
@@ -182,7 +168,7 @@ std::size_t RelayStore::macCount() {
 }
 
 std::vector<std::pair<std::string, std::size_t>>
-RelayStore::checkIn(std::string_view id, RelayPresence presence, std::int64_t now) {
+RelayStore::checkIn(std::string_view id, RelayPresence presence, std::int64_t now, std::string_view source) {
     keepFirstOfEach(presence.shares, [](const RelayShare& share) { return share.token; });
     keepFirstOfEach(presence.devices, [](const std::string& device) { return device; });
     keepFirstOfEach(presence.lan, [](const std::string& address) { return address; });
@@ -197,9 +183,19 @@ RelayStore::checkIn(std::string_view id, RelayPresence presence, std::int64_t no
     auto counts = transaction([&] {
         lock(id);
         const Value mac = text(id);
-        database_->run(
-            "UPDATE macs SET name = $2, ssid = $3, lan = $4, last_check_in = $5 WHERE id = $1",
-            {mac, text(presence.name), text(presence.ssid), text(joinedLines(presence.lan)), integer(now)});
+        const std::string network = RelayNetwork::networkOf(source);
+        // Only the family this check-in came over: the other's sighting stays as it was.
+        const std::string seen = network.empty()            ? ""
+                                 : network.ends_with("/64") ? ", seen_ipv6 = $6, seen_ipv6_at = $5"
+                                                            : ", seen_ipv4 = $6, seen_ipv4_at = $5";
+        std::vector<Value> values{mac, text(presence.name), text(presence.ssid),
+                                  text(joinedLines(presence.lan)), integer(now)};
+        if (!network.empty()) {
+            values.push_back(text(network));
+        }
+        database_->run("UPDATE macs SET name = $2, ssid = $3, lan = $4, last_check_in = $5" + seen +
+                           " WHERE id = $1",
+                       values);
         // A Mac reports the same shares and phones minute after minute: rewrite them only when they changed.
         std::vector<RelayShare> shares;
         for (const auto& row :

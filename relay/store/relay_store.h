@@ -42,18 +42,19 @@ public:
     /// Changes committed through this store, so a caller can tell whether an answer changed anything.
     std::uint64_t changes() const { return changes_; }
 
-    /// A new Mac with a fresh id and secret; nothing when `source` (an address, or the key of a network,
-    /// see `sourceKey`) has signed up as many as it may this hour.
+    /// A new Mac with a fresh id and secret; nothing when the network of `source` (an address, see
+    /// `RelayNetwork::networkOf`) has signed up as many Macs as it may this hour.
     std::optional<Credentials> signUp(std::string_view name, std::string_view source, std::int64_t now);
     std::optional<RelayMac> mac(std::string_view id);
     /// Whether `secret` is the secret of Mac `id`.
     bool authenticated(std::string_view id, std::string_view secret);
     std::size_t macCount();
 
-    /// Replaces the presence of Mac `id` (cut to the limits; duplicates dropped) and answers each kept
-    /// share's follower count, in the order reported. Throws std::out_of_range for an unknown id.
+    /// Replaces the presence of Mac `id` (cut to the limits; duplicates dropped), notes that it came from
+    /// `source` (an address), and answers each kept share's follower count, in the order reported.
+    /// Throws std::out_of_range for an unknown id.
     std::vector<std::pair<std::string, std::size_t>> checkIn(std::string_view id, RelayPresence presence,
-                                                             std::int64_t now);
+                                                             std::int64_t now, std::string_view source = {});
     FollowResult follow(std::string_view id, std::string_view token, std::string_view visitor);
     /// Keeps `notification` for the followers of its share; false (nothing kept) when it has none.
     bool notify(std::string_view id, RelayNotification notification);
@@ -89,9 +90,6 @@ public:
             throw;
         }
     }
-
-    /// Sign-ups count per IPv4 address, and per IPv6 /64: one household or one server holds a whole /64.
-    static std::string sourceKey(std::string_view address);
 
 private:
     /// Locks Mac `id` for the rest of the transaction (PostgreSQL; SQLite's write lock covers it).

@@ -3,6 +3,7 @@
 // socket before reading a body, and a change it cannot save.
 #include "relay/relay_routes.h"
 
+#include "relay/relay_network.h"
 #include "relay/relay_server.h"
 #include "relay/secret_hash.h"
 #include "scratch_store.h"
@@ -25,9 +26,9 @@ HTTPRequest parsed(const std::string& method, const std::string& target, const s
 class RelayRoutesTest : public ::testing::Test {
 protected:
     HttpReply call(const std::string& method, const std::string& target, std::string_view body = "",
-                   const std::string& headers = "") {
+                   const std::string& headers = "", const RelayRoutes::Client& client = {"192.0.2.1", 1}) {
         return parseHttpReply(
-            RelayRoutes::answer(store, parsed(method, target, headers), body, {"192.0.2.1", 1}).serialized());
+            RelayRoutes::answer(store, parsed(method, target, headers), body, client).serialized());
     }
 
     void asMac(const std::string& action, std::string_view body) {
@@ -75,9 +76,10 @@ TEST_F(RelayRoutesTest, AnswersEachPathByItsRule) {
         {"GET", "/k/nobody/abc", 404},
         // The page's own addresses are relative to its directory.
         {"GET", "/d/" + id + "/tok", 301, "location", launcher},
-        {"GET", launcher, 200, "content-type", "text/html; charset=utf-8",
-         "data-mac=\"Ann&#39;s &quot;Mac&quot; &lt;b&gt;\" data-token=\"tok\" "
-         "data-addresses=\"[&quot;http://10.0.0.2:47470&quot;,&quot;http://[fe80::1]:47470&quot;]\""},
+        // On the computer's network (the address it checked in from) the phone goes straight on.
+        {"GET", launcher, 302, "location", "http://10.0.0.2:47470/d/tok/?from=app"},
+        {"GET", launcher + "?new=1", 200, "cache-control", "no-store",
+         "<h1>Ann&#39;s &quot;Mac&quot; &lt;b&gt;</h1>"},
         {"GET", launcher + "manifest.json", 200, "content-type", "application/manifest+json",
          "\"start_url\":\"" + launcher + "\""},
         {"GET", "/d/" + id + "/other/", 404},
@@ -148,6 +150,56 @@ TEST_F(RelayRoutesTest, FollowCountsEachBrowserOnceThroughItsCookie) {
     EXPECT_EQ(call("HEAD", follow).status, 200);
     EXPECT_EQ(store.followerCount(id, "abc"), 2u) << "once per cookie, a forged id replaced, no preview";
     EXPECT_EQ(call("GET", follow).status, 503) << "a third browser, the share full";
+}
+
+TEST_F(RelayRoutesTest, TheLauncherSendsAPhoneOnItsComputersNetworkOnAndTellsOneElsewhereWhereItIs) {
+    asMac("presence", R"({"name":"Studio","ssid":"Home","lan":["http://10.0.0.2:47470"],"devices":[")" +
+                          SecretHash::sha256Hex("tok") + R"("]})");
+    const std::string launcher = "/d/" + id + "/tok/";
+    const auto from = [&](const std::string& address, std::int64_t now) {
+        return call("GET", launcher, "", "", {address, now});
+    };
+    EXPECT_EQ(from("::ffff:192.0.2.1", 300).status, 302)
+        << "the same IPv4 address, as a dual-stack socket sees it";
+    const auto elsewhere = from("198.51.100.9", 300), asleep = from("192.0.2.1", 302);
+    EXPECT_EQ(elsewhere.status, 200);
+    for (const std::string text :
+         {"On the \u201cHome\u201d Wi-Fi", "href=\"http://10.0.0.2:47470/d/tok/?from=app\""}) {
+        EXPECT_NE(elsewhere.body.find(text), std::string::npos) << text;
+    }
+    EXPECT_EQ(elsewhere.body.find("fetch("), std::string::npos) << "the page itself asks no other address";
+    EXPECT_NE(asleep.body.find("Not in touch for a few minutes"), std::string::npos)
+        << "last seen over 5 minutes ago";
+}
+
+// Where a request comes from, and whether that is the network a computer checks in from (as both
+// families showed it at `now` = 1000), as one table.
+TEST(RelayNetworkTest, APhoneIsOnItsComputersNetworkOnlyByItsOwnAddressOrATrustedProxysWord) {
+    RelayMac mac{"", 0, 1000, {}, {"203.0.113.7", 1000}, {"2001:db8:5:6::/64", 400}};
+    struct Case {
+        std::string peer, forwarded;
+        bool trusted, same;
+    };
+    for (const auto& [peer, forwarded, trusted, same] : std::vector<Case>{
+             {"203.0.113.7", "", false, true},
+             {"203.0.113.8", "", false, false},
+             {"::ffff:203.0.113.7", "", false, true},
+             {"2001:db8:5:6:abcd::1", "", false, true},
+             {"2001:db8:5:7::1", "", false, false},
+             {"10.0.0.1", "198.51.100.1, 203.0.113.7", true, true},
+             {"10.0.0.1", "203.0.113.7, 10.0.0.1", true, true},
+             {"10.0.0.1", "203.0.113.7", false, false},
+             {"10.0.0.1", "not an address", true, false},
+         }) {
+        const std::string address = RelayNetwork::clientAddress(
+            peer, parsed("GET", "/", forwarded.empty() ? "" : "X-Forwarded-For: " + forwarded + "\r\n"),
+            trusted ? std::vector<std::string>{"10.0.0.1"} : std::vector<std::string>{});
+        EXPECT_EQ(RelayNetwork::sameNetwork(mac, address, 1000), same) << peer << " " << forwarded;
+    }
+    // The IPv6 sighting is 10 minutes older than the last check-in: a network the computer may have left.
+    mac.seenIPv6.at = 399;
+    EXPECT_FALSE(RelayNetwork::sameNetwork(mac, "2001:db8:5:6::1", 1000));
+    EXPECT_FALSE(RelayNetwork::sameNetwork(RelayMac{}, "203.0.113.7", 1000)) << "no check-in yet";
 }
 
 TEST(RelayServerTest, RefusesWhatItWillNotReadBeforeReadingItAndNeverReportsAChangeItCouldNotKeep) {

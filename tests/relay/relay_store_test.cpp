@@ -169,7 +169,7 @@ TEST_P(RelayStoreTest, RemovesWhatHasExpiredAndMacsSilentForNinetyDays) {
     EXPECT_EQ(integerOf(left.at(0).at(0)), 0);
 }
 
-TEST_P(RelayStoreTest, ImportsAnEarlierStateFileOnceKeepsItAsItWasAndRefusesANewerSchema) {
+TEST_P(RelayStoreTest, ImportsAnEarlierStateFileOnceKeepsItAsItWasMigratesAndRefusesANewerSchema) {
     const std::string phone(64, 'b'), secretDigest = digestOf("the secret");
     const std::string shares =
         R"("shares":[{"token":"abc","title":"Photos"},{"token":"def","title":"Docs"}],)";
@@ -196,7 +196,9 @@ TEST_P(RelayStoreTest, ImportsAnEarlierStateFileOnceKeepsItAsItWasAndRefusesANew
                                               {"http://192.168.1.20:47470", "http://studio.local:47470"},
                                               {{"abc", "Photos"}, {"def", "Docs"}},
                                               "Home",
-                                              {phone}}}));
+                                              {phone}},
+                                             {},
+                                             {}}));
     store = std::make_unique<RelayStore>(scratch.open()); // what was imported is kept
     EXPECT_TRUE(store->authenticated("mac-1", "the secret"));
     EXPECT_EQ(store->followerCount("mac-1", "abc"), 2u);
@@ -218,6 +220,17 @@ TEST_P(RelayStoreTest, ImportsAnEarlierStateFileOnceKeepsItAsItWasAndRefusesANew
         EXPECT_THROW(RelayStateImport::importFile(*store, file, 1237), RelayStateError) << text;
         EXPECT_EQ(readFile(file), text) << "left as it is";
     }
+    // A database of the first version gains where Macs check in from, keeping what it held.
+    for (const std::string column : {"seen_ipv4", "seen_ipv4_at", "seen_ipv6", "seen_ipv6_at"}) {
+        store->database().run("ALTER TABLE macs DROP COLUMN " + column);
+    }
+    store->database().run("UPDATE relay_schema SET version = 1");
+    store = std::make_unique<RelayStore>(scratch.open());
+    store->checkIn("mac-1", {}, 50, "2001:db8::1");
+    store->checkIn("mac-1", {}, 60, "192.0.2.1");
+    EXPECT_EQ(store->mac("mac-1")->seenIPv6, (RelaySighting{"2001:db8::/64", 50}))
+        << "kept over the IPv4 check-in";
+    EXPECT_EQ(store->mac("mac-1")->seenIPv4, (RelaySighting{"192.0.2.1", 60}));
     store->database().run("UPDATE relay_schema SET version = 99");
     EXPECT_THROW(scratch.open(), RelayStoreError) << "a database of a newer tesk-relay";
 }
