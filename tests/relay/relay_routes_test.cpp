@@ -162,7 +162,6 @@ TEST_F(RelayRoutesTest, TheLauncherSendsAPhoneOnItsComputersNetworkOnAndTellsOne
     EXPECT_EQ(from("::ffff:192.0.2.1", 300).status, 302)
         << "the same IPv4 address, as a dual-stack socket sees it";
     const auto elsewhere = from("198.51.100.9", 300), asleep = from("192.0.2.1", 302);
-    EXPECT_EQ(elsewhere.status, 200);
     for (const std::string text :
          {"On the \u201cHome\u201d Wi-Fi", "href=\"http://10.0.0.2:47470/d/tok/?from=app\""}) {
         EXPECT_NE(elsewhere.body.find(text), std::string::npos) << text;
@@ -176,11 +175,8 @@ TEST_F(RelayRoutesTest, TheLauncherSendsAPhoneOnItsComputersNetworkOnAndTellsOne
 // families showed it at `now` = 1000), as one table.
 TEST(RelayNetworkTest, APhoneIsOnItsComputersNetworkOnlyByItsOwnAddressOrATrustedProxysWord) {
     RelayMac mac{"", 0, 1000, {}, {"203.0.113.7", 1000}, {"2001:db8:5:6::/64", 400}};
-    struct Case {
-        std::string peer, forwarded;
-        bool trusted, same;
-    };
-    for (const auto& [peer, forwarded, trusted, same] : std::vector<Case>{
+    for (const auto& [peer, forwarded, trusted, same] :
+         std::vector<std::tuple<std::string, std::string, bool, bool>>{
              {"203.0.113.7", "", false, true},
              {"203.0.113.8", "", false, false},
              {"::ffff:203.0.113.7", "", false, true},
