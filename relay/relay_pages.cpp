@@ -42,7 +42,8 @@ std::string launcher(const RelayMac& mac, bool awake, std::string_view macId, st
                   R"(<p class="sub" style="margin-top:16px"><a href="{{href}}">Open {{address}} anyway</a></p>)",
                   {{"href", phonePage(mac.presence.lan.front(), token)},
                    {"address", mac.presence.lan.front()}});
-    std::string out = PageStyle::head("Tesk", extra);
+    std::string out = PageStyle::head(
+        "Tesk", extra, PageTemplate::filled(R"( data-mac="{{mac}}")", {{"mac", mac.presence.name}}));
     out += "<body>";
     out += PageStyle::topBar();
     out += PageTemplate::spliced(

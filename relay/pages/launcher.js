@@ -22,6 +22,8 @@ function askAgain() {
 }
 
 function start() {
+  const mac = document.documentElement.getAttribute("data-mac");
+  if (mac) $("mac").textContent = mac;
   $("retry").addEventListener("click", askAgain);
   $("open").addEventListener("click", askAgain);
   // A phone coming back to the app after joining the Wi-Fi should not need to tap "Try again".
@@ -35,6 +37,8 @@ function start() {
     show("install");
     return;
   }
+  $("dot").classList.add("off");
+  $("mac").textContent = "Not on this Wi-Fi";
   show("elsewhere");
 }
 
