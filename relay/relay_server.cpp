@@ -32,7 +32,10 @@ RelayServer::RelayServer(RelayStore& store, RelayConnectionLimits limits,
                [this](HttpConnection& connection, const HTTPRequest& request, std::string body) {
                    serve(connection, request, std::move(body));
                })
-    , sweeper_([this](std::stop_token stop) { sweep(stop); }) {}
+    , sweeper_([this](std::stop_token stop) { sweep(stop); }) {
+    std::lock_guard guard(storeLock_);
+    removeExpired();
+}
 
 RelayServer::~RelayServer() {
     sweeper_.request_stop();
@@ -40,15 +43,19 @@ RelayServer::~RelayServer() {
     service_.shutdown();
 }
 
+void RelayServer::removeExpired() {
+    try {
+        store_.removeExpired(unixNow());
+    } catch (const std::exception& error) {
+        std::cerr << "tesk-relay: could not remove what has expired: " << error.what() << std::endl;
+    }
+}
+
 void RelayServer::sweep(std::stop_token stop) {
     std::unique_lock guard(storeLock_);
-    while (!stop.stop_requested()) {
-        try {
-            store_.removeExpired(unixNow());
-        } catch (const std::exception& error) {
-            std::cerr << "tesk-relay: could not remove what has expired: " << error.what() << std::endl;
-        }
-        sweepWake_.wait_for(guard, stop, sweepEvery, [] { return false; });
+    // The constructor swept once already, before anything else could use the store.
+    while (!sweepWake_.wait_for(guard, stop, sweepEvery, [] { return false; }) && !stop.stop_requested()) {
+        removeExpired();
     }
 }
 
@@ -92,8 +99,9 @@ RelayResponse RelayServer::handle(const HTTPRequest& request, std::string_view b
     std::lock_guard guard(storeLock_);
     try {
         return RelayRoutes::answer(store_, request, body, client);
-    } catch (const RelayStoreError& error) {
-        // Rolled back: the client must not believe the change is kept.
+    } catch (const std::exception& error) {
+        // Rolled back: the client must not believe the change is kept. Besides the store failing, a Mac
+        // removed by another relay between two steps of this request ends here; asking again answers.
         std::cerr << "tesk-relay: " << error.what() << std::endl;
         return HTTPResponse::json(503, R"({"error":"storage"})");
     }

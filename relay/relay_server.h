@@ -45,6 +45,8 @@ private:
     /// Refuses what no relay request needs before reading a byte of the body, then reads it and answers.
     void serve(HttpConnection& connection, const HTTPRequest& request, std::string body);
 
+    /// Under the store's lock.
+    void removeExpired();
     void sweep(std::stop_token stop);
 
     const RelayConnectionLimits limits_;
