@@ -20,16 +20,19 @@ export const IPHONE_UA = "Mozilla/5.0 (iPhone; CPU iPhone OS 17_5 like Mac OS X)
 export const EACH = { timeout: 30000 };
 
 export class Server {
-  static async start() {
+  // With `netns`, the server runs in that network namespace.
+  static async start({ netns } = {}) {
     assert.ok(fs.existsSync(serverBinary), `no e2e_server at ${serverBinary}; build the e2e_server target`);
-    const server = new Server(fs.mkdtempSync(path.join(os.tmpdir(), "tesk-e2e-")));
+    const server = new Server(fs.mkdtempSync(path.join(os.tmpdir(), "tesk-e2e-")), netns);
     server.info = JSON.parse(await server.nextLine(10000));
     return server;
   }
 
-  constructor(dir) {
+  constructor(dir, netns) {
     this.dir = dir;
-    this.child = spawn(serverBinary, [path.join(dir, "library")], { stdio: ["pipe", "pipe", "inherit"] });
+    const command = [serverBinary, path.join(dir, "library")];
+    if (netns) command.unshift("ip", "netns", "exec", netns);
+    this.child = spawn(command[0], command.slice(1), { stdio: ["pipe", "pipe", "inherit"] });
     this.child.stdin.on("error", () => {}); // a server that died is reported by the next read
     this.exited = new Promise((resolve) => this.child.on("exit", resolve));
     this.lines = readline.createInterface({ input: this.child.stdout })[Symbol.asyncIterator]();
@@ -69,10 +72,10 @@ export class Server {
   }
 }
 
-/// Chromium as every browser test starts it.
-export function launchBrowser() {
-  return chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--headless", "--no-sandbox", "--disable-gpu",
-    "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run"] });
+/// Chromium as every browser test starts it; `executablePath` and `args` for one started otherwise.
+export function launchBrowser({ executablePath = "/usr/bin/chromium", args = [] } = {}) {
+  return chromium.launch({ executablePath, args: ["--headless", "--no-sandbox", "--disable-gpu",
+    "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run", ...args] });
 }
 
 /// One Chromium for the test file. The open(t) it answers gives a test a fresh server and a fresh

@@ -15,10 +15,15 @@ sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 
-if [ ! -x /usr/bin/chromium ]; then
+# Chromium, and for the relay's launcher test a TLS terminator, a certificate maker and network namespaces.
+missing=()
+for p in chromium nginx-light openssl iproute2; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
     # A fresh machine may have no package lists yet: update only when the plain install fails.
-    "${sudo[@]}" apt-get install -y --no-install-recommends chromium ||
-        { "${sudo[@]}" apt-get update && "${sudo[@]}" apt-get install -y --no-install-recommends chromium; }
+    "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}" ||
+        { "${sudo[@]}" apt-get update && "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; }
 fi
 
 for tool in node npm; do
@@ -33,9 +38,13 @@ if [ ! -f "$installed" ] || [ "$e2e/package-lock.json" -nt "$installed" ] || [ "
 fi
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$repo" -B "$build" -G Ninja
-cmake --build "$build" -j2 --target e2e_server tesk
+cmake --build "$build" -j2 --target e2e_server tesk tesk-relay
 
 export TESK_E2E_SERVER="$build/tests/e2e/e2e_server"
 export TESK_EXECUTABLE="$build/ui/tesk"
+export TESK_RELAY="$build/relay/tesk-relay"
 export TESK_E2E_ARTIFACTS="${TESK_E2E_ARTIFACTS:-$build/e2e-artifacts}"
-node --test --test-reporter=spec tests/e2e/*.e2e.test.mjs
+node --test --test-reporter=spec $(ls tests/e2e/*.e2e.test.mjs | grep -v relay_launcher)
+# Network namespaces need root.
+"${sudo[@]}" env TESK_E2E_SERVER="$TESK_E2E_SERVER" TESK_RELAY="$TESK_RELAY" TESK_E2E_ARTIFACTS="$TESK_E2E_ARTIFACTS" \
+    node --test --test-reporter=spec tests/e2e/relay_launcher.e2e.test.mjs
