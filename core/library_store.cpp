@@ -239,13 +239,19 @@ void LibraryStore::save() {
 
 std::vector<Item> LibraryStore::addFile(const Path& source, const OptionalID& folderID,
                                         const OptionalID& receivedFrom, bool move, std::stop_token stop) {
+    return addEntry(source, folderID, receivedFrom, move, std::move(stop)).items;
+}
+
+LibraryStore::Added LibraryStore::addEntry(const Path& source, const OptionalID& folderID,
+                                           const OptionalID& receivedFrom, bool move, std::stop_token stop) {
     std::error_code error;
     const auto status = fs::status(source, error);
     if (error || !fs::exists(status)) {
         throw LibraryError(LibraryError::notFound);
     }
     if (!fs::is_directory(status)) {
-        return {storeFile(source, folderID, receivedFrom, move, stop)};
+        Item item = storeFile(source, folderID, receivedFrom, move, stop);
+        return {ShareTarget::item(item.id), {std::move(item)}};
     }
 
     const Folder folder = addFolder(source.filename().string(), folderID);
@@ -282,7 +288,7 @@ std::vector<Item> LibraryStore::addFile(const Path& source, const OptionalID& fo
         }
         throw;
     }
-    return added;
+    return {ShareTarget::folder(folder.id), std::move(added)};
 }
 
 void LibraryStore::takeBackAdd(const std::string& folderID, const std::vector<Item>& added) {

@@ -91,6 +91,15 @@ public:
     std::vector<Item> addFile(const Path& source, const OptionalID& folderID,
                               const OptionalID& receivedFrom = std::nullopt, bool move = false,
                               std::stop_token stop = {});
+    /// What one add made: the source's own item, or the folder made for a directory; and every file item.
+    struct Added {
+        ShareTarget target;
+        std::vector<Item> items;
+    };
+    /// addFile, also answering what the source became, for sharing it at once.
+    Added addEntry(const Path& source, const OptionalID& folderID,
+                   const OptionalID& receivedFrom = std::nullopt, bool move = false,
+                   std::stop_token stop = {});
     /// A new folder whose name is made safe and unique among its siblings.
     Folder addFolder(std::string_view name, const OptionalID& parentID);
     /// A link or note from the text; nothing (and no mutation) for blank text.

@@ -41,11 +41,16 @@ foreach(file usr/bin/tesk usr/bin/tesk-relay usr/share/applications/tesk.desktop
     endif()
 endforeach()
 file(STRINGS "${scratch}/root/usr/share/applications/tesk.desktop" entry)
-foreach(line "Type=Application" "Exec=tesk" "Icon=tesk")
+foreach(line "Type=Application" "Exec=tesk share %F" "Icon=tesk")
     if(NOT line IN_LIST entry)
         message(FATAL_ERROR "the desktop entry lacks ${line}")
     endif()
 endforeach()
+# "Open With" offers Tesk for any file and folder (a list of its own, so read whole).
+file(READ "${scratch}/root/usr/share/applications/tesk.desktop" entry_text)
+if(NOT entry_text MATCHES "\nMimeType=application/octet-stream;inode/directory;\n")
+    message(FATAL_ERROR "the desktop entry is not offered for every file and folder")
+endif()
 # The unit must start the program where the package put it, whatever prefix the build had.
 file(STRINGS "${scratch}/root/usr/lib/systemd/system/tesk-relay.service" unit REGEX "^ExecStart=")
 if(NOT unit MATCHES "^ExecStart=/usr/bin/tesk-relay ")

@@ -303,6 +303,7 @@ void AppModel::handle(const ServerEvent& event) {
                 weak->showItem(id);
             }
         });
+        emit itemReceived(item);
     } else if (const auto* paired = std::get_if<ServerEvent::Paired>(&event.value)) {
         const auto& device = paired->device;
         relay_->checkInSoon(0);

@@ -311,6 +311,8 @@ signals:
     void opensAtLoginChanged();
     /// The relay's links or follower counts changed, so links and share status lines may read otherwise.
     void relayChanged();
+    /// A phone or browser sent this item; after the notification went out.
+    void itemReceived(const Item& item);
 
 private:
     // Shared by the model's parts.

@@ -2,7 +2,11 @@
 // on a desktop; with "--headless", the same program without any window.
 #include "app/startup/application.h"
 #include "app/startup/command_line.h"
+#include "app/startup/command_runner.h"
+#include "app/startup/console_output.h"
 #include "app/startup/headless_shell.h"
+#include "app/startup/instance_server.h"
+#include "app/startup/single_instance.h"
 #include "app/system/local_network.h"
 #include "app/system/stop_signals.h"
 #include "app/system/system_names.h"
@@ -22,6 +26,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -70,8 +75,39 @@ void announce(Application& application, bool pair, bool listShares) {
     }
 }
 
+/// The request a later start hands over: its arguments and folder, percent-encoded, as file names need
+/// not be UTF-8.
+nlohmann::json request(const std::vector<std::string>& arguments) {
+    nlohmann::json encoded = nlohmann::json::array();
+    for (const std::string& argument : arguments) {
+        encoded.push_back(HTTP::percentEncoded(argument));
+    }
+    std::error_code error;
+    return {{"arguments", encoded},
+            {"cwd", HTTP::percentEncoded(std::filesystem::current_path(error).string())}};
+}
+
+/// Carries out a request from a later start.
+void answer(CommandRunner& runner, const nlohmann::json& request, std::shared_ptr<CommandOutput> output) {
+    std::vector<std::string> arguments;
+    std::optional<std::string> cwd;
+    try {
+        for (const auto& argument : request.at("arguments")) {
+            arguments.push_back(HTTP::percentDecoded(argument.get<std::string>()).value_or(""));
+        }
+        cwd = HTTP::percentDecoded(request.at("cwd").get<std::string>());
+        runner.run(CommandLine::parse(arguments), cwd.value_or("/"), output, true);
+    } catch (const CommandLineError& error) {
+        output->warn(std::string("tesk: ") + error.what());
+        output->finish(2);
+    } catch (const nlohmann::json::exception&) {
+        output->warn("tesk: the running Tesk could not read the request");
+        output->finish(2);
+    }
+}
+
 int run(QCoreApplication& app, Shell& shell, const CommandLine& line, QSettings& settings,
-        Application::Options options) {
+        Application::Options options, SingleInstance* instance = nullptr) {
     StopSignals stopSignals;
     Application application(shell, settings, std::move(options));
     if (const auto failed = application.launch()) {
@@ -80,14 +116,71 @@ int run(QCoreApplication& app, Shell& shell, const CommandLine& line, QSettings&
     if (line.headless || line.demoServer) {
         announce(application, line.pair, line.demoServer);
     }
+    CommandRunner runner(application, shell);
+    InstanceServer instanceServer(
+        [&runner](const nlohmann::json& request, std::shared_ptr<CommandOutput> output) {
+            answer(runner, request, std::move(output));
+        });
+    if (instance) {
+        try {
+            instanceServer.listen(instance->socketPath());
+        } catch (const std::exception& error) {
+            // Later starts cannot reach this one; it still serves.
+            std::cerr << "tesk: " << error.what() << std::endl;
+        }
+    }
+    // This start's own command; a failed one ends the program with its status.
+    if (line.mode != CommandLine::Mode::run) {
+        std::error_code error;
+        runner.run(line, std::filesystem::current_path(error),
+                   std::make_shared<ConsoleOutput>([&app](int status) {
+                       if (status != 0) {
+                           QMetaObject::invokeMethod(
+                               &app, [&app, status] { app.exit(status); }, Qt::QueuedConnection);
+                       }
+                   }),
+                   false);
+    }
     const int status = app.exec();
     application.shutdown();
     return status;
 }
 
-int run(QCoreApplication& app, Shell& shell, const CommandLine& line) {
+int run(QCoreApplication& app, Shell& shell, const CommandLine& line, SingleInstance& instance) {
     QSettings settings(QStringLiteral("Tesk"), QStringLiteral("Tesk"));
-    return run(app, shell, line, settings, applicationOptions(line));
+    return run(app, shell, line, settings, applicationOptions(line), &instance);
+}
+
+/// Hands the command line to the tesk already running for this library: its exit status; nothing when
+/// this process is now the one, holding the lock.
+std::optional<int> handOver(SingleInstance& instance, const std::vector<std::string>& arguments) {
+    using namespace std::chrono_literals;
+    const nlohmann::json message = request(arguments);
+    // Another start may hold the lock and not listen yet: give it time to open its library.
+    for (int attempt = 0; attempt < 150; ++attempt) {
+        if (const auto status = instance.handOver(message, std::cout, std::cerr)) {
+            return status;
+        }
+        if (instance.tryLock()) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    std::cerr << "tesk: another Tesk is starting for this library but does not answer\n";
+    return 1;
+}
+
+/// links and stop without a running tesk: straight on the library.
+int runOffline(const CommandLine& line) {
+    const std::filesystem::path root = SystemNames::libraryRoot();
+    try {
+        LibraryStore store(root);
+        ConsoleOutput output;
+        return CommandRunner::listOrStop(store, line, output);
+    } catch (const std::exception& error) {
+        std::cerr << "Tesk couldn't open its library at " << root.string() << ".\n" << error.what() << "\n";
+        return 1;
+    }
 }
 
 /// The sample library served from a temporary folder, with settings of its own, removed at the end.
@@ -121,36 +214,72 @@ int runDemoServer(QCoreApplication& app, const CommandLine& line) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Before the application object starts any thread.
-    StopSignals::block();
-
-    const auto line = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
-    if (!line) {
-        std::cerr << CommandLine::usage;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    CommandLine line;
+    try {
+        line = CommandLine::parse(arguments);
+    } catch (const CommandLineError& error) {
+        std::cerr << "tesk: " << error.what() << "\n" << CommandLine::usage;
         return 2;
     }
-    if (line->snapshotDir) {
+    if (line.mode == CommandLine::Mode::help) {
+        std::cout << CommandLine::help;
+        return 0;
+    }
+    if (line.snapshotDir) {
         // Pictures need no display: they are drawn offscreen.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
-        return Snapshot::write(*line->snapshotDir);
+        return Snapshot::write(*line.snapshotDir);
     }
-    if (line->demoServer) {
+    if (line.demoServer) {
+        StopSignals::block();
         QCoreApplication app(argc, argv);
-        return runDemoServer(app, *line);
+        return runDemoServer(app, line);
     }
-    if (!line->headless && !hasDisplay()) {
+
+    for (const std::string& path : line.paths) {
+        if (const auto why = CommandRunner::cannotShare(std::filesystem::absolute(path))) {
+            std::cerr << "tesk: cannot share " << path << ": " << *why << "\n";
+            return 1;
+        }
+    }
+
+    // One tesk per library: a later start hands its command to the running one. Until this process
+    // serves, Ctrl-C simply ends it.
+    std::optional<SingleInstance> instance;
+    try {
+        instance.emplace(SystemNames::libraryRoot());
+    } catch (const std::exception& error) {
+        std::cerr << "tesk: " << error.what() << "\n";
+        return 1;
+    }
+    if (const auto status = handOver(*instance, arguments)) {
+        return *status;
+    }
+    // Before the application object starts any thread.
+    StopSignals::block();
+    if (line.mode == CommandLine::Mode::links || line.mode == CommandLine::Mode::stop) {
+        return runOffline(line);
+    }
+    const bool sharing = (line.mode == CommandLine::Mode::share && !line.paths.empty()) ||
+                         line.mode == CommandLine::Mode::receive;
+    // Sharing from a terminal without a desktop serves in the foreground, as --headless does.
+    if (!line.headless && !hasDisplay() && sharing) {
+        line.headless = true;
+    }
+    if (!line.headless && !hasDisplay()) {
         std::cerr << "Tesk needs a desktop session to show its tray icon.\n"
                      "To share without one, run: tesk --headless\n";
         return 2;
     }
-    if (line->headless) {
+    if (line.headless) {
         QCoreApplication app(argc, argv);
-        HeadlessShell shell(HomeScreenIcon::png(), line->pair);
-        return run(app, shell, *line);
+        HeadlessShell shell(HomeScreenIcon::png(), line.pair);
+        return run(app, shell, line, *instance);
     }
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     WidgetsShell shell;
-    return run(app, shell, *line);
+    return run(app, shell, line, *instance);
 }
