@@ -239,6 +239,52 @@ void HttpConnection::pumpByCopying(std::shared_ptr<UniqueFd> file, std::int64_t 
                       });
 }
 
+void HttpConnection::sendStream(std::string head, std::function<std::size_t(char*, std::size_t)> produce,
+                                std::function<void(bool)> done) {
+    auto finish = [self = shared_from_this(), done = std::move(done)](bool success) {
+        done(success);
+        if (success) {
+            self->linger();
+        } else {
+            self->close();
+        }
+    };
+    auto shared = std::make_shared<std::function<std::size_t(char*, std::size_t)>>(std::move(produce));
+    sendInterim(
+        std::move(head), [self = shared_from_this(), shared, finish = std::move(finish)](bool sent) mutable {
+            if (!sent) {
+                finish(false);
+                return;
+            }
+            self->pumpStream(shared, std::make_shared<std::vector<char>>(chunkBytes), std::move(finish));
+        });
+}
+
+void HttpConnection::pumpStream(std::shared_ptr<std::function<std::size_t(char*, std::size_t)>> produce,
+                                std::shared_ptr<std::vector<char>> chunk, std::function<void(bool)> done) {
+    std::size_t made = 0;
+    try {
+        made = (*produce)(chunk->data(), chunk->size());
+    } catch (const std::exception&) {
+        done(false);
+        return;
+    }
+    if (made == 0) {
+        done(true);
+        return;
+    }
+    asio::async_write(socket_, asio::buffer(chunk->data(), made),
+                      [self = shared_from_this(), produce, chunk,
+                       done = std::move(done)](std::error_code error, std::size_t) mutable {
+                          if (error || self->closed_) {
+                              done(false);
+                              return;
+                          }
+                          self->armDeadline(self->limits_.idle);
+                          self->pumpStream(produce, chunk, std::move(done));
+                      });
+}
+
 void HttpConnection::receiveBody(std::int64_t length, std::string initial,
                                  std::function<bool(const char*, std::size_t)> write,
                                  std::function<void(bool)> done) {

@@ -71,6 +71,10 @@ public:
     /// then closes.
     void sendFile(std::string head, UniqueFd file, std::int64_t start, std::int64_t count,
                   std::function<void(bool)> done);
+    /// Writes `head`, then what `produce` makes until it answers 0, one chunk in flight at a time; `produce`
+    /// fills the buffer it is given and may throw to fail. `done` as for sendFile.
+    void sendStream(std::string head, std::function<std::size_t(char*, std::size_t)> produce,
+                    std::function<void(bool)> done);
     /// Streams a body of `length` bytes, of which `initial` came with the head, to `write` (at most 1 MiB
     /// per read; `write` answers false when it could not take them). `done(true)` once all arrived;
     /// `done(false)` when the peer left or `write` failed. No deadline runs after `done`: the answer
@@ -92,6 +96,8 @@ private:
     /// `pump` for files the kernel cannot send directly.
     void pumpByCopying(std::shared_ptr<UniqueFd> file, std::int64_t remaining,
                        std::function<void(bool)> done);
+    void pumpStream(std::shared_ptr<std::function<std::size_t(char*, std::size_t)>> produce,
+                    std::shared_ptr<std::vector<char>> chunk, std::function<void(bool)> done);
     void readBodyChunk(std::int64_t remaining, std::function<bool(const char*, std::size_t)> write,
                        std::function<void(bool)> done);
     void readSmallRest(std::shared_ptr<std::string> buffer, std::size_t length,

@@ -4,6 +4,7 @@
 #include "core/library_store.h"
 #include "server/document_cache.h"
 #include "server/server_event.h"
+#include "server/zip_stream.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -33,6 +34,15 @@ namespace Routes {
 /// One file item of a share, streamed from disk with byte ranges.
 struct Download {
     Item item;
+    std::string shareToken;
+};
+
+/// What a folder or bundle page shows, with everything inside its folders, as one .zip.
+struct Archive {
+    /// Files' sizes are the library's; the server reads them again before it starts.
+    std::vector<ZipStream::Entry> entries;
+    /// The archive's file name.
+    std::string name;
     std::string shareToken;
 };
 
@@ -73,7 +83,7 @@ struct SmallBody {
     std::size_t length = 0;
 };
 
-using Answer = std::variant<HTTPResponse, Download, Upload, SmallBody>;
+using Answer = std::variant<HTTPResponse, Download, Archive, Upload, SmallBody>;
 
 /// The answer to `request`. Reads `store` (in place, under its lock) but changes nothing besides what
 /// `documents` caches.

@@ -14,6 +14,11 @@ struct ServerEvent {
         /// The peer that downloaded it.
         std::string by;
     };
+    /// A folder or bundle was sent completely as one archive, counted once.
+    struct DownloadedArchive {
+        std::string shareToken;
+        std::string by;
+    };
     /// An upload or a phone's text was stored as a new item.
     struct Received {
         Item item;
@@ -25,5 +30,5 @@ struct ServerEvent {
         PairedDevice device;
     };
 
-    std::variant<Downloaded, Received, Paired> value;
+    std::variant<Downloaded, DownloadedArchive, Received, Paired> value;
 };

@@ -6,6 +6,9 @@
 #include "server/receiver_page.h"
 #include "server/routes.h"
 
+#include <algorithm>
+#include <set>
+
 namespace {
 
 /// Longest sender name kept from "X-Tesk-Device", in characters.
@@ -69,6 +72,84 @@ bool acceptsAt(const Library& library, const Share& share, const std::optional<s
     return true;
 }
 
+/// `name` made safe and unique in one folder of an archive: "/" cannot climb into another folder and a
+/// name of dots cannot climb out; a name taken gets " 2", " 3"… before its extension.
+std::string archiveName(std::set<std::string>& taken, std::string name) {
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::replace(name.begin(), name.end(), '\\', '_');
+    if (name.find_first_not_of('.') == std::string::npos) {
+        name = "_" + name;
+    }
+    const std::size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > 0;
+    const std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string extension = hasExtension ? name.substr(dot) : "";
+    std::string candidate = name;
+    for (int n = 2; !taken.insert(candidate).second; ++n) {
+        candidate = stem + " " + std::to_string(n) + extension;
+    }
+    return candidate;
+}
+
+void addArchiveItem(const LibraryStore& store, const Item& item, const std::string& name,
+                    std::vector<ZipStream::Entry>& entries) {
+    const auto modified = static_cast<std::int64_t>(item.created.unixSeconds());
+    if (item.kind == ItemKind::file) {
+        entries.push_back({name, store.filePath(item), {}, static_cast<std::uint64_t>(item.size), modified});
+    } else {
+        entries.push_back({name, {}, item.content.value_or(""), 0, modified});
+    }
+}
+
+/// A folder's subfolders, each with all it holds, then its items, under `prefix`.
+void addArchiveFolder(const LibraryStore& store, const Library& library, const std::string& folderID,
+                      const std::string& prefix, std::vector<ZipStream::Entry>& entries) {
+    std::set<std::string> taken;
+    for (const Folder& folder : library.foldersIn(folderID)) {
+        const std::string name = prefix + archiveName(taken, folder.name) + "/";
+        entries.push_back({name, {}, {}, 0, static_cast<std::int64_t>(folder.created.unixSeconds())});
+        addArchiveFolder(store, library, folder.id, name, entries);
+    }
+    for (const Item& item : library.itemsIn(folderID)) {
+        addArchiveItem(store, item,
+                       prefix + archiveName(taken, item.name + (item.kind == ItemKind::file ? "" : ".txt")),
+                       entries);
+    }
+}
+
+/// Everything the share's page shows at the requested folder, as archive entries; nothing when the page
+/// would show nothing or is no folder's or bundle's.
+std::optional<Routes::Archive> archiveOf(const LibraryStore& store, const Library& library,
+                                         const Share& share, const std::optional<std::string>& folderID) {
+    const auto kind = share.target.kind();
+    if (kind != ShareTarget::Kind::folder && kind != ShareTarget::Kind::bundle) {
+        return std::nullopt;
+    }
+    const auto shown = ShareAPI::payload(library, share, folderID, "");
+    if (!shown) {
+        return std::nullopt;
+    }
+    // Named after what the page is showing: the share, or the folder opened in it.
+    Routes::Archive archive{
+        {}, (shown->path.empty() ? shown->title : shown->path.back().name) + ".zip", share.token};
+    std::set<std::string> taken;
+    for (const auto& entry : shown->folders) {
+        const auto folder = library.folder(entry.id);
+        const std::string name = archiveName(taken, entry.name) + "/";
+        archive.entries.push_back(
+            {name, {}, {}, 0, static_cast<std::int64_t>(folder ? folder->created.unixSeconds() : 0)});
+        addArchiveFolder(store, library, entry.id, name, archive.entries);
+    }
+    for (const auto& entry : shown->items) {
+        if (const auto item = library.item(entry.id)) {
+            addArchiveItem(store, *item,
+                           archiveName(taken, item->name + (item->kind == ItemKind::file ? "" : ".txt")),
+                           archive.entries);
+        }
+    }
+    return archive;
+}
+
 } // namespace
 
 namespace Routes {
@@ -80,6 +161,7 @@ Answer share(const HTTPRequest& request, const std::string& token, const std::ve
     const bool isAPI = rest == std::vector<std::string>{"api"};
     const bool isUpload = request.method == "POST" && rest == std::vector<std::string>{"upload"};
     const bool isFile = get && rest.size() == 2 && rest[0] == "f";
+    const bool isArchive = get && rest == std::vector<std::string>{"zip"};
     // Read in place under the store's lock: copying a large library on every poll would cost more than
     // everything else the request does. The document is built in the same read: one built from a later
     // look at the library than the share came from would be cached under that later version with the
@@ -89,10 +171,11 @@ Answer share(const HTTPRequest& request, const std::string& token, const std::ve
         /// Null unless asked for, and when the query's folder is not one the share covers.
         std::shared_ptr<const std::string> document;
         std::optional<Item> item;
+        std::optional<Archive> archive;
         bool uploadAllowed = false;
     };
     const Found found = store.read([&](const Library& library, std::uint64_t version) {
-        Found result{library.share(token), nullptr, std::nullopt, false};
+        Found result{library.share(token), nullptr, std::nullopt, std::nullopt, false};
         if (!result.share || !result.share->isActive(now)) {
             return result;
         }
@@ -103,6 +186,8 @@ Answer share(const HTTPRequest& request, const std::string& token, const std::ve
             if (item && library.shareIncludes(*result.share, *item)) {
                 result.item = std::move(item);
             }
+        } else if (isArchive) {
+            result.archive = archiveOf(store, library, *result.share, folderOf(request));
         } else if (isUpload) {
             result.uploadAllowed = acceptsAt(library, *result.share, folderOf(request));
         }
@@ -146,6 +231,12 @@ Answer share(const HTTPRequest& request, const std::string& token, const std::ve
                 found.item->content.value_or("")};
         }
         return Download{*found.item, share.token};
+    }
+    if (isArchive) {
+        if (!found.archive) {
+            return HTTPResponse::text(404, "Not found");
+        }
+        return *found.archive;
     }
     if (!isUpload) {
         return HTTPResponse::text(404, "Not found");

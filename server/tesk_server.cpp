@@ -165,6 +165,8 @@ void TeskServer::serve(HttpConnection& connection, const HTTPRequest& request, s
         connection.respond(*response);
     } else if (const auto* download = std::get_if<Routes::Download>(&answer)) {
         this->download(connection, request, *download);
+    } else if (auto* archive = std::get_if<Routes::Archive>(&answer)) {
+        this->archive(connection, std::move(*archive));
     } else if (auto* upload = std::get_if<Routes::Upload>(&answer)) {
         this->upload(connection, std::move(*upload), std::move(body));
     } else {
@@ -194,6 +196,35 @@ void TeskServer::download(HttpConnection& connection, const HTTPRequest& request
                                 report(ServerEvent{ServerEvent::Downloaded{download.item, peer}});
                             }
                         });
+}
+
+void TeskServer::archive(HttpConnection& connection, Routes::Archive archive) {
+    // The lengths the archive announces are the files' own now; a file gone meanwhile is left out.
+    std::erase_if(archive.entries, [](ZipStream::Entry& entry) {
+        if (entry.file.empty()) {
+            return false;
+        }
+        struct stat info {};
+        if (::stat(entry.file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            return true;
+        }
+        entry.size = static_cast<std::uint64_t>(info.st_size);
+        return false;
+    });
+    auto zip = std::make_shared<ZipStream>(std::move(archive.entries));
+    const std::string head =
+        HTTP::head(200, {{"Content-Type", "application/zip"},
+                         {"Content-Disposition", HTTP::contentDisposition(archive.name, false)},
+                         {"Content-Length", std::to_string(zip->size())},
+                         {"Cache-Control", "no-store"}});
+    connection.sendStream(
+        head, [zip](char* buffer, std::size_t capacity) { return zip->read(buffer, capacity); },
+        [this, token = archive.shareToken, peer = connection.peer()](bool success) {
+            if (success) {
+                store_.recordDownload(token);
+                report(ServerEvent{ServerEvent::DownloadedArchive{token, peer}});
+            }
+        });
 }
 
 void TeskServer::upload(HttpConnection& connection, Routes::Upload upload, std::string initialBody) {

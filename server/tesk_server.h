@@ -83,6 +83,8 @@ private:
     /// Answers one request on its connection's strand.
     void serve(HttpConnection& connection, const HTTPRequest& request, std::string body);
     void download(HttpConnection& connection, const HTTPRequest& request, const Routes::Download& download);
+    /// Streams an archive of a folder or bundle; a whole one counts as one download.
+    void archive(HttpConnection& connection, Routes::Archive archive);
     void upload(HttpConnection& connection, Routes::Upload upload, std::string initialBody);
     void readSmallBody(HttpConnection& connection, Routes::SmallBody body, std::string initialBody,
                        ServerFacts facts);

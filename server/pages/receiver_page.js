@@ -119,6 +119,11 @@ function crumbs(path) {
 
 function blocks(s) {
   let html = "";
+  // A folder or a bundle (they have a trail) comes whole as one .zip of what this page shows.
+  if ((s.path || []).length && s.folders.length + s.items.length) {
+    html += `<a id="download-all" class="btn soft" href="${esc(withFolder("zip", folderQuery()))}" download>` +
+      `${ICON.download} Download all</a>`;
+  }
   if (s.followURL) html += followCard(s.followURL);
   if (s.folders.length) html += section("Folders", s.folders.map(folderRow));
   if (s.items.length) html += section("Files", s.items.map(itemRow));

@@ -3,6 +3,7 @@
 // into another test. Run through tests/e2e/run.sh, or by hand after building e2e_server:
 //   TESK_E2E_SERVER=build/tests/e2e/e2e_server node --test tests/e2e/share_page.e2e.test.mjs
 import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import { describe, test } from "node:test";
@@ -97,6 +98,15 @@ describe("share page in Chromium", () => {
     const [download] = await Promise.all([page.waitForEvent("download"), link.click()]);
     assert.equal(download.suggestedFilename(), packing.name);
     assert.deepEqual(fs.readFileSync(await download.path()), server.storedBytes(packing));
+
+    // The whole folder as one archive, named after it, holding its files, notes and links ("/" cannot be in
+    // a name there).
+    const [archive] = await Promise.all([page.waitForEvent("download"), page.click("#download-all")]);
+    assert.equal(archive.suggestedFilename(), "Beach.zip");
+    const zip = await archive.path();
+    assert.deepEqual(execFileSync("unzip", ["-Z1", zip], { encoding: "utf8" }).trim().split("\n").sort(),
+      [image.name, packing.name, ...["note", "link"].map((k) => server.info.items[k].name.replaceAll("/", "_") + ".txt")].sort());
+    assert.deepEqual(execFileSync("unzip", ["-p", zip, packing.name]), server.storedBytes(packing));
 
     const tile = row(page, image.name).locator(".tile img");
     assert.equal(await tile.getAttribute("src"), `f/${image.id}?inline=1`);

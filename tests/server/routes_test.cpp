@@ -50,6 +50,12 @@ protected:
             return *response;
         } else if (const auto* download = std::get_if<Routes::Download>(&answer)) {
             work = "download " + download->item.name;
+        } else if (const auto* archive = std::get_if<Routes::Archive>(&answer)) {
+            work = "archive " + archive->name + ":";
+            for (const auto& entry : archive->entries) {
+                work += " " + entry.name +
+                        (entry.file.empty() ? "" : "@" + entry.file.parent_path().filename().string());
+            }
         } else if (const auto* upload = std::get_if<Routes::Upload>(&answer)) {
             work = "upload " + upload->name + " from " + upload->sender + " (" +
                    std::to_string(upload->length) + (upload->expectsContinue ? ", continue)" : ")");
@@ -109,6 +115,13 @@ TEST_F(RoutesTest, EveryPathAnswersWithItsStatusHeadAndBody) {
         {"GET " + s + "f/" + note.id, 200, "a note",
          "Content-Disposition: attachment; filename=\"a note.txt\"; filename*=UTF-8''a%20note.txt"},
         {"GET " + s + "f/" + secret.id, 404, notFound},
+        // What the page shows, folders with all they hold; files by their stored copies, notes as text.
+        {"GET " + s + "zip", 0,
+         "archive Top.zip: Inner/ Inner/Deep/ Inner/photo.jpg@" + photo.id + " Inner/a note.txt"},
+        {"GET " + s + "zip?folder=" + inner.id, 0,
+         "archive Inner.zip: Deep/ photo.jpg@" + photo.id + " a note.txt"},
+        {"GET " + s + "zip?folder=" + outside.id, 404, notFound},
+        {"GET /s/" + hourly.token + "/zip", 404, notFound},
         {"HEAD " + s + "f/" + photo.id, 404, notFound},
         // A folder share names the folder.
         {"POST " + s + "upload\r\nContent-Length: 1", 403, "Not allowed"},

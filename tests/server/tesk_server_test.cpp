@@ -51,7 +51,7 @@ TEST_F(TeskServerTest, PropertiesAreSafeToChangeWhileServing) {
     }
 }
 
-TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFileGoneIsA404) {
+TEST_F(TeskServerTest, DownloadsAndArchivesCountOnceTheirLastByteWentOutAndAFileGoneIsA404) {
     const std::string bytes(32 << 20, 'b'); // more than the socket buffers hold
     const Item file = addFile("big.bin", bytes);
     const Item gone = addFile("gone.txt", "x");
@@ -61,8 +61,12 @@ TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFil
     // Outlives the test body, as the server does.
     const auto reported = std::make_shared<std::pair<std::mutex, std::vector<std::string>>>();
     server.setOnEvent([reported](const ServerEvent& event) {
-        const auto& downloaded = std::get<ServerEvent::Downloaded>(event.value);
         std::lock_guard guard(reported->first);
+        if (const auto* archive = std::get_if<ServerEvent::DownloadedArchive>(&event.value)) {
+            reported->second.push_back("archive by " + archive->by);
+            return;
+        }
+        const auto& downloaded = std::get<ServerEvent::Downloaded>(event.value);
         reported->second.push_back(downloaded.item.id + " by " + downloaded.by);
     });
     std::optional<RawClient> cut(std::in_place, server.port());
@@ -74,10 +78,20 @@ TEST_F(TeskServerTest, DownloadIsCountedAndReportedOnceItsLastByteWentOutAndAFil
     EXPECT_EQ(std::to_string(missing.status) + " " + missing.body,
               "404 This file is no longer on the computer.");
     EXPECT_TRUE(get(path + file.id).body == bytes);
+    // The whole folder as one archive: one cut short counts nothing, a whole one once.
+    cut.emplace(server.port());
+    cut->send("GET /s/" + share.token + "/zip HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(cut->readExactly(100000).size(), 100000u);
+    cut.reset();
+    ASSERT_TRUE(eventually([&] { return server.connectionCount() == 0; }));
+    const HttpReply archive = get("/s/" + share.token + "/zip");
+    EXPECT_EQ(archive.header("Content-Length"), std::to_string(archive.body.size()));
+    EXPECT_NE(archive.body.find(bytes), std::string::npos);
     // Counted before the server ends its side, so by the time the client saw the end.
-    EXPECT_EQ(store.snapshot().share(share.token)->downloads, 1);
+    EXPECT_EQ(store.snapshot().share(share.token)->downloads, 2);
     std::lock_guard guard(reported->first);
-    EXPECT_EQ(reported->second, std::vector<std::string>{file.id + " by 127.0.0.1"});
+    EXPECT_EQ(reported->second,
+              (std::vector<std::string>{file.id + " by 127.0.0.1", "archive by 127.0.0.1"}));
 }
 
 TEST_F(TeskServerTest, ContinueGoesOutOnlyToAClientWaitingForIt) {
