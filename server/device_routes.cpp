@@ -109,18 +109,11 @@ Answer device(const HTTPRequest& request, const std::string& token, const std::v
             200, {{"Content-Type", "application/manifest+json"}}, DevicePages::manifest(token)};
     }
     if (post && only("upload")) {
-        const auto length = request.contentLength();
-        if (!length || *length <= 0) {
-            return HTTPResponse::text(400, "Missing Content-Length");
+        auto made = upload(request, Upload::FromPhone{token}, device->name);
+        if (auto* refused = std::get_if<HTTPResponse>(&made)) {
+            return std::move(*refused);
         }
-        std::string name = "file";
-        if (const auto raw = request.headers.find("x-tesk-name"); raw != request.headers.end()) {
-            name = HTTP::percentDecoded(raw->second).value_or("file");
-        }
-        const auto expect = request.headers.find("expect");
-        return Upload{Upload::FromPhone{token}, std::move(name), device->name, *length,
-                      expect != request.headers.end() &&
-                          Ascii::equalsIgnoringCase(expect->second, "100-continue")};
+        return std::get<Upload>(std::move(made));
     }
     if (post && only("text")) {
         // Refused before reading: a body past the limit is never worth receiving.

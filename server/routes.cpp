@@ -1,10 +1,14 @@
 // Which route answers which path, and how the answers that need more than the head are settled.
 #include "server/routes.h"
 
+#include "core/ascii.h"
 #include "server/device_bodies.h"
 #include "server/page_style.h"
 
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <charconv>
 
 namespace Routes {
 
@@ -65,6 +69,61 @@ Settled settle(const SmallBody& body, const std::optional<std::string>& received
     }
     return {HTTPResponse::json(201, R"({"ok":true})"),
             ServerEvent{ServerEvent::Received{*item, text.sender}}};
+}
+
+namespace {
+
+std::optional<std::string> header(const HTTPRequest& request, const std::string& name) {
+    const auto found = request.headers.find(name);
+    return found == request.headers.end() ? std::nullopt : std::optional(found->second);
+}
+
+std::optional<std::int64_t> number(const std::optional<std::string>& text) {
+    std::int64_t value = 0;
+    if (!text || text->empty()) {
+        return std::nullopt;
+    }
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (error != std::errc() || end != text->data() + text->size() || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool isUploadID(const std::string& id) {
+    return id.size() >= 8 && id.size() <= 64 && std::all_of(id.begin(), id.end(), [](char c) {
+               return Ascii::isAlnum(c) || c == '-' || c == '_';
+           });
+}
+
+} // namespace
+
+std::variant<HTTPResponse, Upload> upload(const HTTPRequest& request,
+                                          std::variant<Upload::IntoShare, Upload::FromPhone> destination,
+                                          std::string sender) {
+    const auto length = request.contentLength();
+    const auto id = header(request, "x-tesk-upload");
+    if (!length || (*length <= 0 && !id)) {
+        return HTTPResponse::text(400, "Missing Content-Length");
+    }
+    Upload upload{std::move(destination), "file", std::move(sender), *length, false, std::nullopt};
+    if (const auto name = header(request, "x-tesk-name")) {
+        upload.name = HTTP::percentDecoded(*name).value_or("file");
+    }
+    const auto expect = header(request, "expect");
+    upload.expectsContinue = expect && Ascii::equalsIgnoringCase(*expect, "100-continue");
+    if (id) {
+        const auto offset = number(header(request, "x-tesk-offset"));
+        const auto size = number(header(request, "x-tesk-size"));
+        if (!isUploadID(*id) || !offset || !size || *size < 1) {
+            return HTTPResponse::text(400, "Bad piece");
+        }
+        if (*offset > *size || *length > *size - *offset) {
+            return HTTPResponse::text(400, "Past the end of the file");
+        }
+        upload.piece = Upload::Piece{*id, *offset, *size};
+    }
+    return upload;
 }
 
 Item file(const Upload& upload, const std::filesystem::path& file, LibraryStore& store) {

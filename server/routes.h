@@ -65,7 +65,23 @@ struct Upload {
     std::int64_t length = 0;
     /// The client waits for "100 Continue" before it sends the body.
     bool expectsContinue = false;
+    /// One piece of an upload sent in pieces, which resumes where the server's copy ends.
+    struct Piece {
+        /// The upload's own id, made by the page: 8 to 64 letters, digits, "-" or "_".
+        std::string id;
+        /// Where in the file this piece starts.
+        std::int64_t offset = 0;
+        /// The whole file's length.
+        std::int64_t size = 0;
+    };
+    std::optional<Piece> piece;
 };
+
+/// The upload a POST asks for, to `destination`: a whole body, or one piece of an upload sent in pieces
+/// ("X-Tesk-Upload", "X-Tesk-Offset", "X-Tesk-Size"); the refusal when its head does not say enough.
+std::variant<HTTPResponse, Upload> upload(const HTTPRequest& request,
+                                          std::variant<Upload::IntoShare, Upload::FromPhone> destination,
+                                          std::string sender);
 
 /// A small body read into memory, then `settle`d.
 struct SmallBody {

@@ -247,19 +247,13 @@ Answer share(const HTTPRequest& request, const std::string& token, const std::ve
     if (!found.uploadAllowed) {
         return HTTPResponse::text(403, "Not allowed");
     }
-    const auto length = request.contentLength();
-    if (!length || *length <= 0) {
-        return HTTPResponse::text(400, "Missing Content-Length");
+    auto made = upload(
+        request, Upload::IntoShare{share, folderOf(request)},
+        Text::prefixCharacters(header(request, "x-tesk-device").value_or("a browser"), maxSenderCharacters));
+    if (auto* refused = std::get_if<HTTPResponse>(&made)) {
+        return std::move(*refused);
     }
-    std::string name = "file";
-    if (const auto raw = header(request, "x-tesk-name")) {
-        name = HTTP::percentDecoded(*raw).value_or("file");
-    }
-    const auto expect = header(request, "expect");
-    return Upload{
-        Upload::IntoShare{share, folderOf(request)}, std::move(name),
-        Text::prefixCharacters(header(request, "x-tesk-device").value_or("a browser"), maxSenderCharacters),
-        *length, expect && Ascii::equalsIgnoringCase(*expect, "100-continue")};
+    return std::get<Upload>(std::move(made));
 }
 
 } // namespace Routes

@@ -4,6 +4,7 @@
 #include "core/names.h"
 
 #include <asio/post.hpp>
+#include <asio/strand.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -112,23 +113,21 @@ TeskServer::TeskServer(LibraryStore& store, std::string macName, ServerLimits li
     : store_(store)
     , limits_(limits)
     , uploadsDir_(store.root / "incoming")
+    , pieces_(uploadsDir_, uploadSpace_, limits_.uploadReserve)
     , diskThreads_(diskThreadCount)
+    , sweepTimer_(asio::make_strand(diskThreads_))
     , service_(serviceLimits(limits), threadCount(),
                [this](HttpConnection& connection, const HTTPRequest& request, std::string body) {
                    serve(connection, request, std::move(body));
                }) {
     facts_.macName = std::move(macName);
-    // Nothing can be in flight yet: whatever an earlier run left half-received is garbage.
-    std::error_code ignored;
-    for (fs::directory_iterator it(uploadsDir_, ignored), end; !ignored && it != end; it.increment(ignored)) {
-        std::error_code removeError;
-        fs::remove_all(it->path(), removeError);
-    }
-    fs::create_directories(uploadsDir_, ignored);
+    // Whatever an earlier run left half-received is gone already, but for uploads that can still resume.
+    sweepPieces();
 }
 
 TeskServer::~TeskServer() {
     service_.shutdown();
+    asio::post(sweepTimer_.get_executor(), [this] { sweepTimer_.cancel(); });
     // Only connection threads hand work to the disk threads: with those gone, this runs out. What it
     // posts back to a connection is never run; an upload it files is kept all the same.
     diskThreads_.join();
@@ -158,6 +157,26 @@ void TeskServer::stop() {
     service_.stop();
 }
 
+void TeskServer::sweepPieces() {
+    pieces_.sweep([this](const std::string& scope) {
+        const std::string token = scope.substr(1);
+        return store_.read([&](const Library& library, auto) {
+            if (scope.starts_with("s")) {
+                const auto share = library.share(token);
+                return share && share->isActive(store_.currentDate()) && share->allowsUploads;
+            }
+            return std::any_of(library.devices.begin(), library.devices.end(),
+                               [&](const PairedDevice& device) { return device.token == token; });
+        });
+    });
+    sweepTimer_.expires_after(std::chrono::minutes(10));
+    sweepTimer_.async_wait([this](const std::error_code& error) {
+        if (!error) {
+            sweepPieces();
+        }
+    });
+}
+
 void TeskServer::serve(HttpConnection& connection, const HTTPRequest& request, std::string body) {
     ServerFacts facts = this->facts();
     auto answer = Routes::answer(request, store_, facts, documents_);
@@ -168,7 +187,11 @@ void TeskServer::serve(HttpConnection& connection, const HTTPRequest& request, s
     } else if (auto* archive = std::get_if<Routes::Archive>(&answer)) {
         this->archive(connection, std::move(*archive));
     } else if (auto* upload = std::get_if<Routes::Upload>(&answer)) {
-        this->upload(connection, std::move(*upload), std::move(body));
+        if (upload->piece) {
+            uploadPiece(connection, std::move(*upload), std::move(body));
+        } else {
+            this->upload(connection, std::move(*upload), std::move(body));
+        }
     } else {
         readSmallBody(connection, std::get<Routes::SmallBody>(std::move(answer)), std::move(body),
                       std::move(facts));
@@ -286,6 +309,112 @@ void TeskServer::upload(HttpConnection& connection, Routes::Upload upload, std::
                                    }
                                    receive("");
                                });
+        return;
+    }
+    receive(std::move(initialBody));
+}
+
+void TeskServer::uploadPiece(HttpConnection& connection, Routes::Upload upload, std::string initialBody) {
+    const auto& piece = *upload.piece;
+    const auto* into = std::get_if<Routes::Upload::IntoShare>(&upload.destination);
+    const ResumableUploads::Key key{
+        into ? "s" + into->share.token : "d" + std::get<Routes::Upload::FromPhone>(upload.destination).token,
+        piece.id, piece.size};
+    const auto offsetAnswer = [](int status, std::int64_t held) {
+        return HTTPResponse::json(status, "{\"offset\":" + std::to_string(held) + "}");
+    };
+    auto held = pieces_.find(key);
+    if (!held && piece.offset > 0) {
+        // Never begun here, or ended: the page starts again from the beginning.
+        connection.respond(offsetAnswer(409, 0));
+        return;
+    }
+    if (!held) {
+        try {
+            held = pieces_.create(key);
+        } catch (const std::exception&) {
+            connection.respond(HTTPResponse::text(500, "Couldn't save the file"));
+            return;
+        }
+        if (!held) {
+            connection.respond(HTTPResponse::text(413, "Couldn't save the file"));
+            return;
+        }
+    }
+    std::uint64_t writer = 0;
+    {
+        std::lock_guard guard(held->lock);
+        if (held->ended || piece.offset != held->held) {
+            connection.respond(offsetAnswer(409, held->ended ? 0 : held->held));
+            return;
+        }
+        // A request the network left hanging writes no more.
+        writer = ++held->writer;
+    }
+    auto self = connection.shared_from_this();
+    const bool sendsContinue = upload.expectsContinue && initialBody.empty();
+    auto receive = [this, self, held, key, writer, upload = std::move(upload)](std::string initial) mutable {
+        const std::int64_t length = upload.length;
+        self->receiveBody(
+            length, std::move(initial),
+            [held, writer](const char* data, std::size_t size) { return held->append(writer, data, size); },
+            [this, self, held, key, writer, upload = std::move(upload)](bool complete) mutable {
+                asio::post(diskThreads_, [this, self, held, key, writer, upload = std::move(upload),
+                                          complete] {
+                    std::optional<HTTPResponse> response;
+                    std::optional<ServerEvent> received;
+                    std::unique_lock guard(held->lock);
+                    if (held->writeFailed) {
+                        guard.unlock();
+                        pieces_.remove(key);
+                        response = HTTPResponse::text(500, "Couldn't save the file");
+                    } else if (held->ended || held->writer != writer) {
+                        // Taken over by a later piece, which answers for the upload.
+                    } else if (held->held == held->size) {
+                        // The last piece: filed as one whole upload would be.
+                        held->ended = true;
+                        const bool closed = held->file.close() == 0;
+                        guard.unlock();
+                        try {
+                            if (!closed) {
+                                throw std::runtime_error("close");
+                            }
+                            Item item = Routes::file(upload, held->path(), store_);
+                            received = ServerEvent{ServerEvent::Received{std::move(item), upload.sender}};
+                            response = HTTPResponse::json(
+                                201, "{\"ok\":true,\"offset\":" + std::to_string(held->size) + "}");
+                        } catch (const LibraryError& error) {
+                            response = HTTPResponse::text(error.code() == LibraryError::notFound ? 404 : 500,
+                                                          "Couldn't save the file");
+                        } catch (const std::exception&) {
+                            response = HTTPResponse::text(500, "Couldn't save the file");
+                        }
+                        pieces_.remove(key);
+                    } else if (complete) {
+                        response = HTTPResponse::json(200, "{\"offset\":" + std::to_string(held->held) + "}");
+                    }
+                    asio::post(self->executor(),
+                               [this, self, response = std::move(response), received = std::move(received)] {
+                                   if (received) {
+                                       report(*received);
+                                   }
+                                   if (response) {
+                                       self->respond(*response);
+                                   } else {
+                                       self->close();
+                                   }
+                               });
+                });
+            });
+    };
+    if (sendsContinue) {
+        connection.sendInterim(continueResponse, [self, receive = std::move(receive)](bool sent) mutable {
+            if (!sent) {
+                self->close();
+                return;
+            }
+            receive("");
+        });
         return;
     }
     receive(std::move(initialBody));

@@ -4,11 +4,13 @@
 #include "core/library_store.h"
 #include "server/document_cache.h"
 #include "server/http_service.h"
+#include "server/resumable_uploads.h"
 #include "server/routes.h"
 #include "server/server_event.h"
 #include "server/server_limits.h"
 #include "server/upload_space.h"
 
+#include <asio/steady_timer.hpp>
 #include <asio/thread_pool.hpp>
 
 #include <cstdint>
@@ -86,6 +88,12 @@ private:
     /// Streams an archive of a folder or bundle; a whole one counts as one download.
     void archive(HttpConnection& connection, Routes::Archive archive);
     void upload(HttpConnection& connection, Routes::Upload upload, std::string initialBody);
+    /// One piece of an upload sent in pieces: appended when it starts where the held copy ends, else
+    /// answered with that offset; the last one files the item as a whole upload would.
+    void uploadPiece(HttpConnection& connection, Routes::Upload upload, std::string initialBody);
+    /// Ends unfinished uploads left idle too long or whose share or phone is gone, and again every
+    /// ten minutes.
+    void sweepPieces();
     void readSmallBody(HttpConnection& connection, Routes::SmallBody body, std::string initialBody,
                        ServerFacts facts);
 
@@ -94,6 +102,7 @@ private:
     const std::filesystem::path uploadsDir_;
     /// Outlives the connections and the disk work that hold claims on it.
     UploadSpace uploadSpace_;
+    ResumableUploads pieces_;
     /// Share documents already built, by share, folder and what else goes into them.
     DocumentCache documents_;
     std::atomic<std::uint16_t> port_{0};
@@ -105,5 +114,6 @@ private:
     /// Closing, syncing and filing a received upload can hold the disk for seconds: that runs here, never
     /// on the threads that serve connections.
     asio::thread_pool diskThreads_;
+    asio::steady_timer sweepTimer_;
     HttpService service_;
 };

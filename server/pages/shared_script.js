@@ -72,8 +72,18 @@ function deviceName() {
   return "a browser";
 }
 
+// Files go in pieces of this size, each its own request, so a cut connection costs one piece at most.
+const PIECE_BYTES = 16 * 1024 * 1024;
+
+// An id for one upload: the pieces of a file name it, so the computer adds each to the right copy.
+function uploadID() {
+  return Array.from(crypto.getRandomValues(new Uint8Array(12)), (b) => b.toString(16).padStart(2, "0")).join("");
+}
+
 // Uploads one file with a progress row at the top of `list`. Resolves whatever happens, so callers can
-// send files one after another without one failure stopping the rest.
+// send files one after another without one failure stopping the rest. A file goes in pieces; after a
+// failure it goes on from what the computer holds, waiting longer each time (at most 30 s), for as long as
+// the page is open, and at once when the page is seen again after the phone was locked.
 function sendFile(file, url, list, onGone) {
   const row = document.createElement("div");
   row.className = "up";
@@ -87,28 +97,72 @@ function sendFile(file, url, list, onGone) {
     status.className = "status-line " + outcome;
     status.textContent = text;
   };
+  const id = uploadID();
+  // What the computer holds: progress shows only bytes that arrived.
+  let held = 0;
+  let pause = 1000;
+  let timer = 0;
+  let sending = false;
   return new Promise((resolve) => {
-    const request = new XMLHttpRequest();
-    request.open("POST", url);
-    request.setRequestHeader("X-Tesk-Name", encodeURIComponent(file.name));
-    request.setRequestHeader("X-Tesk-Device", deviceName());
-    request.upload.onprogress = (e) => {
-      if (!e.lengthComputable) return;
-      const pct = Math.round((e.loaded / e.total) * 100);
-      bar.style.width = pct + "%";
-      status.textContent = "Sending… " + pct + "%";
-    };
-    request.onload = () => {
+    const percent = (more) => (file.size ? Math.floor(((held + more) / file.size) * 100) : 0) + "%";
+    const finish = (outcome, text) => {
+      document.removeEventListener("visibilitychange", resume);
       bar.style.width = "100%";
-      if (request.status === 404 && onGone) onGone();
-      if (request.status >= 200 && request.status < 300) report("ok", "Sent · " + size(file.size));
-      else report("err", "Couldn't send (" + request.status + "). Try again.");
+      report(outcome, text);
       resolve();
     };
-    request.onerror = request.onabort = request.ontimeout = () => {
-      report("err", "Couldn't reach the computer. Same Wi‑Fi?");
-      resolve();
+    const retry = () => {
+      sending = false;
+      report("", "Waiting for the computer… " + percent(0));
+      timer = setTimeout(send, pause);
+      pause = Math.min(pause * 2, 30000);
     };
-    request.send(file);
+    function resume() {
+      if (document.visibilityState !== "visible" || sending) return;
+      clearTimeout(timer);
+      pause = 1000;
+      send();
+    }
+    function send() {
+      sending = true;
+      const request = new XMLHttpRequest();
+      request.open("POST", url);
+      request.setRequestHeader("X-Tesk-Name", encodeURIComponent(file.name));
+      request.setRequestHeader("X-Tesk-Device", deviceName());
+      // An empty file has no pieces: it goes whole, as it always did.
+      if (file.size > 0) {
+        request.setRequestHeader("X-Tesk-Upload", id);
+        request.setRequestHeader("X-Tesk-Offset", String(held));
+        request.setRequestHeader("X-Tesk-Size", String(file.size));
+      }
+      request.upload.onprogress = (e) => {
+        bar.style.width = percent(e.loaded);
+        status.textContent = "Sending… " + percent(e.loaded);
+      };
+      request.onload = () => {
+        sending = false;
+        let offset = null;
+        try {
+          offset = JSON.parse(request.responseText).offset;
+        } catch {}
+        if (request.status === 404 && onGone) onGone();
+        if (request.status >= 200 && request.status < 300 && (request.status === 201 || file.size === 0)) {
+          return finish("ok", "Sent · " + size(file.size));
+        }
+        // The piece arrived, or the computer holds another length: go on from there.
+        if ((request.status === 200 || request.status === 409) && Number.isInteger(offset)) {
+          held = offset;
+          pause = 1000;
+          return send();
+        }
+        if (request.status === 503) return retry();
+        finish("err", "Couldn't send (" + request.status + "). Try again.");
+      };
+      request.onerror = request.onabort = request.ontimeout = () => (file.size > 0 ? retry()
+        : finish("err", "Couldn't reach the computer. Same Wi‑Fi?"));
+      request.send(file.slice(held, Math.min(held + PIECE_BYTES, file.size)));
+    }
+    document.addEventListener("visibilitychange", resume);
+    send();
   });
 }

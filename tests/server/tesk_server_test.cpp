@@ -3,6 +3,7 @@
 // incoming/ emptied, is settled under load in the resilience tests; a claim read, paired and reported
 // reaches the app model in its own tests.
 #include "server_fixture.h"
+#include "support/file_contents.h"
 
 #include <deque>
 #include <fstream>
@@ -103,6 +104,46 @@ TEST_F(TeskServerTest, ContinueGoesOutOnlyToAClientWaitingForIt) {
     EXPECT_EQ(parseHttpReply(waiting.readAll()).status, 201);
     // One that sent its body at once gets one answer, not two writes racing each other.
     EXPECT_TRUE(send(head + "hello").raw.starts_with("HTTP/1.1 201"));
+}
+
+TEST_F(TeskServerTest, PiecesAppendOnlyWhereTheCopyEndsAndTheLastOneFilesOneItem) {
+    const auto head = [&](const std::string& id, std::int64_t offset, std::size_t length) {
+        return upload + "X-Tesk-Name: clip.mov\r\nX-Tesk-Upload: " + id +
+               "\r\nX-Tesk-Offset: " + std::to_string(offset) +
+               "\r\nX-Tesk-Size: 10\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+    };
+    const auto piece = [&](std::int64_t offset, const std::string& bytes,
+                           const std::string& id = "clip-0001") {
+        const HttpReply reply = send(head(id, offset, bytes.size()) + bytes);
+        return std::to_string(reply.status) + " " + reply.body;
+    };
+    EXPECT_EQ(piece(4, "efgh"), R"(409 {"offset":0})"); // nothing held yet
+    EXPECT_EQ(piece(0, "abcd"), R"(200 {"offset":4})");
+    EXPECT_EQ(piece(0, "abcd"), R"(409 {"offset":4})"); // repeated
+    EXPECT_EQ(piece(2, "cdef"), R"(409 {"offset":4})"); // overlapping
+    EXPECT_EQ(piece(4, "efghijk"), "400 Past the end of the file");
+    EXPECT_EQ(piece(4, ""), R"(200 {"offset":4})"); // where it stands
+    {
+        // Cut by the network partway: what arrived stays, and the next piece goes on from there.
+        RawClient cut(server.port());
+        cut.send(head("clip-0001", 4, 6) + "ef");
+        ASSERT_TRUE(eventually([&] { return piece(6, "") == R"(200 {"offset":6})"; }));
+    }
+    EXPECT_EQ(piece(6, "ghij"), R"(201 {"ok":true,"offset":10})");
+    const auto items = store.snapshot().items;
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(readFile(store.filePath(items[0])), "abcdefghij");
+    EXPECT_TRUE(eventually([&] { return fs::is_empty(server.uploadsDir()); }));
+
+    // An unfinished upload outlives a restart, and goes once its share has stopped.
+    EXPECT_EQ(piece(0, "abc", "clip-0002"), R"(200 {"offset":3})");
+    TeskServer{store, "Restarted"};
+    EXPECT_FALSE(fs::is_empty(server.uploadsDir()));
+    store.stopSharing(inbox.token);
+    EXPECT_EQ(piece(3, "defghij", "clip-0002").substr(0, 4), "410 ");
+    TeskServer{store, "Restarted again"};
+    EXPECT_TRUE(fs::is_empty(server.uploadsDir()));
+    EXPECT_EQ(store.snapshot().items.size(), 1u);
 }
 
 TEST_F(TeskServerTest, BodyCutOffLeavesNoResponseNoItemAndNoTemporaryFiles) {
