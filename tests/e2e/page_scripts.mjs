@@ -7,7 +7,8 @@ const read = (name) => fs.readFileSync(new URL("../../server/pages/" + name, imp
 export const settle = () => new Promise((resolve) => setImmediate(resolve));
 export const reply = (status, body) => ({ status, ok: status >= 200 && status < 300, json: async () => body });
 export const EPOCH = Date.UTC(2025, 2, 1, 9, 30, 0);  // the page's Date.now() before the clock moves
-export const THREE_FILES = [{ name: "a", size: 2048 }, { name: "b", size: 5 }, { name: "c", size: 1 }];
+export const THREE_FILES = [{ name: "a", size: 2048 }, { name: "b", size: 5 }, { name: "c", size: 1 }]
+  .map((file) => ({ ...file, slice: (start, end) => `${file.name}[${start},${end})` }));
 
 // Only what the pages call. Markup set through innerHTML is not parsed; the parts a script looks up are
 // stable stand-ins, and rows always go on top as the scripts put them.
@@ -22,6 +23,7 @@ const element = (className = "") => ({
   querySelector(selector) { return (this.parts[selector] ??= element()); },
   replaceWith(node) { this.replacedBy = node; },
   addEventListener(type, listener) { (this.listeners[type] ??= []).push(listener); },
+  removeEventListener(type, listener) { this.listeners[type] = (this.listeners[type] ?? []).filter((l) => l !== listener); },
   // Resolves once the listeners are done and what they started without awaiting has had its turn.
   dispatch(type, event = {}) { return Promise.all((this.listeners[type] ?? []).map((l) => l(event))).then(settle); },
 });
@@ -36,7 +38,8 @@ export function openPage(name, { classes = {}, attrs = {}, search = "", navigato
   let now = 0;
   // An upload stays open until the test calls respond(status); status 0 is a network failure, as in browsers.
   function FakeXHR() {
-    uploads.push(Object.assign(this, { upload: {}, open: (method, url) => (this.url = url), setRequestHeader() {}, send() {},
+    uploads.push(Object.assign(this, { upload: {}, headers: {}, open: (method, url) => (this.url = url),
+      setRequestHeader: (name, value) => (this.headers[name] = value), send: (body) => (this.body = body),
       respond: (status) => ((this.status = status), status ? this.onload() : this.onerror(), settle()) }));
   }
   const timer = (callback, ms, every) => timers.push({ at: now + ms, callback, every });
@@ -56,7 +59,7 @@ export function openPage(name, { classes = {}, attrs = {}, search = "", navigato
     },
     setTimeout: (callback, ms) => timer(callback, ms), setInterval: (callback, ms) => timer(callback, ms, ms),
     clearTimeout: clear, clearInterval: clear,
-    AbortController, URLSearchParams, URL, XMLHttpRequest: FakeXHR, addEventListener() {}, get window() { return context; },
+    AbortController, URLSearchParams, URL, XMLHttpRequest: FakeXHR, crypto: { getRandomValues: (a) => a.fill(7) }, addEventListener() {}, get window() { return context; },
   });
   const run = (code) => vm.runInContext(code, context);
   run("Date").now = () => EPOCH + now;

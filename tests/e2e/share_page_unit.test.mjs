@@ -70,10 +70,16 @@ test("uploads go one at a time to the query's folder; a failure stops none; one 
   assert.equal(page.el.picker.value, "", "the picker must be cleared to take the same file again");
   assert.deepEqual(page.uploads.map((u) => u.url), ["upload?folder=Q"]);
   const status = (row) => row.querySelector(".status-line");
-  page.uploads[0].upload.onprogress({ lengthComputable: true, loaded: 1, total: 3 });
-  assert.equal(status(page.el.uploads.children[0]).textContent, "Sending\u2026 33%");
-  for (const status of [500, 0, 201]) await page.uploads.at(-1).respond(status);
+  page.uploads[0].upload.onprogress({ lengthComputable: true, loaded: 1024, total: 2048 });
+  assert.equal(status(page.el.uploads.children[0]).textContent, "Sending\u2026 50%");
+  for (const status of [500, 0]) await page.uploads.at(-1).respond(status);
+  // A cut connection: the piece goes again a second later, the same upload from the same offset.
+  assert.equal(status(page.el.uploads.children[0]).textContent, "Waiting for the computer\u2026 0%");
+  await page.advance(1000);
+  assert.deepEqual(page.uploads.slice(1).map((u) => [u.headers["X-Tesk-Upload"], u.headers["X-Tesk-Offset"], u.body]),
+    [["07".repeat(12), "0", "b[0,5)"], ["07".repeat(12), "0", "b[0,5)"]]);
+  for (const status of [201, 201]) await page.uploads.at(-1).respond(status);
   assert.deepEqual(page.el.uploads.children.map((r) => status(r).className),
-    ["status-line ok", "status-line err", "status-line err"]);
+    ["status-line ok", "status-line ok", "status-line err"]);
   assert.equal(page.requests.length, 2, "one reload after the batch");
 });
