@@ -82,29 +82,35 @@ struct IncomingFile {
 
 /// Closes, files and removes an upload that arrived (`complete`) or not: the answer (none when the phone
 /// left) and the event to report. Blocking disk work, for a disk thread.
+/// Files a whole received upload from `path`: the answer (201 with `body`) and the event, or the refusal.
+std::pair<std::optional<HTTPResponse>, std::optional<ServerEvent>>
+fileUpload(const Routes::Upload& upload, const fs::path& path, LibraryStore& store, const std::string& body) {
+    try {
+        Item item = Routes::file(upload, path, store);
+        return {HTTPResponse::json(201, body),
+                ServerEvent{ServerEvent::Received{std::move(item), upload.sender}}};
+    } catch (const LibraryError& error) {
+        return {
+            HTTPResponse::text(error.code() == LibraryError::notFound ? 404 : 500, "Couldn't save the file"),
+            std::nullopt};
+    } catch (const std::exception&) {
+        return {HTTPResponse::text(500, "Couldn't save the file"), std::nullopt};
+    }
+}
+
 std::pair<std::optional<HTTPResponse>, std::optional<ServerEvent>>
 settle(IncomingFile& incoming, const Routes::Upload& upload, bool complete, LibraryStore& store) {
     if (incoming.file.close() != 0) {
         incoming.writeFailed = true; // a write the disk could not complete shows up here
     }
-    std::optional<HTTPResponse> response;
-    std::optional<ServerEvent> received;
+    std::pair<std::optional<HTTPResponse>, std::optional<ServerEvent>> settled;
     if (incoming.writeFailed) {
-        response = HTTPResponse::text(500, "Couldn't save the file");
+        settled.first = HTTPResponse::text(500, "Couldn't save the file");
     } else if (complete) {
-        try {
-            Item item = Routes::file(upload, incoming.path(), store);
-            received = ServerEvent{ServerEvent::Received{std::move(item), upload.sender}};
-            response = HTTPResponse::json(201, R"({"ok":true})");
-        } catch (const LibraryError& error) {
-            response = HTTPResponse::text(error.code() == LibraryError::notFound ? 404 : 500,
-                                          "Couldn't save the file");
-        } catch (const std::exception&) {
-            response = HTTPResponse::text(500, "Couldn't save the file");
-        }
+        settled = fileUpload(upload, incoming.path(), store, R"({"ok":true})");
     }
     incoming.cleanUp();
-    return {std::move(response), std::move(received)};
+    return settled;
 }
 
 } // namespace
@@ -285,17 +291,7 @@ void TeskServer::upload(HttpConnection& connection, Routes::Upload upload, std::
                 // connection's strand answers.
                 asio::post(diskThreads_, [this, self, incoming, upload = std::move(upload), complete] {
                     auto [response, received] = settle(*incoming, upload, complete, store_);
-                    asio::post(self->executor(),
-                               [this, self, response = std::move(response), received = std::move(received)] {
-                                   if (received) {
-                                       report(*received);
-                                   }
-                                   if (response) {
-                                       self->respond(*response);
-                                   } else {
-                                       self->close();
-                                   }
-                               });
+                    answerUpload(self, std::move(response), std::move(received));
                 });
             });
     };
@@ -375,35 +371,18 @@ void TeskServer::uploadPiece(HttpConnection& connection, Routes::Upload upload, 
                         held->ended = true;
                         const bool closed = held->file.close() == 0;
                         guard.unlock();
-                        try {
-                            if (!closed) {
-                                throw std::runtime_error("close");
-                            }
-                            Item item = Routes::file(upload, held->path(), store_);
-                            received = ServerEvent{ServerEvent::Received{std::move(item), upload.sender}};
-                            response = HTTPResponse::json(
-                                201, "{\"ok\":true,\"offset\":" + std::to_string(held->size) + "}");
-                        } catch (const LibraryError& error) {
-                            response = HTTPResponse::text(error.code() == LibraryError::notFound ? 404 : 500,
-                                                          "Couldn't save the file");
-                        } catch (const std::exception&) {
+                        if (closed) {
+                            std::tie(response, received) =
+                                fileUpload(upload, held->path(), store_,
+                                           "{\"ok\":true,\"offset\":" + std::to_string(held->size) + "}");
+                        } else {
                             response = HTTPResponse::text(500, "Couldn't save the file");
                         }
                         pieces_.remove(key);
                     } else if (complete) {
                         response = HTTPResponse::json(200, "{\"offset\":" + std::to_string(held->held) + "}");
                     }
-                    asio::post(self->executor(),
-                               [this, self, response = std::move(response), received = std::move(received)] {
-                                   if (received) {
-                                       report(*received);
-                                   }
-                                   if (response) {
-                                       self->respond(*response);
-                                   } else {
-                                       self->close();
-                                   }
-                               });
+                    answerUpload(self, std::move(response), std::move(received));
                 });
             });
     };
@@ -418,6 +397,21 @@ void TeskServer::uploadPiece(HttpConnection& connection, Routes::Upload upload, 
         return;
     }
     receive(std::move(initialBody));
+}
+
+void TeskServer::answerUpload(std::shared_ptr<HttpConnection> connection,
+                              std::optional<HTTPResponse> response, std::optional<ServerEvent> received) {
+    asio::post(connection->executor(),
+               [this, connection, response = std::move(response), received = std::move(received)] {
+                   if (received) {
+                       report(*received);
+                   }
+                   if (response) {
+                       connection->respond(*response);
+                   } else {
+                       connection->close();
+                   }
+               });
 }
 
 void TeskServer::readSmallBody(HttpConnection& connection, Routes::SmallBody body, std::string initialBody,

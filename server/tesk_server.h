@@ -91,6 +91,9 @@ private:
     /// One piece of an upload sent in pieces: appended when it starts where the held copy ends, else
     /// answered with that offset; the last one files the item as a whole upload would.
     void uploadPiece(HttpConnection& connection, Routes::Upload upload, std::string initialBody);
+    /// Reports what an upload filed and answers on its connection's strand; no answer closes it.
+    void answerUpload(std::shared_ptr<HttpConnection> connection, std::optional<HTTPResponse> response,
+                      std::optional<ServerEvent> received);
     /// Ends unfinished uploads left idle too long or whose share or phone is gone, and again every
     /// ten minutes.
     void sweepPieces();
