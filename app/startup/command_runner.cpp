@@ -248,6 +248,10 @@ void CommandRunner::present(const Share& share, CommandOutput& output) {
     const Library library = application_.store()->snapshot();
     const std::string url = link(share);
     output.print(library.displayName(share.target) + ": " + url);
+    if (!application_.model()->link(share)) {
+        // The panel's words; the loopback link still serves this computer meanwhile.
+        output.warn("Connect to Wi-Fi to share");
+    }
     output.print(Wording::inspectorShareStatus(share, application_.store()->currentDate(), 0));
     printQR(url, output);
     application_.model()->inspect(share.target);
