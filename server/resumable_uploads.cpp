@@ -123,20 +123,22 @@ std::shared_ptr<ResumableUploads::Upload> ResumableUploads::create(const Key& ke
     upload->directory = incoming_ / directoryName(key);
     upload->size = key.size;
     upload->space = std::move(claim);
+    std::lock_guard guard(lock_);
+    // Two first pieces at once: the later one takes over, as it would from a hanging one. The earlier
+    // stops writing before the file is made anew, so none of its bytes land in the new copy.
+    if (const auto earlier = uploads_.find(directoryName(key)); earlier != uploads_.end()) {
+        std::lock_guard ending(earlier->second->lock);
+        earlier->second->ended = true;
+        earlier->second->file.reset();
+    }
     fs::create_directories(upload->directory);
     upload->file.reset(
         ::open(upload->path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600));
     if (!upload->file) {
         const std::error_code error(errno, std::generic_category());
+        uploads_.erase(directoryName(key));
         fs::remove_all(upload->directory);
         throw fs::filesystem_error("open", upload->path(), error);
-    }
-    std::lock_guard guard(lock_);
-    // Two first pieces at once: the later one takes over, as it would from a hanging one.
-    if (const auto earlier = uploads_.find(directoryName(key)); earlier != uploads_.end()) {
-        std::lock_guard ending(earlier->second->lock);
-        earlier->second->ended = true;
-        earlier->second->file.reset();
     }
     uploads_[directoryName(key)] = upload;
     return upload;

@@ -74,7 +74,7 @@ struct Upload {
         /// The whole file's length.
         std::int64_t size = 0;
     };
-    std::optional<Piece> piece;
+    std::optional<Piece> piece{};
 };
 
 /// The upload a POST asks for, to `destination`: a whole body, or one piece of an upload sent in pieces
