@@ -6,6 +6,7 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -20,6 +21,7 @@ namespace {
 constexpr std::string_view usage =
     "usage: tesk-relay --port N [--store STORE] [--data FILE] [--signups-per-hour N] [--trusted-proxy "
     "ADDRESS]…\n"
+    "                  [--contact ADDRESS] [--allow-private-push]\n"
     "  --port N               the TCP port on every address; 0 picks a free one\n"
     "  --store STORE          where the state is kept: sqlite:PATH (one file), or\n"
     "                         postgresql://USER@HOST:PORT/DATABASE, which several relays may share\n"
@@ -27,7 +29,11 @@ constexpr std::string_view usage =
     "                         renamed; without --store the store is an SQLite file beside it\n"
     "  --signups-per-hour N   sign-ups one address may make per hour (default 20; 0: no bound)\n"
     "  --trusted-proxy ADDRESS  a reverse proxy in front (its IPv4 or IPv6 address, as the relay sees it):\n"
-    "                         requests from it come from the address its X-Forwarded-For names. Repeatable\n";
+    "                         requests from it come from the address its X-Forwarded-For names. Repeatable\n"
+    "  --contact ADDRESS      mailto:… or https://… where push services can reach whoever runs the relay;\n"
+    "                         without it phones get no notifications\n"
+    "  --allow-private-push   also push to services on loopback and private addresses (a test push "
+    "service)\n";
 
 struct Options {
     std::uint16_t port = 0;
@@ -35,6 +41,7 @@ struct Options {
     std::optional<fs::path> data;
     std::size_t signUpsPerHour = RelayLimits{}.signUpsPerHour;
     std::vector<std::string> trustedProxies;
+    RelayPushOptions push;
 };
 
 template <typename Number>
@@ -52,6 +59,11 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     std::optional<std::uint16_t> port;
     for (int index = 1; index < argc; index += 2) {
         const std::string_view name = argv[index];
+        if (name == "--allow-private-push") {
+            options.push.sender.allowPrivateAddresses = true;
+            --index; // takes no value
+            continue;
+        }
         if (index + 1 >= argc) {
             return std::nullopt; // every option takes a value
         }
@@ -70,6 +82,9 @@ std::optional<Options> parseOptions(int argc, char** argv) {
                 return std::nullopt;
             }
             options.trustedProxies.emplace_back(value);
+        } else if (name == "--contact" && (value.starts_with("mailto:") || value.starts_with("https://")) &&
+                   value.find_first_of(" \t\r\n\"") == std::string_view::npos) {
+            options.push.contact = value;
         } else if (name == "--signups-per-hour") {
             const auto count = number<std::size_t>(value);
             if (!count) {
@@ -131,9 +146,24 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    RelayServer server(*store, {}, options->trustedProxies);
+    RelayPushOptions push = options->push;
+    // Push services are verified against the system's authorities, or those named as OpenSSL programs
+    // take them.
+    if (const char* authorities = std::getenv("SSL_CERT_FILE"); authorities && *authorities) {
+        push.sender.caFile = authorities;
+    }
+    if (push.contact.empty()) {
+        std::cerr << "tesk-relay: no --contact given, so phones get no notifications" << std::endl;
+    }
+    std::optional<RelayServer> server;
     try {
-        const std::uint16_t port = server.start(options->port);
+        server.emplace(*store, RelayConnectionLimits{}, options->trustedProxies, std::move(push));
+    } catch (const std::exception& error) {
+        std::cerr << "tesk-relay: cannot set up notifications: " << error.what() << "\n";
+        return 1;
+    }
+    try {
+        const std::uint16_t port = server->start(options->port);
         std::cout << "tesk-relay listening on port " << port << std::endl;
     } catch (const std::system_error& error) {
         std::cerr << "tesk-relay: " << error.what() << "\n";

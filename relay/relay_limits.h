@@ -31,6 +31,8 @@ struct RelayLimits {
     /// Items waiting for one phone, and for all phones of one Mac together; the oldest go first.
     std::size_t maxPendingPerDevice = 20;
     std::size_t maxPendingPerMac = 100;
+    /// Browsers one phone takes notifications in; the oldest go first. A follower has one.
+    std::size_t maxSubscriptionsPerDevice = 5;
     /// Names, titles and network names are cut to this many bytes; a notification's text to the next.
     std::size_t maxTextBytes = 200;
     std::size_t maxBodyTextBytes = 500;

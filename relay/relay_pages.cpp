@@ -13,6 +13,44 @@ std::string compact(const nlohmann::ordered_json& value) {
     return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+std::string pushKeyAttribute(std::string_view pushKey) {
+    return PageTemplate::filled(R"( data-push-key="{{key}}")", {{"key", pushKey}});
+}
+
+/// The card whose button subscribes the browser; `why` says what it will hear about.
+std::string notifyCard(std::string_view why) {
+    return PageTemplate::filled(RelayPageFiles::notifyCardHtml, {{"why", why}});
+}
+
+/// The scripts of a page, ending it. They start on the line after the element's opening tag.
+std::string scriptAndEnd(std::string_view script) {
+    return "<script>\n" + std::string(script) + "</script></body></html>";
+}
+
+/// The shares waiting for a phone of the Mac `macId`, each a link to its share's stable link naming the
+/// item (which then stops waiting), then `after`; only `after` when none waits. The page fills in how long
+/// ago each was sent, by the phone's clock.
+std::string waitingCard(const std::vector<RelayWaitingItem>& waiting, std::string_view macId,
+                        std::string_view after) {
+    if (waiting.empty()) {
+        return std::string(after);
+    }
+    std::string rows;
+    for (const auto& item : waiting) {
+        const std::string href = "/k/" + HTTP::percentEncoded(macId) + "/" +
+                                 HTTP::percentEncoded(item.token) + "?item=" + std::to_string(item.id);
+        rows += PageTemplate::filled(
+            R"(<a class="row" href="{{href}}"><div class="main"><div class="name">{{title}}</div>)"
+            R"(<div class="meta" data-at="{{at}}"></div></div></a>)",
+            {{"href", href},
+             {"title", item.title.empty() ? "Untitled" : item.title},
+             {"at", std::to_string(item.at)}});
+    }
+    return PageTemplate::spliced(R"(<section id="waiting" class="card"><h2>Waiting for you</h2>)"
+                                 R"(<div class="list">{{rows}}</div>{{after}}</section>)",
+                                 {{"rows", rows}, {"after", after}});
+}
+
 } // namespace
 
 namespace RelayPages {
@@ -25,25 +63,35 @@ std::string phonePage(std::string_view address, std::string_view token) {
     return std::string(address) + "/d/" + HTTP::percentEncoded(token) + "/?from=app";
 }
 
-std::string launcher(const RelayMac& mac, bool awake, std::string_view macId, std::string_view token) {
+std::string launcher(const RelayMac& mac, const LauncherView& view, std::string_view macId,
+                     std::string_view token) {
     const std::string extra =
         PageTemplate::filled(RelayPageFiles::launcherLinksHtml, {{"launcher", launcherPath(macId, token)}});
     const auto& ssid = mac.presence.ssid;
-    const std::string place = !awake         ? "Not in touch for a few minutes"
+    const std::string place = !view.awake    ? "Not in touch for a few minutes"
                               : ssid.empty() ? "On a network this phone isn't on"
                                              : "On the \u201c" + ssid + "\u201d Wi-Fi";
-    const std::string advice = awake ? "Join that Wi-Fi on this phone, then try again."
-                                     : "The computer may be asleep, or Tesk may not be running on it.";
+    const std::string advice = view.awake ? "Join that Wi-Fi on this phone, then try again."
+                                          : "The computer may be asleep, or Tesk may not be running on it.";
+    const std::string phone =
+        mac.presence.lan.empty() ? std::string() : phonePage(mac.presence.lan.front(), token);
     // For networks where the relay's guess is wrong: a guest Wi-Fi, a carrier's shared address.
     const std::string direct =
-        mac.presence.lan.empty()
+        phone.empty()
             ? std::string()
             : PageTemplate::filled(
                   R"(<p class="sub" style="margin-top:16px"><a href="{{href}}">Open {{address}} anyway</a></p>)",
-                  {{"href", phonePage(mac.presence.lan.front(), token)},
-                   {"address", mac.presence.lan.front()}});
-    std::string out = PageStyle::head(
-        "Tesk", extra, PageTemplate::filled(R"( data-mac="{{mac}}")", {{"mac", mac.presence.name}}));
+                  {{"href", phone}, {"address", mac.presence.lan.front()}});
+    // Its presence tells the page's script that the phone is on the Mac's network.
+    const std::string openTesk =
+        view.here && !phone.empty()
+            ? PageTemplate::filled(R"(<a id="open-tesk" class="btn" href="{{href}}">Open Tesk</a>)",
+                                   {{"href", phone}})
+            : std::string();
+    std::string out =
+        PageStyle::head("Tesk", extra,
+                        PageTemplate::filled(R"( data-mac="{{mac}}")", {{"mac", mac.presence.name}}) +
+                            pushKeyAttribute(view.pushKey));
     out += "<body>";
     out += PageStyle::topBar();
     out += PageTemplate::spliced(
@@ -51,11 +99,11 @@ std::string launcher(const RelayMac& mac, bool awake, std::string_view macId, st
         {{"mac", PageStyle::escaped(mac.presence.name.empty() ? "Tesk" : mac.presence.name)},
          {"place", PageStyle::escaped(place)},
          {"advice", PageStyle::escaped(advice)},
-         {"direct", direct}});
-    // The script starts on the line after the element's opening tag.
-    out += "<script>\n";
-    out += RelayPageFiles::launcherJs;
-    out += "</script></body></html>";
+         {"direct", direct},
+         {"waiting", waitingCard(view.waiting, macId, openTesk)},
+         {"notify", notifyCard("Get a notification when the computer sends something to this phone.")}});
+    out +=
+        scriptAndEnd(std::string(RelayPageFiles::launcherJs) + std::string(RelayPageFiles::pushSubscribeJs));
     return out;
 }
 
@@ -74,9 +122,18 @@ std::string manifest(std::string_view macId, std::string_view token) {
     });
 }
 
-std::string following(std::string_view title) {
-    return PageStyle::head("Tesk") + "<body>" + std::string(PageStyle::topBar()) +
-           PageTemplate::filled(RelayPageFiles::followingHtml, {{"title", title}}) + "</body></html>";
+std::string following(std::string_view title, std::string_view pushKey) {
+    return PageStyle::head("Tesk", "", pushKeyAttribute(pushKey)) + "<body>" +
+           std::string(PageStyle::topBar()) +
+           PageTemplate::spliced(
+               RelayPageFiles::followingHtml,
+               {{"title", PageStyle::escaped(title)},
+                {"notify", notifyCard("Get a notification when something new is added to it.")}}) +
+           scriptAndEnd(RelayPageFiles::pushSubscribeJs);
+}
+
+std::string pushWorker() {
+    return std::string(RelayPageFiles::pushWorkerJs);
 }
 
 } // namespace RelayPages

@@ -2,6 +2,8 @@
 
 #include "core/ascii.h"
 #include "core/names.h"
+#include "core/text.h"
+#include "relay/push/base64_url.h"
 #include "relay/relay_icon.h"
 #include "relay/relay_network.h"
 #include "relay/relay_pages.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <charconv>
 
 using json = nlohmann::json;
 
@@ -107,6 +110,46 @@ bool isToken(std::string_view token, const RelayLimits& limits) {
     return !token.empty() && token.size() <= limits.maxTokenBytes &&
            std::all_of(token.begin(), token.end(),
                        [](char c) { return Ascii::isAlnum(c) || c == '-' || c == '_'; });
+}
+
+/// A push subscription as a browser's PushSubscription.toJSON() gives it: an https endpoint, and keys
+/// that decode to a P-256 point (65 bytes) and a 16-byte secret.
+std::optional<RelaySubscription> subscriptionFrom(std::string_view body) {
+    constexpr std::size_t maxEndpointBytes = 1000;
+    const auto object = objectBody(body);
+    if (!object) {
+        return std::nullopt;
+    }
+    const auto endpoint = optionalText(*object, "endpoint");
+    const auto keys = object->find("keys");
+    if (!endpoint || !endpoint->starts_with("https://") || endpoint->size() > maxEndpointBytes ||
+        keys == object->end() || !keys->is_object()) {
+        return std::nullopt;
+    }
+    const auto p256dh = optionalText(*keys, "p256dh");
+    const auto auth = optionalText(*keys, "auth");
+    const auto point = p256dh ? Base64Url::decoded(*p256dh) : std::nullopt;
+    const auto secret = auth ? Base64Url::decoded(*auth) : std::nullopt;
+    const bool safe = std::all_of(endpoint->begin(), endpoint->end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte > 0x20 && byte < 0x7f;
+    });
+    if (!safe || !point || point->size() != 65 || (*point)[0] != '\x04' || !secret || secret->size() != 16) {
+        return std::nullopt;
+    }
+    return RelaySubscription{*endpoint, *p256dh, *auth};
+}
+
+RelayResponse subscribed(RelayStore::SubscribeResult result, std::string_view unknown) {
+    switch (result) {
+    case RelayStore::SubscribeResult::subscribed:
+        return jsonResponse(201, json::object());
+    case RelayStore::SubscribeResult::notFollowing:
+        return errorResponse(403, "not following");
+    case RelayStore::SubscribeResult::unknown:
+        break;
+    }
+    return errorResponse(404, unknown);
 }
 
 /// The host of "scheme://host[:port][/path]", an IPv6 literal without its brackets.
@@ -259,8 +302,9 @@ RelayResponse signUp(RelayStore& store, std::string_view body, std::string_view 
 }
 
 /// POST /api/macs/<id>/<action>: only for the Mac holding the secret.
-RelayResponse macAction(RelayStore& store, const HTTPRequest& request, const std::string& id,
-                        const std::string& action, std::string_view body, const RelayRoutes::Client& client) {
+RelayRoutes::Answer macAction(RelayStore& store, const HTTPRequest& request, const std::string& id,
+                              const std::string& action, std::string_view body,
+                              const RelayRoutes::Client& client) {
     const std::int64_t now = client.now;
     const auto secret = bearer(request);
     if (!secret || !store.authenticated(id, *secret)) {
@@ -283,13 +327,21 @@ RelayResponse macAction(RelayStore& store, const HTTPRequest& request, const std
     if (!token || !title || !isToken(*token, store.limits())) {
         return errorResponse(400, "malformed");
     }
+    const auto& limits = store.limits();
     if (action == "notify") {
         const auto text = optionalText(*object, "body");
         if (!text) {
             return errorResponse(400, "malformed");
         }
-        store.notify(id, {*token, *title, *text, now});
-        return jsonResponse(200, json::object());
+        RelayRoutes::Answer answer{jsonResponse(200, json::object()), std::nullopt};
+        if (store.notify(id, {*token, *title, *text, now}) && !client.pushKey.empty()) {
+            PushMessage message{Text::prefixWithinBytes(*title, limits.maxTextBytes),
+                                Text::prefixWithinBytes(*text, limits.maxBodyTextBytes),
+                                "/k/" + id + "/" + *token, std::chrono::days(1), false};
+            answer.push =
+                RelayRoutes::Push{store.followerSubscriptions(id, *token), std::move(message), false};
+        }
+        return answer;
     }
     // "send"
     const auto device = object->find("device");
@@ -298,10 +350,42 @@ RelayResponse macAction(RelayStore& store, const HTTPRequest& request, const std
     }
     std::string hash = device->get<std::string>();
     std::transform(hash.begin(), hash.end(), hash.begin(), lowerHex);
-    if (!store.send(id, hash, {*token, *title, now})) {
+    const auto item = store.send(id, hash, {*token, *title, now});
+    if (!item) {
         return errorResponse(404, "unknown device");
     }
-    return jsonResponse(200, {{"sent", 0}});
+    RelayRoutes::Answer answer{jsonResponse(200, {{"sent", 0}}), std::nullopt};
+    auto to = client.pushKey.empty() ? std::vector<RelaySubscription>() : store.phoneSubscriptions(id, hash);
+    if (!to.empty()) {
+        const auto mac = store.mac(id);
+        PushMessage message{Text::prefixWithinBytes(*title, limits.maxTextBytes),
+                            "Sent from " + (mac ? mac->presence.name : std::string("a computer")),
+                            "/k/" + id + "/" + *token + "?item=" + std::to_string(*item),
+                            std::chrono::duration_cast<std::chrono::seconds>(limits.keepPending), true};
+        answer.push = RelayRoutes::Push{std::move(to), std::move(message), true};
+    }
+    return answer;
+}
+
+/// POST /d/<id>/<device>/subscription and /k/<id>/<token>/subscription: notifications for a phone, or
+/// for one follower of a share (the browser its cookie names).
+RelayResponse subscribe(RelayStore& store, const HTTPRequest& request, std::string_view body,
+                        const RelayRoutes::Client& client, const std::string& id, const std::string& target,
+                        bool phone) {
+    const auto subscription = subscriptionFrom(body);
+    if (!subscription) {
+        return errorResponse(400, "malformed");
+    }
+    if (phone) {
+        return subscribed(store.subscribePhone(id, SecretHash::sha256Hex(target), *subscription, client.now),
+                          "unknown device");
+    }
+    const auto visitor = visitorFrom(request);
+    if (!visitor) {
+        return errorResponse(403, "not following");
+    }
+    return subscribed(store.subscribeFollower(id, target, *visitor, *subscription, client.now),
+                      "unknown share");
 }
 
 RelayResponse where(RelayStore& store, const HTTPRequest& request, const std::string& id) {
@@ -330,26 +414,45 @@ RelayResponse launcher(RelayStore& store, const HTTPRequest& request, const Rela
     }
     const auto pairing = request.query.find("new");
     const bool installing = pairing != request.query.end() && pairing->second == "1";
-    const bool awake =
-        mac->lastCheckIn >= client.now - std::chrono::seconds(RelayNetwork::awakeWithin).count();
-    if (!installing && !mac->presence.lan.empty() &&
-        RelayNetwork::sameNetwork(*mac, client.address, client.now)) {
+    RelayPages::LauncherView view;
+    view.awake = mac->lastCheckIn >= client.now - std::chrono::seconds(RelayNetwork::awakeWithin).count();
+    view.here = !installing && !mac->presence.lan.empty() &&
+                RelayNetwork::sameNetwork(*mac, client.address, client.now);
+    view.pushKey = client.pushKey;
+    // The sweep removes expired items only every few minutes.
+    const auto keptSince = client.now - std::chrono::seconds(store.limits().keepPending).count();
+    for (auto& item : store.waiting(id, SecretHash::sha256Hex(token))) {
+        if (item.at >= keptSince) {
+            view.waiting.push_back(std::move(item));
+        }
+    }
+    // Nothing to show: straight on to the computer.
+    if (view.here && view.waiting.empty()) {
         return {302,
                 {{"Location", RelayPages::phonePage(mac->presence.lan.front(), token)},
                  {"Cache-Control", "no-store"}},
                 ""};
     }
-    RelayResponse page = htmlResponse(200, RelayPages::launcher(*mac, awake, id, token));
+    RelayResponse page = htmlResponse(200, RelayPages::launcher(*mac, view, id, token));
     // The answer depends on where the phone is now.
     page.headers.emplace_back("Cache-Control", "no-store");
     return page;
 }
 
-/// GET /k/<id>/<token>: on to the share on the Mac, while the Mac reports it.
-RelayResponse shareLink(RelayStore& store, const std::string& id, const std::string& token) {
+/// GET /k/<id>/<token>: on to the share on the Mac, while the Mac reports it. With "?item=N" a phone
+/// opens what was sent to it, which then stops waiting (not for HEAD: `opening` false).
+RelayResponse shareLink(RelayStore& store, const HTTPRequest& request, const std::string& id,
+                        const std::string& token, bool opening) {
     const auto mac = store.mac(id);
     if (!mac || !mac->share(token) || mac->presence.lan.empty()) {
         return unavailableLinkPage();
+    }
+    if (const auto item = request.query.find("item"); opening && item != request.query.end()) {
+        std::int64_t number = 0;
+        const auto& digits = item->second;
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), number).ec == std::errc()) {
+            store.collect(id, token, number);
+        }
     }
     // Presence only accepts tokens made of letters, digits, "-" and "_", so the token needs no escaping.
     return {302,
@@ -359,7 +462,7 @@ RelayResponse shareLink(RelayStore& store, const std::string& id, const std::str
 
 /// `count` is false for HEAD: a link checker or preview fetch is not a follower.
 RelayResponse follow(RelayStore& store, const HTTPRequest& request, const std::string& id,
-                     const std::string& token, bool count) {
+                     const std::string& token, bool count, std::string_view pushKey) {
     const auto mac = store.mac(id);
     const RelayShare* share = mac ? mac->share(token) : nullptr;
     if (!share) {
@@ -384,7 +487,7 @@ RelayResponse follow(RelayStore& store, const HTTPRequest& request, const std::s
                                                           "The relay can't count any more followers for it.");
         return htmlResponse(503, page, std::move(headers));
     }
-    return htmlResponse(200, RelayPages::following(title), std::move(headers));
+    return htmlResponse(200, RelayPages::following(title, pushKey), std::move(headers));
 }
 
 RelayResponse methodNotAllowed(std::string_view allowed) {
@@ -393,70 +496,86 @@ RelayResponse methodNotAllowed(std::string_view allowed) {
     return response;
 }
 
-RelayResponse route(RelayStore& store, const HTTPRequest& request, std::string_view body,
-                    const RelayRoutes::Client& client, bool headOnly) {
+RelayRoutes::Answer route(RelayStore& store, const HTTPRequest& request, std::string_view body,
+                          const RelayRoutes::Client& client, bool headOnly) {
     const std::int64_t now = client.now;
     const auto& segments = request.segments;
     const std::size_t count = segments.size();
     const bool get = request.method == "GET";
     const bool post = request.method == "POST";
 
+    const bool pushing = !client.pushKey.empty();
+    if (count == 1 && pushing && segments[0] == "push-worker.js") {
+        if (!get) {
+            return {methodNotAllowed("GET, HEAD"), std::nullopt};
+        }
+        return {{200,
+                 {{"Content-Type", "text/javascript; charset=utf-8"}, {"Cache-Control", "no-cache"}},
+                 RelayPages::pushWorker()},
+                std::nullopt};
+    }
     if (count == 1 && (segments[0] == "healthz" || segments[0] == "icon.png")) {
         if (!get) {
-            return methodNotAllowed("GET, HEAD");
+            return {methodNotAllowed("GET, HEAD"), std::nullopt};
         }
         if (segments[0] == "healthz") {
-            return HTTPResponse::text(200, "ok");
+            return {HTTPResponse::text(200, "ok"), std::nullopt};
         }
-        return {200,
-                {{"Content-Type", "image/png"}, {"Cache-Control", "public, max-age=86400"}},
-                RelayIcon::png()};
+        return {{200,
+                 {{"Content-Type", "image/png"}, {"Cache-Control", "public, max-age=86400"}},
+                 RelayIcon::png()},
+                std::nullopt};
     }
     if (count >= 2 && segments[0] == "api" && segments[1] == "macs") {
         if (count == 2) {
-            return post ? signUp(store, body, client.address, now) : methodNotAllowed("POST");
+            return {post ? signUp(store, body, client.address, now) : methodNotAllowed("POST"), std::nullopt};
         }
         if (count == 4 && segments[3] == "where") {
-            return get ? where(store, request, segments[2]) : methodNotAllowed("GET, HEAD");
+            return {get ? where(store, request, segments[2]) : methodNotAllowed("GET, HEAD"), std::nullopt};
         }
         if (count == 4 && (segments[3] == "presence" || segments[3] == "notify" || segments[3] == "send")) {
             return post ? macAction(store, request, segments[2], segments[3], body, client)
-                        : methodNotAllowed("POST");
+                        : RelayRoutes::Answer{methodNotAllowed("POST"), std::nullopt};
         }
-        return notFound();
+        return {notFound(), std::nullopt};
     }
     if (segments.empty() || (segments[0] != "d" && segments[0] != "k")) {
-        return notFound();
+        return {notFound(), std::nullopt};
+    }
+    if (count == 4 && segments[3] == "subscription" && pushing) {
+        return {post ? subscribe(store, request, body, client, segments[1], segments[2], segments[0] == "d")
+                     : methodNotAllowed("POST"),
+                std::nullopt};
     }
     const bool launcherPath =
         segments[0] == "d" && (count == 3 || (count == 4 && segments[3] == "manifest.json"));
     const bool sharePath = segments[0] == "k" && (count == 3 || (count == 4 && segments[3] == "follow"));
     if (!launcherPath && !sharePath) {
-        return notFound();
+        return {notFound(), std::nullopt};
     }
     if (!get) {
-        return methodNotAllowed("GET, HEAD");
+        return {methodNotAllowed("GET, HEAD"), std::nullopt};
     }
     if (launcherPath) {
-        return launcher(store, request, client, segments[1], segments[2], count == 4);
+        return {launcher(store, request, client, segments[1], segments[2], count == 4), std::nullopt};
     }
-    return count == 3 ? shareLink(store, segments[1], segments[2])
-                      : follow(store, request, segments[1], segments[2], !headOnly);
+    return {count == 3 ? shareLink(store, request, segments[1], segments[2], !headOnly)
+                       : follow(store, request, segments[1], segments[2], !headOnly, client.pushKey),
+            std::nullopt};
 }
 
 } // namespace
 
 namespace RelayRoutes {
 
-RelayResponse answer(RelayStore& store, const HTTPRequest& request, std::string_view body,
-                     const Client& client) {
+Answer answer(RelayStore& store, const HTTPRequest& request, std::string_view body, const Client& client) {
     // RFC 9110 §9.3.2: HEAD is GET without the body.
     if (request.method == "HEAD") {
         HTTPRequest asGet = request;
         asGet.method = "GET";
-        RelayResponse response = route(store, asGet, body, client, true);
-        response.omitBody = true;
-        return response;
+        Answer answered = route(store, asGet, body, client, true);
+        answered.response.omitBody = true;
+        return answered;
     }
     return route(store, request, body, client, false);
 }

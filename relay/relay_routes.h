@@ -1,11 +1,15 @@
 #pragma once
 
 #include "core/http.h"
+#include "relay/push/push_message.h"
 #include "relay/store/relay_store.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 /// One complete answer of the relay.
 using RelayResponse = HTTPResponse;
@@ -23,11 +27,30 @@ struct Client {
     std::string address;
     /// Unix seconds.
     std::int64_t now = 0;
+    /// The key browsers subscribe to notifications with (base64url); empty when the relay pushes none.
+    std::string pushKey = {};
+};
+
+/// Notifications an answer asks for once its change is kept.
+struct Push {
+    std::vector<RelaySubscription> to;
+    PushMessage message;
+    /// The answer waits for the push services' first answers and reports how many took the message,
+    /// as {"sent": N}.
+    bool reportSent = false;
+};
+
+struct Answer {
+    Answer(RelayResponse response, std::optional<Push> push = std::nullopt)
+        : response(std::move(response))
+        , push(std::move(push)) {}
+
+    RelayResponse response;
+    std::optional<Push> push;
 };
 
 /// Answers `request`, whose whole body is `body`, changing `store` where the route says so. Throws
 /// RelayStoreError when the store fails.
-RelayResponse answer(RelayStore& store, const HTTPRequest& request, std::string_view body,
-                     const Client& client);
+Answer answer(RelayStore& store, const HTTPRequest& request, std::string_view body, const Client& client);
 
 } // namespace RelayRoutes

@@ -2,8 +2,11 @@
 
 #include "relay/relay_network.h"
 
+#include <asio/post.hpp>
+
 #include <chrono>
 #include <iostream>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -24,7 +27,7 @@ std::int64_t unixNow() {
 } // namespace
 
 RelayServer::RelayServer(RelayStore& store, RelayConnectionLimits limits,
-                         std::vector<std::string> trustedProxies)
+                         std::vector<std::string> trustedProxies, RelayPushOptions push)
     : limits_(limits)
     , trustedProxies_(std::move(trustedProxies))
     , store_(store)
@@ -35,9 +38,16 @@ RelayServer::RelayServer(RelayStore& store, RelayConnectionLimits limits,
     , sweeper_([this](std::stop_token stop) { sweep(stop); }) {
     std::lock_guard guard(storeLock_);
     removeExpired();
+    if (!push.contact.empty()) {
+        auto key = VapidKey::fromPem(store_.pushKey([] { return VapidKey::generate().pem(); }));
+        delivery_ = std::make_unique<PushDelivery>(std::move(key), push.contact, push.sender,
+                                                   [this](const std::string& endpoint) { forget(endpoint); });
+    }
 }
 
 RelayServer::~RelayServer() {
+    // First, so that no push answer arrives for a connection or a store going away.
+    delivery_.reset();
     sweeper_.request_stop();
     sweeper_.join();
     service_.shutdown();
@@ -90,19 +100,51 @@ void RelayServer::serve(HttpConnection& connection, const HTTPRequest& request, 
                 self->close(); // cut short: nothing to answer
                 return;
             }
-            self->respond(handle(request, *whole, self->peer()));
+            handle(request, *whole, self->peer(), [self](const RelayResponse& response) {
+                asio::post(self->executor(), [self, response] { self->respond(response); });
+            });
         });
 }
 
-RelayResponse RelayServer::handle(const HTTPRequest& request, std::string_view body, std::string_view peer) {
-    const RelayRoutes::Client client{RelayNetwork::clientAddress(peer, request, trustedProxies_), unixNow()};
+void RelayServer::forget(const std::string& endpoint) {
     std::lock_guard guard(storeLock_);
     try {
-        return RelayRoutes::answer(store_, request, body, client);
+        store_.unsubscribe(endpoint);
     } catch (const std::exception& error) {
-        // Rolled back: the client must not believe the change is kept. Besides the store failing, a Mac
-        // removed by another relay between two steps of this request ends here; asking again answers.
-        std::cerr << "tesk-relay: " << error.what() << std::endl;
-        return HTTPResponse::json(503, R"({"error":"storage"})");
+        // Kept for now: the next push to it is refused again and tries again.
+        std::cerr << "tesk-relay: could not forget a subscription: " << error.what() << std::endl;
     }
+}
+
+void RelayServer::handle(const HTTPRequest& request, std::string_view body, std::string_view peer,
+                         const std::function<void(const RelayResponse&)>& respond) {
+    const RelayRoutes::Client client{RelayNetwork::clientAddress(peer, request, trustedProxies_), unixNow(),
+                                     delivery_ ? delivery_->publicKey() : std::string()};
+    std::optional<RelayRoutes::Answer> answered;
+    {
+        std::lock_guard guard(storeLock_);
+        try {
+            answered.emplace(RelayRoutes::answer(store_, request, body, client));
+        } catch (const std::exception& error) {
+            // Rolled back: the client must not believe the change is kept. Besides the store failing, a Mac
+            // removed by another relay between two steps of this request ends here; asking again answers.
+            std::cerr << "tesk-relay: " << error.what() << std::endl;
+            respond(HTTPResponse::json(503, R"({"error":"storage"})"));
+            return;
+        }
+    }
+    // Out of the store's lock: a subscription found unusable at once is forgotten under it.
+    if (!answered->push || !delivery_) {
+        respond(answered->response);
+        return;
+    }
+    const auto& push = *answered->push;
+    if (!push.reportSent) {
+        respond(answered->response);
+        delivery_->deliver(push.to, push.message, [](std::size_t) {});
+        return;
+    }
+    delivery_->deliver(push.to, push.message, [respond](std::size_t accepted) {
+        respond(HTTPResponse::json(200, R"({"sent":)" + std::to_string(accepted) + "}"));
+    });
 }

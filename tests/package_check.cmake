@@ -30,7 +30,7 @@ foreach(library libqt6widgets6 libqt6svg6 libqrencode4 libicu)
 endforeach()
 unpack(tesk-relay "${scratch}/root")
 if(depends MATCHES "qt6" OR NOT depends MATCHES "libssl|libcrypto" OR NOT depends MATCHES "libsqlite3"
-   OR NOT depends MATCHES "libpq5")
+   OR NOT depends MATCHES "libpq5" OR NOT depends MATCHES "libcurl4")
     message(FATAL_ERROR "tesk-relay's dependencies are off: ${depends}")
 endif()
 

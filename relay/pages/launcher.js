@@ -15,6 +15,16 @@ function show(id) {
   for (const section of ["install", "elsewhere"]) $(section).classList.toggle("hidden", section !== id);
 }
 
+// "just now", "5 min ago", "3 h ago", "2 days ago", by this phone's clock.
+function ago(at) {
+  const seconds = Date.now() / 1000 - at;
+  if (seconds < 60) return "just now";
+  if (seconds < 3600) return Math.floor(seconds / 60) + " min ago";
+  if (seconds < 86400) return Math.floor(seconds / 3600) + " h ago";
+  const days = Math.floor(seconds / 86400);
+  return days === 1 ? "yesterday" : days + " days ago";
+}
+
 // The relay decides where the phone is and sends it on to the computer when it is on its network; an
 // https page may not ask the computer's http address itself. Asking again is loading this page again.
 function askAgain() {
@@ -24,6 +34,9 @@ function askAgain() {
 function start() {
   const mac = document.documentElement.getAttribute("data-mac");
   if (mac) $("mac").textContent = mac;
+  for (const time of document.querySelectorAll("#waiting [data-at]")) {
+    time.textContent = "Sent " + ago(Number(time.dataset.at));
+  }
   $("retry").addEventListener("click", askAgain);
   $("open").addEventListener("click", askAgain);
   // A phone coming back to the app after joining the Wi-Fi should not need to tap "Try again".
@@ -37,6 +50,8 @@ function start() {
     show("install");
     return;
   }
+  // On the computer's network the relay shows this page only for what waits; "Open Tesk" goes on.
+  if ($("open-tesk")) return show(null);
   $("dot").classList.add("off");
   $("mac").textContent = "Not on this Wi-Fi";
   show("elsewhere");

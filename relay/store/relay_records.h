@@ -48,6 +48,27 @@ struct RelayPendingItem {
     friend bool operator==(const RelayPendingItem&, const RelayPendingItem&) = default;
 };
 
+/// A share waiting for one phone, as its launcher lists it.
+struct RelayWaitingItem {
+    /// The row's id, which the phone's "open" address names.
+    std::int64_t id = 0;
+    std::string token;
+    std::string title;
+    std::int64_t at = 0;
+
+    friend bool operator==(const RelayWaitingItem&, const RelayWaitingItem&) = default;
+};
+
+/// A browser's Web Push subscription: where its push service takes messages for it, and the keys its
+/// messages are encrypted to (base64url, as the browser gives them).
+struct RelaySubscription {
+    std::string endpoint;
+    std::string p256dh;
+    std::string auth;
+
+    friend bool operator==(const RelaySubscription&, const RelaySubscription&) = default;
+};
+
 /// The network a Mac checked in from (an IPv4 address, or an IPv6 /64) and when.
 struct RelaySighting {
     std::string network;

@@ -38,6 +38,16 @@ const std::vector<std::vector<std::string>> steps{
         "ALTER TABLE macs ADD COLUMN seen_ipv4_at BIGINT NOT NULL DEFAULT 0",
         "ALTER TABLE macs ADD COLUMN seen_ipv6 TEXT NOT NULL DEFAULT ''",
         "ALTER TABLE macs ADD COLUMN seen_ipv6_at BIGINT NOT NULL DEFAULT 0",
+    },
+    // Web Push: the relay's one signing key, and the browsers that take notifications for a phone
+    // (device) or for a follower of a share (share and visitor).
+    {
+        "CREATE TABLE push_key (id INTEGER PRIMARY KEY, private_key TEXT NOT NULL)",
+        "CREATE TABLE subscriptions (id {id}, {owner}, device TEXT NOT NULL DEFAULT '',"
+        " share TEXT NOT NULL DEFAULT '', visitor TEXT NOT NULL DEFAULT '', endpoint TEXT NOT NULL,"
+        " p256dh TEXT NOT NULL, auth TEXT NOT NULL, at BIGINT NOT NULL)",
+        "CREATE INDEX subscriptions_by_mac ON subscriptions (mac_id, device, share)",
+        "CREATE INDEX subscriptions_by_endpoint ON subscriptions (endpoint)",
     }};
 
 std::string spelled(std::string sql, RelayDatabase::Engine engine) {

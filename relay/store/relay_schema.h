@@ -6,7 +6,7 @@
 namespace RelaySchema {
 
 /// The version this build writes.
-inline constexpr int currentVersion = 2;
+inline constexpr int currentVersion = 3;
 
 /// Creates the tables in an empty database, or applies the steps an older one lacks, in one
 /// transaction (two relays starting together on one PostgreSQL database take turns). Throws

@@ -223,6 +223,10 @@ RelayStore::checkIn(std::string_view id, RelayPresence presence, std::int64_t no
                     "INSERT INTO devices (mac_id, position, hash) VALUES ($1, $2, $3)",
                     {mac, integer(static_cast<std::int64_t>(position)), text(presence.devices[position])});
             }
+            // A removed phone takes no more notifications.
+            database_->run("DELETE FROM subscriptions WHERE mac_id = $1 AND device <> '' AND device NOT IN"
+                           " (SELECT hash FROM devices WHERE mac_id = $1)",
+                           {mac});
         }
         // A phone the Mac no longer lists was removed: nobody will collect what waits for it. Notifications
         // of ended shares lead nowhere either.
@@ -280,6 +284,9 @@ RelayStore::FollowResult RelayStore::follow(std::string_view id, std::string_vie
             database_->run("DELETE FROM followers WHERE mac_id = $1 AND token NOT IN"
                            " (SELECT token FROM shares WHERE mac_id = $1)",
                            {mac});
+            database_->run("DELETE FROM subscriptions WHERE mac_id = $1 AND share <> '' AND share NOT IN"
+                           " (SELECT token FROM shares WHERE mac_id = $1)",
+                           {mac});
             if (count(total, {mac}) >= static_cast<std::int64_t>(limits_.maxFollowersPerMac)) {
                 return FollowResult::full;
             }
@@ -329,15 +336,17 @@ bool RelayStore::notify(std::string_view id, RelayNotification notification) {
     return kept;
 }
 
-bool RelayStore::send(std::string_view id, std::string_view device, RelayPendingItem item) {
-    const bool kept = transaction([&] {
+std::optional<std::int64_t> RelayStore::send(std::string_view id, std::string_view device,
+                                             RelayPendingItem item) {
+    const auto kept = transaction([&]() -> std::optional<std::int64_t> {
         lock(id);
         const Value mac = text(id), phone = text(device);
         if (database_->run("SELECT 1 FROM devices WHERE mac_id = $1 AND hash = $2", {mac, phone}).empty()) {
-            return false;
+            return std::nullopt;
         }
-        database_->run("INSERT INTO pending (mac_id, device, token, title, at) VALUES ($1, $2, $3, $4, $5)",
-                       {mac, phone, text(item.token), text(cut(item.title)), integer(item.at)});
+        const auto made = count("INSERT INTO pending (mac_id, device, token, title, at)"
+                                " VALUES ($1, $2, $3, $4, $5) RETURNING id",
+                                {mac, phone, text(item.token), text(cut(item.title)), integer(item.at)});
         // The oldest go first: this phone's beyond its own bound, then any phone's beyond the Mac's.
         const auto forPhone =
             count("SELECT count(*) FROM pending WHERE mac_id = $1 AND device = $2", {mac, phone}) -
@@ -355,10 +364,133 @@ bool RelayStore::send(std::string_view id, std::string_view device, RelayPending
                            "BY at, id LIMIT $2)",
                            {mac, integer(forMac)});
         }
-        return true;
+        return made;
     });
     changes_ += kept ? 1 : 0;
     return kept;
+}
+
+std::vector<RelayWaitingItem> RelayStore::waiting(std::string_view id, std::string_view device) {
+    std::vector<RelayWaitingItem> items;
+    for (const auto& row : database_->run(
+             "SELECT id, token, title, at FROM pending WHERE mac_id = $1 AND device = $2 ORDER BY id DESC",
+             {text(id), text(device)})) {
+        items.push_back({integerOf(row[0]), textOf(row[1]), textOf(row[2]), integerOf(row[3])});
+    }
+    return items;
+}
+
+void RelayStore::collect(std::string_view id, std::string_view token, std::int64_t item) {
+    transaction([&] {
+        database_->run("DELETE FROM pending WHERE mac_id = $1 AND token = $2 AND id = $3",
+                       {text(id), text(token), integer(item)});
+    });
+    ++changes_;
+}
+
+std::string RelayStore::pushKey(const std::function<std::string()>& make) {
+    const auto kept = [this] {
+        const auto rows = database_->run("SELECT private_key FROM push_key WHERE id = 1");
+        return rows.empty() ? std::optional<std::string>() : textOf(rows.front().front());
+    };
+    return transaction([&] {
+        if (auto key = kept()) {
+            return *key;
+        }
+        // Another relay starting at the same moment may keep its key first; then that one holds.
+        database_->run("INSERT INTO push_key (id, private_key) VALUES (1, $1) ON CONFLICT (id) DO NOTHING",
+                       {text(make())});
+        return kept().value();
+    });
+}
+
+RelayStore::SubscribeResult RelayStore::subscribePhone(std::string_view id, std::string_view device,
+                                                       const RelaySubscription& subscription,
+                                                       std::int64_t now) {
+    const auto result = transaction([&] {
+        lock(id);
+        const Value mac = text(id), phone = text(device), endpoint = text(subscription.endpoint);
+        if (database_->run("SELECT 1 FROM devices WHERE mac_id = $1 AND hash = $2", {mac, phone}).empty()) {
+            return SubscribeResult::unknown;
+        }
+        // A browser subscribing again may come with new keys.
+        database_->run("DELETE FROM subscriptions WHERE mac_id = $1 AND device = $2 AND endpoint = $3",
+                       {mac, phone, endpoint});
+        database_->run(
+            "INSERT INTO subscriptions (mac_id, device, endpoint, p256dh, auth, at)"
+            " VALUES ($1, $2, $3, $4, $5, $6)",
+            {mac, phone, endpoint, text(subscription.p256dh), text(subscription.auth), integer(now)});
+        const auto excess =
+            count("SELECT count(*) FROM subscriptions WHERE mac_id = $1 AND device = $2", {mac, phone}) -
+            static_cast<std::int64_t>(limits_.maxSubscriptionsPerDevice);
+        if (excess > 0) {
+            database_->run("DELETE FROM subscriptions WHERE id IN (SELECT id FROM subscriptions"
+                           " WHERE mac_id = $1 AND device = $2 ORDER BY id LIMIT $3)",
+                           {mac, phone, integer(excess)});
+        }
+        return SubscribeResult::subscribed;
+    });
+    changes_ += result == SubscribeResult::subscribed ? 1 : 0;
+    return result;
+}
+
+RelayStore::SubscribeResult RelayStore::subscribeFollower(std::string_view id, std::string_view token,
+                                                          std::string_view visitor,
+                                                          const RelaySubscription& subscription,
+                                                          std::int64_t now) {
+    const auto result = transaction([&] {
+        lock(id);
+        const Value mac = text(id), share = text(token), who = text(visitor);
+        if (database_->run("SELECT 1 FROM shares WHERE mac_id = $1 AND token = $2", {mac, share}).empty()) {
+            return SubscribeResult::unknown;
+        }
+        if (database_
+                ->run("SELECT 1 FROM followers WHERE mac_id = $1 AND token = $2 AND visitor = $3",
+                      {mac, share, who})
+                .empty()) {
+            return SubscribeResult::notFollowing;
+        }
+        database_->run("DELETE FROM subscriptions WHERE mac_id = $1 AND share = $2 AND visitor = $3",
+                       {mac, share, who});
+        database_->run("INSERT INTO subscriptions (mac_id, share, visitor, endpoint, p256dh, auth, at)"
+                       " VALUES ($1, $2, $3, $4, $5, $6, $7)",
+                       {mac, share, who, text(subscription.endpoint), text(subscription.p256dh),
+                        text(subscription.auth), integer(now)});
+        return SubscribeResult::subscribed;
+    });
+    changes_ += result == SubscribeResult::subscribed ? 1 : 0;
+    return result;
+}
+
+namespace {
+
+std::vector<RelaySubscription> subscriptionsOf(const std::vector<RelayDatabase::Row>& rows) {
+    std::vector<RelaySubscription> subscriptions;
+    for (const auto& row : rows) {
+        subscriptions.push_back({textOf(row[0]), textOf(row[1]), textOf(row[2])});
+    }
+    return subscriptions;
+}
+
+} // namespace
+
+std::vector<RelaySubscription> RelayStore::phoneSubscriptions(std::string_view id, std::string_view device) {
+    return subscriptionsOf(database_->run("SELECT endpoint, p256dh, auth FROM subscriptions"
+                                          " WHERE mac_id = $1 AND device = $2 ORDER BY id",
+                                          {text(id), text(device)}));
+}
+
+std::vector<RelaySubscription> RelayStore::followerSubscriptions(std::string_view id,
+                                                                 std::string_view token) {
+    // One browser that followed twice (its cookie cleared in between) is notified once.
+    return subscriptionsOf(database_->run("SELECT DISTINCT endpoint, p256dh, auth FROM subscriptions"
+                                          " WHERE mac_id = $1 AND share = $2 AND device = ''",
+                                          {text(id), text(token)}));
+}
+
+void RelayStore::unsubscribe(std::string_view endpoint) {
+    transaction([&] { database_->run("DELETE FROM subscriptions WHERE endpoint = $1", {text(endpoint)}); });
+    ++changes_;
 }
 
 std::size_t RelayStore::followerCount(std::string_view id, std::string_view token) {

@@ -5,6 +5,7 @@
 #include "relay/store/relay_records.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,8 +59,36 @@ public:
     FollowResult follow(std::string_view id, std::string_view token, std::string_view visitor);
     /// Keeps `notification` for the followers of its share; false (nothing kept) when it has none.
     bool notify(std::string_view id, RelayNotification notification);
-    /// Keeps `item` for the phone with hash `device`; false when the last presence does not list it.
-    bool send(std::string_view id, std::string_view device, RelayPendingItem item);
+    /// Keeps `item` for the phone with hash `device` and answers its id; nothing when the last presence
+    /// does not list the phone.
+    std::optional<std::int64_t> send(std::string_view id, std::string_view device, RelayPendingItem item);
+    /// What waits for the phone with hash `device`, newest first.
+    std::vector<RelayWaitingItem> waiting(std::string_view id, std::string_view device);
+    /// Removes the waiting item `item` once a phone opened it through its share `token`'s link.
+    void collect(std::string_view id, std::string_view token, std::int64_t item);
+
+    enum class SubscribeResult {
+        subscribed,
+        /// The phone, or the share, is not in the Mac's last presence.
+        unknown,
+        /// This browser does not follow the share.
+        notFollowing,
+    };
+    /// The relay's Web Push signing key (PEM): the one kept, or `make()`'s, kept first. Relays sharing a
+    /// database all answer the first one kept, since browsers subscribe to exactly one key.
+    std::string pushKey(const std::function<std::string()>& make);
+    /// Notifications for the phone with hash `device` go to `subscription` too; a phone keeps its newest
+    /// few browsers.
+    SubscribeResult subscribePhone(std::string_view id, std::string_view device,
+                                   const RelaySubscription& subscription, std::int64_t now);
+    /// Notifications of share `token` for its follower `visitor` go to `subscription` (only), while that
+    /// visitor follows it.
+    SubscribeResult subscribeFollower(std::string_view id, std::string_view token, std::string_view visitor,
+                                      const RelaySubscription& subscription, std::int64_t now);
+    std::vector<RelaySubscription> phoneSubscriptions(std::string_view id, std::string_view device);
+    std::vector<RelaySubscription> followerSubscriptions(std::string_view id, std::string_view token);
+    /// Forgets `endpoint` wherever it is subscribed: its push service said it is gone.
+    void unsubscribe(std::string_view endpoint);
 
     std::size_t followerCount(std::string_view id, std::string_view token);
     /// Oldest first.

@@ -28,7 +28,7 @@ protected:
     HttpReply call(const std::string& method, const std::string& target, std::string_view body = "",
                    const std::string& headers = "", const RelayRoutes::Client& client = {"192.0.2.1", 1}) {
         return parseHttpReply(
-            RelayRoutes::answer(store, parsed(method, target, headers), body, client).serialized());
+            RelayRoutes::answer(store, parsed(method, target, headers), body, client).response.serialized());
     }
 
     void asMac(const std::string& action, std::string_view body) {
@@ -213,9 +213,14 @@ TEST(RelayServerTest, RefusesWhatItWillNotReadBeforeReadingItAndNeverReportsACha
     }
     // As on a file system gone read-only: every write fails, reads still work.
     store.database().run("PRAGMA query_only = 1");
-    EXPECT_EQ(server.handle(parsed("POST", "/api/macs"), "{}", "192.0.2.1").serialized(),
+    const auto handled = [&](const HTTPRequest& request, std::string_view body) {
+        RelayResponse got{0, {}, ""};
+        server.handle(request, body, "192.0.2.1", [&](const RelayResponse& response) { got = response; });
+        return got;
+    };
+    EXPECT_EQ(handled(parsed("POST", "/api/macs"), "{}").serialized(),
               HTTPResponse::json(503, R"({"error":"storage"})").serialized());
-    EXPECT_EQ(server.handle(parsed("GET", "/k/someone/abc"), "", "192.0.2.1").status, 404) << "reading works";
+    EXPECT_EQ(handled(parsed("GET", "/k/someone/abc"), "").status, 404) << "reading works";
     store.database().run("PRAGMA query_only = 0");
     EXPECT_EQ(store.macCount(), 0u);
 }

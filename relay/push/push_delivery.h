@@ -1,0 +1,42 @@
+#pragma once
+
+#include "relay/push/push_message.h"
+#include "relay/push/push_sender.h"
+#include "relay/push/vapid_key.h"
+#include "relay/store/relay_records.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+/// Turns notifications into Web Push requests: encrypted to each subscription's keys, signed with the
+/// relay's key, and handed to a `PushSender`, so whoever delivers never waits for a push service.
+class PushDelivery {
+public:
+    /// Called on the sender's thread with a subscription's endpoint once its push service said it is gone
+    /// (404, 410), or when its keys cannot be encrypted to.
+    using OnGone = std::function<void(const std::string& endpoint)>;
+
+    /// Signs as `contact` (a "mailto:" or "https:" address the push services may use to reach whoever
+    /// runs the relay).
+    PushDelivery(VapidKey key, std::string contact, PushSender::Options options, OnGone onGone);
+
+    /// The key browsers subscribe with (base64url).
+    const std::string& publicKey() const { return publicKey_; }
+
+    /// Pushes `message` to each of `to`; `firstTries(accepted)` runs once each had its first attempt (at
+    /// once when `to` is empty), with how many push services took it (201). Later attempts go on.
+    void deliver(const std::vector<RelaySubscription>& to, const PushMessage& message,
+                 std::function<void(std::size_t accepted)> firstTries);
+
+    /// The JSON a service worker receives.
+    static std::string payload(const PushMessage& message);
+
+private:
+    const VapidKey key_;
+    const std::string publicKey_;
+    const std::string contact_;
+    OnGone onGone_;
+    PushSender sender_;
+};
