@@ -17,9 +17,11 @@ std::string pushKeyAttribute(std::string_view pushKey) {
     return PageTemplate::filled(R"( data-push-key="{{key}}")", {{"key", pushKey}});
 }
 
-/// The card whose button subscribes the browser; `why` says what it will hear about.
-std::string notifyCard(std::string_view why) {
-    return PageTemplate::filled(RelayPageFiles::notifyCardHtml, {{"why", why}});
+/// The card whose button subscribes the browser; `why` says what it will hear about. None from a relay
+/// without a key: it sends no notifications.
+std::string notifyCard(std::string_view why, std::string_view pushKey) {
+    return pushKey.empty() ? std::string()
+                           : PageTemplate::filled(RelayPageFiles::notifyCardHtml, {{"why", why}});
 }
 
 /// The scripts of a page, ending it. They start on the line after the element's opening tag.
@@ -101,7 +103,8 @@ std::string launcher(const RelayMac& mac, const LauncherView& view, std::string_
          {"advice", PageStyle::escaped(advice)},
          {"direct", direct},
          {"waiting", waitingCard(view.waiting, macId, openTesk)},
-         {"notify", notifyCard("Get a notification when the computer sends something to this phone.")}});
+         {"notify",
+          notifyCard("Get a notification when the computer sends something to this phone.", view.pushKey)}});
     out +=
         scriptAndEnd(std::string(RelayPageFiles::launcherJs) + std::string(RelayPageFiles::pushSubscribeJs));
     return out;
@@ -128,7 +131,7 @@ std::string following(std::string_view title, std::string_view pushKey) {
            PageTemplate::spliced(
                RelayPageFiles::followingHtml,
                {{"title", PageStyle::escaped(title)},
-                {"notify", notifyCard("Get a notification when something new is added to it.")}}) +
+                {"notify", notifyCard("Get a notification when something new is added to it.", pushKey)}}) +
            scriptAndEnd(RelayPageFiles::pushSubscribeJs);
 }
 

@@ -1,9 +1,11 @@
 // The "Notifications" card of the launcher and the follow page. The page's own "subscription" address
 // takes the browser's push subscription; the relay's key is in <html data-push-key>. Permission is asked
-// only on a tap, and a browser that can't take part leaves the rest of the page as it is.
+// only on a tap, and a browser that can't take part leaves the rest of the page as it is. A relay that
+// sends no notifications has no card.
 (() => {
   "use strict";
   const button = document.getElementById("notify");
+  if (!button) return;
   const status = document.getElementById("notify-status");
   const key = document.documentElement.dataset.pushKey || "";
 
@@ -12,7 +14,7 @@
   const isIOS = /iPhone|iPad|iPod/.test(ua) || (ua.includes("Macintosh") && navigator.maxTouchPoints > 1);
   const standalone = (typeof matchMedia === "function" && matchMedia("(display-mode: standalone)").matches) ||
     navigator.standalone === true;
-  const supported = key !== "" && "serviceWorker" in navigator && "PushManager" in window && "Notification" in window;
+  const supported = "serviceWorker" in navigator && "PushManager" in window && "Notification" in window;
 
   const SAID = {
     on: "Notifications are on.",

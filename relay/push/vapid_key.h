@@ -1,10 +1,13 @@
 #pragma once
 
+#include "relay/push/web_push_crypto.h"
+
 #include <cstdint>
 #include <memory>
 #include <openssl/types.h>
 #include <string>
 #include <string_view>
+#include <utility>
 
 /// The relay's VAPID key pair (RFC 8292), a P-256 key: push services check each request's token against
 /// its public key, which browsers were given as the subscription's application server key. Throws

@@ -1,6 +1,7 @@
 #include "relay/push/web_push_crypto.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -11,6 +12,7 @@
 #include <openssl/obj_mac.h>
 #include <openssl/params.h>
 #include <openssl/rand.h>
+#include <utility>
 #include <vector>
 
 namespace WebPushCrypto {

@@ -166,9 +166,97 @@ TEST_F(RelayRoutesTest, TheLauncherSendsAPhoneOnItsComputersNetworkOnAndTellsOne
          {"On the \u201cHome\u201d Wi-Fi", "href=\"http://10.0.0.2:47470/d/tok/?from=app\""}) {
         EXPECT_NE(elsewhere.body.find(text), std::string::npos) << text;
     }
-    EXPECT_EQ(elsewhere.body.find("fetch("), std::string::npos) << "the page itself asks no other address";
+    EXPECT_EQ(elsewhere.body.find("fetch(\"http"), std::string::npos) << "the page itself asks no other address";
     EXPECT_NE(asleep.body.find("Not in touch for a few minutes"), std::string::npos)
         << "last seen over 5 minutes ago";
+}
+
+TEST_F(RelayRoutesTest, SendsAndNotificationsAskForPushesToTheBrowsersSubscribedForThem) {
+    asMac("presence", R"({"name":"Studio","lan":["http://10.0.0.2:47470"],"shares":[{"token":"abc",)"
+                      R"("title":"Holiday"}],"devices":[")" +
+                          SecretHash::sha256Hex("tok") + R"("]})");
+    const RelayRoutes::Client pushing{"192.0.2.1", 10, "the relay's key"};
+    // RFC 8291's example keys: a P-256 point and a 16-byte secret.
+    const std::string
+        point = "BCVxsr7N_eNgVRqvHtD0zTZsEc6-VV-JvLexhqUzORcxaOzi6-AYWXvTBHm4bjyPjs7Vd8pZGH6SRpkNtoIAiw4",
+        secret16 = "BTBZMqHH6r4Tts7J_aSIgg";
+    const auto subscription = [](const std::string& endpoint, const std::string& p256dh,
+                                 const std::string& auth) {
+        return R"({"endpoint":")" + endpoint + R"(","expirationTime":null,"keys":{"p256dh":")" + p256dh +
+               R"(","auth":")" + auth + R"("}})";
+    };
+    const std::string phone = "https://push.example/phone", follower = "https://push.example/follower";
+    const std::string cookie = call("GET", "/k/" + id + "/abc/follow").header("set-cookie");
+    const std::string visitor = "Cookie: " + cookie.substr(0, cookie.find(';')) + "\r\n";
+    const std::string mine = "/d/" + id + "/tok/subscription", share = "/k/" + id + "/abc/subscription";
+    struct Case {
+        std::string target, body, headers;
+        int status;
+        bool offered = true;
+    };
+    for (const auto& c : std::vector<Case>{
+             {mine, subscription(phone, point, secret16), "", 404, false},
+             {mine, subscription("http://push.example/x", point, secret16), "", 400},
+             {mine, subscription(phone, point.substr(0, 80), secret16), "", 400},
+             {mine, subscription(phone, "A" + point.substr(1), secret16), "", 400},
+             {mine, subscription(phone, point, secret16.substr(0, 20)), "", 400},
+             {mine, subscription("https://push.example/a\tb", point, secret16), "", 400},
+             {mine, "{}", "", 400},
+             {"/d/" + id + "/other/subscription", subscription(phone, point, secret16), "", 404},
+             {share, subscription(follower, point, secret16), "", 403},
+             {"/k/" + id + "/gone/subscription", subscription(follower, point, secret16), visitor, 404},
+             {mine, subscription(phone, point, secret16), "", 201},
+             {share, subscription(follower, point, secret16), visitor, 201},
+         }) {
+        EXPECT_EQ(
+            call("POST", c.target, c.body, c.headers, c.offered ? pushing : RelayRoutes::Client{}).status,
+            c.status)
+            << c.target << " " << c.body;
+    }
+    const auto asked = [&](const std::string& action, const std::string& body,
+                           const RelayRoutes::Client& client) {
+        return RelayRoutes::answer(
+            store, parsed("POST", "/api/macs/" + id + "/" + action, "Authorization: " + bearer + "\r\n"),
+            body, client);
+    };
+    const std::string send =
+        R"({"token":"abc","title":"Beach","device":")" + SecretHash::sha256Hex("tok") + "\"}";
+    EXPECT_FALSE(asked("send", send, {"192.0.2.1", 10}).push) << "a relay without a key pushes nothing";
+    const auto sent = asked("send", send, pushing);
+    ASSERT_TRUE(sent.push);
+    const auto items = store.waiting(id, SecretHash::sha256Hex("tok"));
+    ASSERT_EQ(items.size(), 2u);
+    const std::string opening = "/k/" + id + "/abc?item=" + std::to_string(items.front().id);
+    EXPECT_TRUE(sent.push->reportSent);
+    EXPECT_EQ(sent.push->to, (std::vector<RelaySubscription>{{phone, point, secret16}}));
+    EXPECT_EQ(sent.push->message.title, "Beach");
+    EXPECT_EQ(sent.push->message.body, "Sent from Studio");
+    EXPECT_EQ(sent.push->message.url, opening);
+    EXPECT_EQ(sent.push->message.ttl, std::chrono::days(7));
+    EXPECT_TRUE(sent.push->message.urgent);
+    const auto notified =
+        asked("notify", R"({"token":"abc","title":"New in Holiday","body":"a.jpg"})", pushing);
+    ASSERT_TRUE(notified.push);
+    EXPECT_FALSE(notified.push->reportSent);
+    EXPECT_EQ(notified.push->to, (std::vector<RelaySubscription>{{follower, point, secret16}}));
+    EXPECT_EQ(notified.push->message.title, "New in Holiday");
+    EXPECT_EQ(notified.push->message.url, "/k/" + id + "/abc");
+    EXPECT_EQ(notified.response.status, 200) << "answered at once";
+
+    // On the computer's network a phone with something waiting sees it, until it opens it (HEAD opens
+    // nothing); then the launcher goes straight on again.
+    const std::string launcher = "/d/" + id + "/tok/";
+    const auto page = call("GET", launcher, "", "", pushing);
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find(opening), std::string::npos);
+    EXPECT_LT(page.body.find(opening), page.body.find("?item=" + std::to_string(items.back().id)))
+        << "newest first";
+    EXPECT_EQ(call("HEAD", opening).status, 302);
+    EXPECT_EQ(store.waiting(id, SecretHash::sha256Hex("tok")).size(), 2u);
+    EXPECT_EQ(call("GET", opening).header("location"), "http://10.0.0.2:47470/s/abc/");
+    call("GET", "/k/" + id + "/abc?item=" + std::to_string(items.back().id));
+    EXPECT_TRUE(store.waiting(id, SecretHash::sha256Hex("tok")).empty());
+    EXPECT_EQ(call("GET", launcher, "", "", pushing).status, 302);
 }
 
 // Where a request comes from, and whether that is the network a computer checks in from (as both

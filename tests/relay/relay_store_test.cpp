@@ -133,6 +133,57 @@ TEST_P(RelayStoreTest, FollowersNotificationsAndItemsStayWithinTheirBoundsAndGoW
     EXPECT_TRUE(store.pending(id, one).empty());
 }
 
+TEST_P(RelayStoreTest, SubscriptionsBelongToAPhoneOrAFollowerAndGoWithThemOrWithTheirEndpoint) {
+    RelayStore store = scratch.open({.maxSubscriptionsPerDevice = 2});
+    int made = 0;
+    const auto make = [&] { return "key " + std::to_string(++made); };
+    EXPECT_EQ(store.pushKey(make), "key 1");
+    EXPECT_EQ(store.pushKey(make), "key 1") << "made once, then kept";
+    EXPECT_EQ(made, 1);
+
+    using Subscribe = RelayStore::SubscribeResult;
+    const auto id = store.signUp("Mac", "192.0.2.1", 1)->macId;
+    const std::string phone = digestOf("phone");
+    store.checkIn(id, presenceWith({{"a", "A"}, {"b", "B"}}, {phone}), 2);
+    const auto at = [](const std::string& name) {
+        return RelaySubscription{"https://push.example/" + name, "key of " + name, "secret"};
+    };
+    EXPECT_EQ(store.subscribePhone(id, digestOf("stranger"), at("x"), 3), Subscribe::unknown);
+    // A browser subscribing again replaces its keys; the phone keeps its two newest browsers.
+    for (const auto& name : {"one", "two", "one", "three"}) {
+        EXPECT_EQ(store.subscribePhone(id, phone, at(name), 3), Subscribe::subscribed);
+    }
+    EXPECT_EQ(store.phoneSubscriptions(id, phone), (std::vector<RelaySubscription>{at("one"), at("three")}));
+
+    store.follow(id, "a", "v1");
+    store.follow(id, "a", "v2");
+    EXPECT_EQ(store.subscribeFollower(id, "gone", "v1", at("f"), 4), Subscribe::unknown);
+    EXPECT_EQ(store.subscribeFollower(id, "b", "v1", at("f"), 4), Subscribe::notFollowing);
+    // v1 moves to another browser; v2 is that browser again, its cookie cleared: notified once.
+    for (const auto& [visitor, name] : {std::pair{"v1", "old"}, {"v1", "f"}, {"v2", "f"}}) {
+        EXPECT_EQ(store.subscribeFollower(id, "a", visitor, at(name), 4), Subscribe::subscribed);
+    }
+    EXPECT_EQ(store.followerSubscriptions(id, "a"), (std::vector<RelaySubscription>{at("f")}));
+    EXPECT_TRUE(store.followerSubscriptions(id, "b").empty());
+
+    store.unsubscribe(at("one").endpoint);
+    store.unsubscribe(at("f").endpoint);
+    EXPECT_EQ(store.phoneSubscriptions(id, phone), (std::vector<RelaySubscription>{at("three")}));
+    EXPECT_TRUE(store.followerSubscriptions(id, "a").empty());
+    store.checkIn(id, presenceWith({{"a", "A"}}, {}), 5);
+    EXPECT_TRUE(store.phoneSubscriptions(id, phone).empty()) << "the phone was removed";
+
+    // What waits for a phone, newest first, until opened through its own share's link.
+    store.checkIn(id, presenceWith({{"a", "A"}}, {phone}), 6);
+    const auto first = store.send(id, phone, {"a", "First", 6}).value();
+    const auto second = store.send(id, phone, {"b", "Second", 7}).value();
+    EXPECT_EQ(store.waiting(id, phone),
+              (std::vector<RelayWaitingItem>{{second, "b", "Second", 7}, {first, "a", "First", 6}}));
+    store.collect(id, "a", second);
+    store.collect(id, "b", second);
+    EXPECT_EQ(store.waiting(id, phone), (std::vector<RelayWaitingItem>{{first, "a", "First", 6}}));
+}
+
 TEST_P(RelayStoreTest, RemovesWhatHasExpiredAndMacsSilentForNinetyDays) {
     constexpr std::int64_t day = 86400, now = 1000 * day;
     RelayStore store = scratch.open();
@@ -220,10 +271,13 @@ TEST_P(RelayStoreTest, ImportsAnEarlierStateFileOnceKeepsItAsItWasMigratesAndRef
         EXPECT_THROW(RelayStateImport::importFile(*store, file, 1237), RelayStateError) << text;
         EXPECT_EQ(readFile(file), text) << "left as it is";
     }
-    // A database of the first version gains where Macs check in from, keeping what it held.
+    // A database of the first version gains where Macs check in from (and push subscriptions), keeping
+    // what it held.
     for (const std::string column : {"seen_ipv4", "seen_ipv4_at", "seen_ipv6", "seen_ipv6_at"}) {
         store->database().run("ALTER TABLE macs DROP COLUMN " + column);
     }
+    store->database().run("DROP TABLE subscriptions");
+    store->database().run("DROP TABLE push_key");
     store->database().run("UPDATE relay_schema SET version = 1");
     store = std::make_unique<RelayStore>(scratch.open());
     store->checkIn("mac-1", {}, 50, "2001:db8::1");
