@@ -166,7 +166,8 @@ TEST_F(RelayRoutesTest, TheLauncherSendsAPhoneOnItsComputersNetworkOnAndTellsOne
          {"On the \u201cHome\u201d Wi-Fi", "href=\"http://10.0.0.2:47470/d/tok/?from=app\""}) {
         EXPECT_NE(elsewhere.body.find(text), std::string::npos) << text;
     }
-    EXPECT_EQ(elsewhere.body.find("fetch(\"http"), std::string::npos) << "the page itself asks no other address";
+    EXPECT_EQ(elsewhere.body.find("fetch(\"http"), std::string::npos)
+        << "the page itself asks no other address";
     EXPECT_NE(asleep.body.find("Not in touch for a few minutes"), std::string::npos)
         << "last seen over 5 minutes ago";
 }
