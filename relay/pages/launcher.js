@@ -41,7 +41,8 @@ function start() {
   $("open").addEventListener("click", askAgain);
   // A phone coming back to the app after joining the Wi-Fi should not need to tap "Try again".
   document.addEventListener("visibilitychange", () => {
-    if (!document.hidden && !$("elsewhere").classList.contains("hidden")) askAgain();
+    // Back from an opened item too: it no longer waits.
+    if (!document.hidden && (!$("elsewhere").classList.contains("hidden") || $("open-tesk"))) askAgain();
   });
   // Arriving from pairing, the page must stay long enough to be added to the Home Screen.
   if (new URLSearchParams(location.search).get("new") === "1") {
