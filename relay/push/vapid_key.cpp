@@ -2,6 +2,7 @@
 
 #include "core/ascii.h"
 #include "relay/push/base64_url.h"
+#include "relay/push/openssl_handle.h"
 #include "relay/push/web_push_crypto.h"
 
 #include <nlohmann/json.hpp>
@@ -21,25 +22,12 @@ using WebPushCrypto::WebPushError;
 
 namespace {
 
-template <auto free>
-struct Free {
-    template <typename T>
-    void operator()(T* object) const noexcept {
-        free(object);
-    }
-};
-using Bio = std::unique_ptr<BIO, Free<BIO_free>>;
-using Number = std::unique_ptr<BIGNUM, Free<BN_free>>;
-using DigestContext = std::unique_ptr<EVP_MD_CTX, Free<EVP_MD_CTX_free>>;
-using Signature = std::unique_ptr<ECDSA_SIG, Free<ECDSA_SIG_free>>;
+using Bio = OpenSslHandle<BIO, BIO_free>;
+using Number = OpenSslHandle<BIGNUM, BN_free>;
+using DigestContext = OpenSslHandle<EVP_MD_CTX, EVP_MD_CTX_free>;
+using Signature = OpenSslHandle<ECDSA_SIG, ECDSA_SIG_free>;
 
 constexpr int coordinateSize = 32;
-
-void require(bool done, const char* what) {
-    if (!done) {
-        throw std::runtime_error(std::string("OpenSSL failed: ") + what);
-    }
-}
 
 const unsigned char* bytes(std::string_view text) {
     return reinterpret_cast<const unsigned char*>(text.data());
@@ -48,9 +36,9 @@ const unsigned char* bytes(std::string_view text) {
 /// `number` as `coordinateSize` big-endian bytes.
 std::string padded(const BIGNUM* number) {
     std::string out(coordinateSize, '\0');
-    require(BN_bn2binpad(number, reinterpret_cast<unsigned char*>(out.data()), coordinateSize) ==
-                coordinateSize,
-            "BN_bn2binpad");
+    requireOpenSsl(BN_bn2binpad(number, reinterpret_cast<unsigned char*>(out.data()), coordinateSize) ==
+                       coordinateSize,
+                   "BN_bn2binpad");
     return out;
 }
 
@@ -107,13 +95,13 @@ void VapidKey::Free::operator()(EVP_PKEY* key) const noexcept {
 
 VapidKey VapidKey::generate() {
     std::unique_ptr<EVP_PKEY, Free> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-    require(key != nullptr, "EVP_PKEY_Q_keygen");
+    requireOpenSsl(key != nullptr, "EVP_PKEY_Q_keygen");
     return VapidKey(std::move(key));
 }
 
 VapidKey VapidKey::fromPem(std::string_view pem) {
     const Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    require(bio != nullptr, "BIO_new_mem_buf");
+    requireOpenSsl(bio != nullptr, "BIO_new_mem_buf");
     // Refuses an encrypted key rather than asking for its pass phrase on the terminal.
     const auto noPassword = [](char*, int, int, void*) { return 0; };
     std::unique_ptr<EVP_PKEY, Free> key(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr));
@@ -130,9 +118,9 @@ VapidKey VapidKey::fromPem(std::string_view pem) {
 
 std::string VapidKey::pem() const {
     const Bio bio(BIO_new(BIO_s_mem()));
-    require(bio &&
-                PEM_write_bio_PrivateKey(bio.get(), key_.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1,
-            "PEM_write_bio_PrivateKey");
+    requireOpenSsl(
+        bio && PEM_write_bio_PrivateKey(bio.get(), key_.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1,
+        "PEM_write_bio_PrivateKey");
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return std::string(data, static_cast<std::size_t>(size));
@@ -145,7 +133,7 @@ std::string VapidKey::publicKey() const {
                        EVP_PKEY_get_bn_param(key_.get(), OSSL_PKEY_PARAM_EC_PUB_Y, &y) == 1;
     const Number ownedX(x);
     const Number ownedY(y);
-    require(found, "EVP_PKEY_get_bn_param");
+    requireOpenSsl(found, "EVP_PKEY_get_bn_param");
     // Built from the coordinates: the key's own encoding may be compressed.
     return Base64Url::encoded('\x04' + padded(x) + padded(y));
 }
@@ -161,17 +149,18 @@ std::string VapidKey::authorization(std::string_view endpoint, std::string_view 
 
     const DigestContext context(EVP_MD_CTX_new());
     std::size_t size = 0;
-    require(context && EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key_.get()) == 1 &&
-                EVP_DigestSign(context.get(), nullptr, &size, bytes(signingInput), signingInput.size()) == 1,
-            "EVP_DigestSignInit");
+    requireOpenSsl(
+        context && EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key_.get()) == 1 &&
+            EVP_DigestSign(context.get(), nullptr, &size, bytes(signingInput), signingInput.size()) == 1,
+        "EVP_DigestSignInit");
     std::string der(size, '\0');
-    require(EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(der.data()), &size,
-                           bytes(signingInput), signingInput.size()) == 1,
-            "EVP_DigestSign");
+    requireOpenSsl(EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(der.data()), &size,
+                                  bytes(signingInput), signingInput.size()) == 1,
+                   "EVP_DigestSign");
     // JWS wants r and s side by side, not OpenSSL's DER sequence.
     const unsigned char* cursor = bytes(der);
     const Signature signature(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(size)));
-    require(signature != nullptr, "d2i_ECDSA_SIG");
+    requireOpenSsl(signature != nullptr, "d2i_ECDSA_SIG");
     const BIGNUM* r = nullptr;
     const BIGNUM* s = nullptr;
     ECDSA_SIG_get0(signature.get(), &r, &s);

@@ -1,5 +1,7 @@
 #include "relay/push/web_push_crypto.h"
 
+#include "relay/push/openssl_handle.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -19,21 +21,14 @@ namespace WebPushCrypto {
 
 namespace {
 
-template <auto free>
-struct Free {
-    template <typename T>
-    void operator()(T* object) const noexcept {
-        free(object);
-    }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, Free<EVP_PKEY_free>>;
-using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, Free<EVP_PKEY_CTX_free>>;
-using Kdf = std::unique_ptr<EVP_KDF, Free<EVP_KDF_free>>;
-using KdfContext = std::unique_ptr<EVP_KDF_CTX, Free<EVP_KDF_CTX_free>>;
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, Free<EVP_CIPHER_CTX_free>>;
-using Group = std::unique_ptr<EC_GROUP, Free<EC_GROUP_free>>;
-using Point = std::unique_ptr<EC_POINT, Free<EC_POINT_free>>;
-using Number = std::unique_ptr<BIGNUM, Free<BN_clear_free>>;
+using Pkey = OpenSslHandle<EVP_PKEY, EVP_PKEY_free>;
+using PkeyContext = OpenSslHandle<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using Kdf = OpenSslHandle<EVP_KDF, EVP_KDF_free>;
+using KdfContext = OpenSslHandle<EVP_KDF_CTX, EVP_KDF_CTX_free>;
+using CipherContext = OpenSslHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
+using Group = OpenSslHandle<EC_GROUP, EC_GROUP_free>;
+using Point = OpenSslHandle<EC_POINT, EC_POINT_free>;
+using Number = OpenSslHandle<BIGNUM, BN_clear_free>;
 
 constexpr std::size_t pointSize = 65; // 0x04 || x || y
 constexpr std::size_t scalarSize = 32;
@@ -53,13 +48,6 @@ unsigned char* bytes(std::string& text) {
     return reinterpret_cast<unsigned char*>(text.data());
 }
 
-/// Something OpenSSL should never refuse with the inputs checked beforehand.
-void require(bool done, const char* what) {
-    if (!done) {
-        throw std::runtime_error(std::string("OpenSSL failed: ") + what);
-    }
-}
-
 /// The subscription's public key, checked to be a point on P-256.
 Pkey receiverKey(std::string_view point) {
     if (point.size() != pointSize || point[0] != 0x04) {
@@ -72,7 +60,7 @@ Pkey receiverKey(std::string_view point) {
                                           point.size()),
         OSSL_PARAM_construct_end()};
     EVP_PKEY* key = nullptr;
-    require(context && EVP_PKEY_fromdata_init(context.get()) == 1, "EVP_PKEY_fromdata_init");
+    requireOpenSsl(context && EVP_PKEY_fromdata_init(context.get()) == 1, "EVP_PKEY_fromdata_init");
     if (EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, const_cast<OSSL_PARAM*>(params.data())) !=
         1) {
         ERR_clear_error();
@@ -88,20 +76,22 @@ std::pair<Pkey, std::string> senderKey(std::string_view scalar) {
     }
     const Group group(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
     const Number secret(BN_bin2bn(bytes(scalar), static_cast<int>(scalar.size()), nullptr));
-    require(group && secret, "EC_GROUP_new_by_curve_name");
+    requireOpenSsl(group && secret, "EC_GROUP_new_by_curve_name");
     if (BN_is_zero(secret.get()) || BN_cmp(secret.get(), EC_GROUP_get0_order(group.get())) >= 0) {
         throw WebPushError("the sender's private key is not a P-256 scalar");
     }
     const Point point(EC_POINT_new(group.get()));
     std::string publicPoint(pointSize, '\0');
-    require(point && EC_POINT_mul(group.get(), point.get(), secret.get(), nullptr, nullptr, nullptr) == 1 &&
-                EC_POINT_point2oct(group.get(), point.get(), POINT_CONVERSION_UNCOMPRESSED,
-                                   bytes(publicPoint), publicPoint.size(), nullptr) == pointSize,
-            "EC_POINT_mul");
+    requireOpenSsl(point &&
+                       EC_POINT_mul(group.get(), point.get(), secret.get(), nullptr, nullptr, nullptr) == 1 &&
+                       EC_POINT_point2oct(group.get(), point.get(), POINT_CONVERSION_UNCOMPRESSED,
+                                          bytes(publicPoint), publicPoint.size(), nullptr) == pointSize,
+                   "EC_POINT_mul");
 
     // OpenSSL takes the scalar in native byte order.
     std::array<unsigned char, scalarSize> native{};
-    require(BN_bn2nativepad(secret.get(), native.data(), native.size()) == scalarSize, "BN_bn2nativepad");
+    requireOpenSsl(BN_bn2nativepad(secret.get(), native.data(), native.size()) == scalarSize,
+                   "BN_bn2nativepad");
     const std::array params{
         OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char*>(curveName), 0),
         OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_PRIV_KEY, native.data(), native.size()),
@@ -113,21 +103,21 @@ std::pair<Pkey, std::string> senderKey(std::string_view scalar) {
         context && EVP_PKEY_fromdata_init(context.get()) == 1 &&
         EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_KEYPAIR, const_cast<OSSL_PARAM*>(params.data())) == 1;
     OPENSSL_cleanse(native.data(), native.size());
-    require(made, "EVP_PKEY_fromdata");
+    requireOpenSsl(made, "EVP_PKEY_fromdata");
     return {Pkey(key), std::move(publicPoint)};
 }
 
 std::string sharedSecret(EVP_PKEY* sender, EVP_PKEY* receiver) {
     const PkeyContext context(EVP_PKEY_CTX_new(sender, nullptr));
-    require(context && EVP_PKEY_derive_init(context.get()) == 1, "EVP_PKEY_derive_init");
+    requireOpenSsl(context && EVP_PKEY_derive_init(context.get()) == 1, "EVP_PKEY_derive_init");
     if (EVP_PKEY_derive_set_peer_ex(context.get(), receiver, 1) != 1) {
         ERR_clear_error();
         throw WebPushError("the subscription's key cannot agree a secret");
     }
     std::string secret(32, '\0');
     std::size_t size = secret.size();
-    require(EVP_PKEY_derive(context.get(), bytes(secret), &size) == 1 && size == secret.size(),
-            "EVP_PKEY_derive");
+    requireOpenSsl(EVP_PKEY_derive(context.get(), bytes(secret), &size) == 1 && size == secret.size(),
+                   "EVP_PKEY_derive");
     return secret;
 }
 
@@ -136,9 +126,9 @@ std::string sharedSecret(EVP_PKEY* sender, EVP_PKEY* receiver) {
 std::string hkdf(int mode, std::string_view key, std::string_view salt, std::string_view info,
                  std::size_t size) {
     const Kdf kdf(EVP_KDF_fetch(nullptr, "HKDF", nullptr));
-    require(kdf != nullptr, "EVP_KDF_fetch HKDF");
+    requireOpenSsl(kdf != nullptr, "EVP_KDF_fetch HKDF");
     const KdfContext context(EVP_KDF_CTX_new(kdf.get()));
-    require(context != nullptr, "EVP_KDF_CTX_new");
+    requireOpenSsl(context != nullptr, "EVP_KDF_CTX_new");
     std::vector<OSSL_PARAM> params{
         OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char*>("SHA256"), 0),
         OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode),
@@ -154,8 +144,8 @@ std::string hkdf(int mode, std::string_view key, std::string_view salt, std::str
     }
     params.push_back(OSSL_PARAM_construct_end());
     std::string output(size, '\0');
-    require(EVP_KDF_derive(context.get(), bytes(output), output.size(), params.data()) == 1,
-            "EVP_KDF_derive");
+    requireOpenSsl(EVP_KDF_derive(context.get(), bytes(output), output.size(), params.data()) == 1,
+                   "EVP_KDF_derive");
     return output;
 }
 
@@ -197,16 +187,16 @@ std::string encryptWith(std::string_view plaintext, std::string_view receiverPub
     const CipherContext cipher(EVP_CIPHER_CTX_new());
     int written = 0;
     int finished = 0;
-    require(cipher &&
-                EVP_EncryptInit_ex2(cipher.get(), EVP_aes_128_gcm(), bytes(cek), bytes(nonce), nullptr) ==
-                    1 &&
-                EVP_EncryptUpdate(cipher.get(), bytes(body) + header, &written, bytes(record),
-                                  static_cast<int>(record.size())) == 1 &&
-                EVP_EncryptFinal_ex(cipher.get(), bytes(body) + header + written, &finished) == 1 &&
-                static_cast<std::size_t>(written + finished) == record.size() &&
-                EVP_CIPHER_CTX_ctrl(cipher.get(), EVP_CTRL_AEAD_GET_TAG, tagSize,
-                                    bytes(body) + header + record.size()) == 1,
-            "AES-128-GCM");
+    requireOpenSsl(
+        cipher &&
+            EVP_EncryptInit_ex2(cipher.get(), EVP_aes_128_gcm(), bytes(cek), bytes(nonce), nullptr) == 1 &&
+            EVP_EncryptUpdate(cipher.get(), bytes(body) + header, &written, bytes(record),
+                              static_cast<int>(record.size())) == 1 &&
+            EVP_EncryptFinal_ex(cipher.get(), bytes(body) + header + written, &finished) == 1 &&
+            static_cast<std::size_t>(written + finished) == record.size() &&
+            EVP_CIPHER_CTX_ctrl(cipher.get(), EVP_CTRL_AEAD_GET_TAG, tagSize,
+                                bytes(body) + header + record.size()) == 1,
+        "AES-128-GCM");
     return body;
 }
 
@@ -217,13 +207,14 @@ std::string encrypt(std::string_view plaintext, std::string_view receiverPublic,
     const Pkey sender(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
     std::string senderPublic(pointSize, '\0');
     std::size_t size = 0;
-    require(sender &&
-                EVP_PKEY_get_octet_string_param(sender.get(), OSSL_PKEY_PARAM_PUB_KEY, bytes(senderPublic),
-                                                senderPublic.size(), &size) == 1 &&
-                size == pointSize,
-            "EVP_PKEY_Q_keygen");
+    requireOpenSsl(sender &&
+                       EVP_PKEY_get_octet_string_param(sender.get(), OSSL_PKEY_PARAM_PUB_KEY,
+                                                       bytes(senderPublic), senderPublic.size(),
+                                                       &size) == 1 &&
+                       size == pointSize,
+                   "EVP_PKEY_Q_keygen");
     std::string salt(saltSize, '\0');
-    require(RAND_bytes(bytes(salt), static_cast<int>(salt.size())) == 1, "RAND_bytes");
+    requireOpenSsl(RAND_bytes(bytes(salt), static_cast<int>(salt.size())) == 1, "RAND_bytes");
     return encryptWith(plaintext, receiverPublic, authSecret, sender.get(), senderPublic, salt);
 }
 

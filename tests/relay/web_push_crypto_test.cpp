@@ -3,6 +3,7 @@
 #include "relay/push/web_push_crypto.h"
 
 #include "relay/push/base64_url.h"
+#include "relay/push/openssl_handle.h"
 #include "relay/push/vapid_key.h"
 
 #include <gtest/gtest.h>
@@ -21,14 +22,7 @@ using WebPushCrypto::WebPushError;
 
 namespace {
 
-template <auto free>
-struct Free {
-    template <typename T>
-    void operator()(T* object) const noexcept {
-        free(object);
-    }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, Free<EVP_PKEY_free>>;
+using Pkey = OpenSslHandle<EVP_PKEY, EVP_PKEY_free>;
 
 std::string fromBase64(std::string_view text) {
     return Base64Url::decoded(text).value();
@@ -64,7 +58,7 @@ std::optional<std::string> decrypt(const std::string& body, EVP_PKEY* receiver,
     const std::string salt = body.substr(0, 16);
     const std::string senderPoint = body.substr(21, 65);
     const Pkey sender = publicKeyFrom(senderPoint);
-    const std::unique_ptr<EVP_PKEY_CTX, Free<EVP_PKEY_CTX_free>> derive(EVP_PKEY_CTX_new(receiver, nullptr));
+    const OpenSslHandle<EVP_PKEY_CTX, EVP_PKEY_CTX_free> derive(EVP_PKEY_CTX_new(receiver, nullptr));
     std::string secret(32, '\0');
     std::size_t size = secret.size();
     EVP_PKEY_derive_init(derive.get());
@@ -75,7 +69,7 @@ std::optional<std::string> decrypt(const std::string& body, EVP_PKEY* receiver,
     const std::string nonce = hkdf(salt, ikm, "Content-Encoding: nonce\0"s, 12);
 
     std::string record = body.substr(86, body.size() - 86 - 16);
-    const std::unique_ptr<EVP_CIPHER_CTX, Free<EVP_CIPHER_CTX_free>> cipher(EVP_CIPHER_CTX_new());
+    const OpenSslHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free> cipher(EVP_CIPHER_CTX_new());
     int written = 0;
     EVP_DecryptInit_ex2(cipher.get(), EVP_aes_128_gcm(), bytes(key), bytes(nonce), nullptr);
     EVP_DecryptUpdate(cipher.get(), bytes(record), &written, bytes(record), static_cast<int>(record.size()));
@@ -89,14 +83,14 @@ std::optional<std::string> decrypt(const std::string& body, EVP_PKEY* receiver,
 
 /// Whether the JWS signature r || s over `input` verifies, as OpenSSL's DER, with the public `point`.
 bool verifies(std::string_view input, const std::string& signature, const std::string& point) {
-    const std::unique_ptr<ECDSA_SIG, Free<ECDSA_SIG_free>> sig(ECDSA_SIG_new());
+    const OpenSslHandle<ECDSA_SIG, ECDSA_SIG_free> sig(ECDSA_SIG_new());
     ECDSA_SIG_set0(sig.get(), BN_bin2bn(bytes(signature), 32, nullptr),
                    BN_bin2bn(bytes(signature) + 32, 32, nullptr));
     std::string der(80, '\0');
     unsigned char* end = bytes(der);
     der.resize(i2d_ECDSA_SIG(sig.get(), &end));
     const Pkey key = publicKeyFrom(point);
-    const std::unique_ptr<EVP_MD_CTX, Free<EVP_MD_CTX_free>> context(EVP_MD_CTX_new());
+    const OpenSslHandle<EVP_MD_CTX, EVP_MD_CTX_free> context(EVP_MD_CTX_new());
     EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get());
     return EVP_DigestVerify(context.get(), bytes(der), der.size(), bytes(input), input.size()) == 1;
 }
@@ -166,7 +160,7 @@ TEST(VapidKeyTest, PemKeepsTheKeyAndOnlyP256IsTaken) {
     EXPECT_NE(publicKeyFrom(fromBase64(key.publicKey())), nullptr);
 
     const Pkey other(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-384"));
-    const std::unique_ptr<BIO, Free<BIO_free>> bio(BIO_new(BIO_s_mem()));
+    const OpenSslHandle<BIO, BIO_free> bio(BIO_new(BIO_s_mem()));
     PEM_write_bio_PrivateKey(bio.get(), other.get(), nullptr, nullptr, 0, nullptr, nullptr);
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
