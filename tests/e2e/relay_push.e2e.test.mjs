@@ -34,17 +34,17 @@ async function subscribePhone(phone, name) {
 }
 const arrivals = (name) => service.received.filter((entry) => entry.path === name);
 
-before(async () => {
-  service = await startPushService();
-  dir = fs.mkdtempSync(path.join(os.tmpdir(), "tesk-e2e-push-"));
-  relay = spawn(relayBinary, ["--port", "0", "--store", `sqlite:${dir}/relay.sqlite`, "--contact",
-    "mailto:ops@example.org", "--allow-private-push"], { env: { ...process.env, SSL_CERT_FILE: service.caFile },
+// tesk-relay on a store of its own in `dir`, trusting the fake service's certificate; answers the process
+// and its base address.
+async function startRelay(name, extra) {
+  const child = spawn(relayBinary, ["--port", "0", "--store", `sqlite:${dir}/${name}.sqlite`, "--contact",
+    "mailto:ops@example.org", ...extra], { env: { ...process.env, SSL_CERT_FILE: service.caFile },
     stdio: ["ignore", "pipe", "inherit"] });
-  relay.exited = new Promise((resolve) => relay.on("exit", resolve));
-  const lines = readline.createInterface({ input: relay.stdout });
-  base = await new Promise((resolve, reject) => {
+  child.exited = new Promise((resolve) => child.on("exit", resolve));
+  const lines = readline.createInterface({ input: child.stdout });
+  const address = await new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error("tesk-relay did not say where it listens")), 5000);
-    relay.on("exit", (code) => reject(new Error(`tesk-relay exited (${code}) before listening`)));
+    child.on("exit", (code) => reject(new Error(`tesk-relay exited (${code}) before listening`)));
     lines.on("line", (line) => {
       const port = /^tesk-relay listening on port (\d+)$/.exec(line)?.[1];
       if (!port) return;
@@ -52,10 +52,22 @@ before(async () => {
       resolve(`http://127.0.0.1:${port}`);
     });
   });
+  return { child, address };
+}
+
+// Signs a computer up on the relay at `base` with the phones above and one share.
+async function signUp() {
   ({ macId, secret } = (await call("POST", "/api/macs", {})).json);
   const presence = await asMac("presence", { name: "Test Mac", lan: ["http://192.168.1.20:47470"],
     shares: [{ token: "share1", title: "Holiday" }], devices: phones.map(sha256hex) });
   assert.equal(presence.status, 200);
+}
+
+before(async () => {
+  service = await startPushService();
+  dir = fs.mkdtempSync(path.join(os.tmpdir(), "tesk-e2e-push-"));
+  ({ child: relay, address: base } = await startRelay("relay", ["--allow-private-push"]));
+  await signUp();
 });
 after(async () => {
   relay?.kill();
@@ -109,6 +121,22 @@ describe("pushes from the relay", () => {
       const again = await service.waitFor((entry) => entry.path === phone && entry.index > first.index, 4000);
       assert.deepEqual(again.message, first.message);
       assert.ok(again.at - first.at >= 900, `again after ${again.at - first.at} ms`);
+    }
+  });
+
+  test("a relay left as it is does not post into its own network", EACH, async () => {
+    const guarded = await startRelay("guarded", []);
+    const [mainBase, mainMac, mainSecret] = [base, macId, secret];
+    try {
+      base = guarded.address;
+      await signUp();
+      await subscribePhone("phonetoken", "loopback");
+      assert.deepEqual((await send("phonetoken", "Inside")).json, { sent: 0 });
+      assert.deepEqual(arrivals("loopback"), [], "no connection reached the service");
+    } finally {
+      [base, macId, secret] = [mainBase, mainMac, mainSecret];
+      guarded.child.kill();
+      await guarded.child.exited;
     }
   });
 
