@@ -40,7 +40,7 @@ std::string waitingCard(const std::vector<RelayWaitingItem>& waiting, std::strin
     std::string rows;
     for (const auto& item : waiting) {
         const std::string href = "/k/" + HTTP::percentEncoded(macId) + "/" +
-                                 HTTP::percentEncoded(item.token) + "?item=" + std::to_string(item.id);
+                                 HTTP::percentEncoded(item.token) + "?item=" + HTTP::percentEncoded(item.ref);
         rows += PageTemplate::filled(
             R"(<a class="row" href="{{href}}"><div class="main"><div class="name">{{title}}</div>)"
             R"(<div class="meta" data-at="{{at}}"></div></div></a>)",

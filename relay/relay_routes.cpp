@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <charconv>
 
 using json = nlohmann::json;
 
@@ -360,7 +359,7 @@ RelayRoutes::Answer macAction(RelayStore& store, const HTTPRequest& request, con
         const auto mac = store.mac(id);
         PushMessage message{Text::prefixWithinBytes(*title, limits.maxTextBytes),
                             "Sent from " + (mac ? mac->presence.name : std::string("a computer")),
-                            "/k/" + id + "/" + *token + "?item=" + std::to_string(*item),
+                            "/k/" + id + "/" + *token + "?item=" + *item,
                             std::chrono::duration_cast<std::chrono::seconds>(limits.keepPending), true};
         answer.push = RelayRoutes::Push{std::move(to), std::move(message), true};
     }
@@ -439,20 +438,19 @@ RelayResponse launcher(RelayStore& store, const HTTPRequest& request, const Rela
     return page;
 }
 
-/// GET /k/<id>/<token>: on to the share on the Mac, while the Mac reports it. With "?item=N" a phone
-/// opens what was sent to it, which then stops waiting (not for HEAD: `opening` false).
-RelayResponse shareLink(RelayStore& store, const HTTPRequest& request, const std::string& id,
-                        const std::string& token, bool opening) {
+/// GET /k/<id>/<token>: on to the share on the Mac, while the Mac reports it. With "?item=REF" a phone
+/// opens what was sent to it, which stops waiting once the phone is where it can reach the Mac (and not
+/// for HEAD: `opening` false).
+RelayResponse shareLink(RelayStore& store, const HTTPRequest& request, const RelayRoutes::Client& client,
+                        const std::string& id, const std::string& token, bool opening) {
     const auto mac = store.mac(id);
     if (!mac || !mac->share(token) || mac->presence.lan.empty()) {
         return unavailableLinkPage();
     }
-    if (const auto item = request.query.find("item"); opening && item != request.query.end()) {
-        std::int64_t number = 0;
-        const auto& digits = item->second;
-        if (std::from_chars(digits.data(), digits.data() + digits.size(), number).ec == std::errc()) {
-            store.collect(id, token, number);
-        }
+    const auto item = request.query.find("item");
+    if (opening && item != request.query.end() &&
+        RelayNetwork::sameNetwork(*mac, client.address, client.now)) {
+        store.collect(id, token, item->second);
     }
     // Presence only accepts tokens made of letters, digits, "-" and "_", so the token needs no escaping.
     return {302,
@@ -559,7 +557,7 @@ RelayRoutes::Answer route(RelayStore& store, const HTTPRequest& request, std::st
     if (launcherPath) {
         return {launcher(store, request, client, segments[1], segments[2], count == 4), std::nullopt};
     }
-    return {count == 3 ? shareLink(store, request, segments[1], segments[2], !headOnly)
+    return {count == 3 ? shareLink(store, request, client, segments[1], segments[2], !headOnly)
                        : follow(store, request, segments[1], segments[2], !headOnly, client.pushKey),
             std::nullopt};
 }

@@ -46,11 +46,12 @@ RelayServer::RelayServer(RelayStore& store, RelayConnectionLimits limits,
 }
 
 RelayServer::~RelayServer() {
-    // First, so that no push answer arrives for a connection or a store going away.
-    delivery_.reset();
     sweeper_.request_stop();
     sweeper_.join();
+    // No request is handled after this, so none reaches the pushes; then the pushes stop, while the
+    // connections' executor they post answers to is still there.
     service_.shutdown();
+    delivery_.reset();
 }
 
 void RelayServer::removeExpired() {
@@ -138,13 +139,13 @@ void RelayServer::handle(const HTTPRequest& request, std::string_view body, std:
         respond(answered->response);
         return;
     }
-    const auto& push = *answered->push;
+    auto& push = *answered->push;
     if (!push.reportSent) {
         respond(answered->response);
-        delivery_->deliver(push.to, push.message, [](std::size_t) {});
+        delivery_->deliver(std::move(push.to), std::move(push.message), [](std::size_t) {});
         return;
     }
-    delivery_->deliver(push.to, push.message, [respond](std::size_t accepted) {
+    delivery_->deliver(std::move(push.to), std::move(push.message), [respond](std::size_t accepted) {
         respond(HTTPResponse::json(200, R"({"sent":)" + std::to_string(accepted) + "}"));
     });
 }

@@ -86,7 +86,10 @@
     if (await post(subscription)) say(SAID.on, true);
   }
 
-  if (isIOS && !standalone) return say(SAID.homeScreen, true);
+  // An iPhone takes notifications only in a web app on its Home Screen, which only the launcher is.
+  if (isIOS && !standalone) {
+    return say(document.querySelector('link[rel="manifest"]') ? SAID.homeScreen : SAID.unsupported, true);
+  }
   if (!supported) return say(SAID.unsupported, true);
   if (Notification.permission === "denied") return say(SAID.blocked, true);
   button.addEventListener("click", turnOn);

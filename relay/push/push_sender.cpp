@@ -68,7 +68,9 @@ bool refusedIPv4(std::uint32_t address) {
            || within(0x7f000000, 8)  // loopback
            || within(0xa9fe0000, 16) // link-local
            || within(0xac100000, 12) // 172.16/12
+           || within(0xc0000000, 24) // 192.0.0/24, protocol assignments
            || within(0xc0a80000, 16) // 192.168/16
+           || within(0xc6120000, 15) // 198.18/15, benchmarking
            || within(0xe0000000, 4)  // multicast
            || within(0xf0000000, 4); // reserved, broadcast
 }
@@ -93,6 +95,12 @@ bool refusedIPv6(const std::array<std::uint8_t, 16>& bytes) {
     }
     if (bytes[0] == 0x20 && bytes[1] == 0x02) {
         return embeddedIPv4(2); // 6to4
+    }
+    if (bytes[0] == 0x20 && bytes[1] == 0x01 && bytes[2] == 0 && bytes[3] == 0) {
+        return true; // 2001::/32, Teredo: a tunnel to an address it hides
+    }
+    if (bytes[0] == 0x01 && zeros(1, 8)) {
+        return true; // 100::/64, discard
     }
     return (bytes[0] & 0xfe) == 0xfc                          // fc00::/7, unique local
            || (bytes[0] == 0xfe && (bytes[1] & 0xc0) == 0x80) // fe80::/10, link-local
@@ -182,6 +190,15 @@ public:
                 ready_.push_back(std::move(waiting_.begin()->second));
                 waiting_.erase(waiting_.begin());
             }
+            // A few at a time, each the first try of a message someone waits for: past the bound.
+            for (auto job = ready_.begin(); job != ready_.end();) {
+                if (job->request.urgent && job->attempts == 0) {
+                    start(std::move(*job));
+                    job = ready_.erase(job);
+                } else {
+                    ++job;
+                }
+            }
             while (sending_.size() < maxConcurrent && !ready_.empty()) {
                 Job job = std::move(ready_.front());
                 ready_.pop_front();
@@ -245,6 +262,8 @@ private:
             curl_easy_setopt(easy, CURLOPT_URL, transfer.job.request.endpoint.c_str()) == CURLE_OK &&
             curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
             curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+            // Straight to the push service: through a proxy the address check below would see the proxy.
+            curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK &&
             curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
             // A stopping sender must not wait for a name lookup to end.
             curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK &&

@@ -14,6 +14,8 @@ struct PushRequest {
     std::string endpoint;                                     // https URL
     std::vector<std::pair<std::string, std::string>> headers; // name, value
     std::string body;
+    /// Someone waits for its first answer: it starts at once, whatever else is under way.
+    bool urgent = false;
 };
 
 /// Delivers push messages from its own thread, many at a time over libcurl, and tries again later when

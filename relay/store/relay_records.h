@@ -50,8 +50,9 @@ struct RelayPendingItem {
 
 /// A share waiting for one phone, as its launcher lists it.
 struct RelayWaitingItem {
-    /// The row's id, which the phone's "open" address names.
-    std::int64_t id = 0;
+    /// A random reference that opening the item names, so that whoever has the share's link cannot
+    /// guess and clear what waits for a phone.
+    std::string ref;
     std::string token;
     std::string title;
     std::int64_t at = 0;

@@ -48,6 +48,7 @@ const std::vector<std::vector<std::string>> steps{
         " p256dh TEXT NOT NULL, auth TEXT NOT NULL, at BIGINT NOT NULL)",
         "CREATE INDEX subscriptions_by_mac ON subscriptions (mac_id, device, share)",
         "CREATE INDEX subscriptions_by_endpoint ON subscriptions (endpoint)",
+        "ALTER TABLE pending ADD COLUMN ref TEXT NOT NULL DEFAULT ''",
     }};
 
 std::string spelled(std::string sql, RelayDatabase::Engine engine) {

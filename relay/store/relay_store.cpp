@@ -336,17 +336,18 @@ bool RelayStore::notify(std::string_view id, RelayNotification notification) {
     return kept;
 }
 
-std::optional<std::int64_t> RelayStore::send(std::string_view id, std::string_view device,
-                                             RelayPendingItem item) {
-    const auto kept = transaction([&]() -> std::optional<std::int64_t> {
+std::optional<std::string> RelayStore::send(std::string_view id, std::string_view device,
+                                            RelayPendingItem item) {
+    const auto kept = transaction([&]() -> std::optional<std::string> {
         lock(id);
         const Value mac = text(id), phone = text(device);
         if (database_->run("SELECT 1 FROM devices WHERE mac_id = $1 AND hash = $2", {mac, phone}).empty()) {
             return std::nullopt;
         }
-        const auto made = count("INSERT INTO pending (mac_id, device, token, title, at)"
-                                " VALUES ($1, $2, $3, $4, $5) RETURNING id",
-                                {mac, phone, text(item.token), text(cut(item.title)), integer(item.at)});
+        std::string ref = Names::token(16);
+        database_->run(
+            "INSERT INTO pending (mac_id, device, token, title, at, ref) VALUES ($1, $2, $3, $4, $5, $6)",
+            {mac, phone, text(item.token), text(cut(item.title)), integer(item.at), text(ref)});
         // The oldest go first: this phone's beyond its own bound, then any phone's beyond the Mac's.
         const auto forPhone =
             count("SELECT count(*) FROM pending WHERE mac_id = $1 AND device = $2", {mac, phone}) -
@@ -364,7 +365,7 @@ std::optional<std::int64_t> RelayStore::send(std::string_view id, std::string_vi
                            "BY at, id LIMIT $2)",
                            {mac, integer(forMac)});
         }
-        return made;
+        return ref;
     });
     changes_ += kept ? 1 : 0;
     return kept;
@@ -373,17 +374,20 @@ std::optional<std::int64_t> RelayStore::send(std::string_view id, std::string_vi
 std::vector<RelayWaitingItem> RelayStore::waiting(std::string_view id, std::string_view device) {
     std::vector<RelayWaitingItem> items;
     for (const auto& row : database_->run(
-             "SELECT id, token, title, at FROM pending WHERE mac_id = $1 AND device = $2 ORDER BY id DESC",
+             "SELECT ref, token, title, at FROM pending WHERE mac_id = $1 AND device = $2 ORDER BY id DESC",
              {text(id), text(device)})) {
-        items.push_back({integerOf(row[0]), textOf(row[1]), textOf(row[2]), integerOf(row[3])});
+        items.push_back({textOf(row[0]), textOf(row[1]), textOf(row[2]), integerOf(row[3])});
     }
     return items;
 }
 
-void RelayStore::collect(std::string_view id, std::string_view token, std::int64_t item) {
+void RelayStore::collect(std::string_view id, std::string_view token, std::string_view ref) {
+    if (ref.empty()) {
+        return; // items kept before references were given out cannot be named
+    }
     transaction([&] {
-        database_->run("DELETE FROM pending WHERE mac_id = $1 AND token = $2 AND id = $3",
-                       {text(id), text(token), integer(item)});
+        database_->run("DELETE FROM pending WHERE mac_id = $1 AND token = $2 AND ref = $3",
+                       {text(id), text(token), text(ref)});
     });
     ++changes_;
 }
@@ -408,7 +412,11 @@ RelayStore::SubscribeResult RelayStore::subscribePhone(std::string_view id, std:
                                                        const RelaySubscription& subscription,
                                                        std::int64_t now) {
     const auto result = transaction([&] {
-        lock(id);
+        try {
+            lock(id);
+        } catch (const std::out_of_range&) {
+            return SubscribeResult::unknown;
+        }
         const Value mac = text(id), phone = text(device), endpoint = text(subscription.endpoint);
         if (database_->run("SELECT 1 FROM devices WHERE mac_id = $1 AND hash = $2", {mac, phone}).empty()) {
             return SubscribeResult::unknown;
@@ -439,7 +447,11 @@ RelayStore::SubscribeResult RelayStore::subscribeFollower(std::string_view id, s
                                                           const RelaySubscription& subscription,
                                                           std::int64_t now) {
     const auto result = transaction([&] {
-        lock(id);
+        try {
+            lock(id);
+        } catch (const std::out_of_range&) {
+            return SubscribeResult::unknown;
+        }
         const Value mac = text(id), share = text(token), who = text(visitor);
         if (database_->run("SELECT 1 FROM shares WHERE mac_id = $1 AND token = $2", {mac, share}).empty()) {
             return SubscribeResult::unknown;

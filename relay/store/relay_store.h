@@ -59,13 +59,14 @@ public:
     FollowResult follow(std::string_view id, std::string_view token, std::string_view visitor);
     /// Keeps `notification` for the followers of its share; false (nothing kept) when it has none.
     bool notify(std::string_view id, RelayNotification notification);
-    /// Keeps `item` for the phone with hash `device` and answers its id; nothing when the last presence
-    /// does not list the phone.
-    std::optional<std::int64_t> send(std::string_view id, std::string_view device, RelayPendingItem item);
+    /// Keeps `item` for the phone with hash `device` and answers its reference (see RelayWaitingItem);
+    /// nothing when the last presence does not list the phone.
+    std::optional<std::string> send(std::string_view id, std::string_view device, RelayPendingItem item);
     /// What waits for the phone with hash `device`, newest first.
     std::vector<RelayWaitingItem> waiting(std::string_view id, std::string_view device);
-    /// Removes the waiting item `item` once a phone opened it through its share `token`'s link.
-    void collect(std::string_view id, std::string_view token, std::int64_t item);
+    /// Removes the waiting item with reference `ref` once a phone opened it through its share `token`'s
+    /// link.
+    void collect(std::string_view id, std::string_view token, std::string_view ref);
 
     enum class SubscribeResult {
         subscribed,

@@ -90,7 +90,7 @@ describe("pushes from the relay", () => {
     const [sent] = arrivals("phone");
     assert.equal(sent.error, undefined);
     assert.deepEqual({ ...sent.message, url: undefined }, { title: "Beach.jpg", body: "Sent from Test Mac", url: undefined });
-    assert.match(sent.message.url, new RegExp(`^/k/${macId}/share1\\?item=\\d+$`));
+    assert.match(sent.message.url, new RegExp(`^/k/${macId}/share1\\?item=[a-z0-9]{16}$`));
     assert.deepEqual(arrivals("follower"), [], "a send goes to the phone only");
 
     assert.equal((await asMac("notify", { token: "share1", title: "New in Holiday", body: "a.jpg and 2 more" })).status, 200);

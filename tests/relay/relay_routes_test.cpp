@@ -204,6 +204,7 @@ TEST_F(RelayRoutesTest, SendsAndNotificationsAskForPushesToTheBrowsersSubscribed
              {mine, subscription("https://push.example/a\tb", point, secret16), "", 400},
              {mine, "{}", "", 400},
              {"/d/" + id + "/other/subscription", subscription(phone, point, secret16), "", 404},
+             {"/d/nobody/tok/subscription", subscription(phone, point, secret16), "", 404},
              {share, subscription(follower, point, secret16), "", 403},
              {"/k/" + id + "/gone/subscription", subscription(follower, point, secret16), visitor, 404},
              {mine, subscription(phone, point, secret16), "", 201},
@@ -227,7 +228,7 @@ TEST_F(RelayRoutesTest, SendsAndNotificationsAskForPushesToTheBrowsersSubscribed
     ASSERT_TRUE(sent.push);
     const auto items = store.waiting(id, SecretHash::sha256Hex("tok"));
     ASSERT_EQ(items.size(), 2u);
-    const std::string opening = "/k/" + id + "/abc?item=" + std::to_string(items.front().id);
+    const std::string opening = "/k/" + id + "/abc?item=" + items.front().ref;
     EXPECT_TRUE(sent.push->reportSent);
     EXPECT_EQ(sent.push->to, (std::vector<RelaySubscription>{{phone, point, secret16}}));
     EXPECT_EQ(sent.push->message.title, "Beach");
@@ -244,18 +245,20 @@ TEST_F(RelayRoutesTest, SendsAndNotificationsAskForPushesToTheBrowsersSubscribed
     EXPECT_EQ(notified.push->message.url, "/k/" + id + "/abc");
     EXPECT_EQ(notified.response.status, 200) << "answered at once";
 
-    // On the computer's network a phone with something waiting sees it, until it opens it (HEAD opens
-    // nothing); then the launcher goes straight on again.
+    // On the computer's network a phone with something waiting sees it, until it opens it; then the
+    // launcher goes straight on again.
     const std::string launcher = "/d/" + id + "/tok/";
     const auto page = call("GET", launcher, "", "", pushing);
     EXPECT_EQ(page.status, 200);
     EXPECT_NE(page.body.find(opening), std::string::npos);
-    EXPECT_LT(page.body.find(opening), page.body.find("?item=" + std::to_string(items.back().id)))
-        << "newest first";
+    EXPECT_LT(page.body.find(opening), page.body.find("?item=" + items.back().ref)) << "newest first";
+    // Nor does a phone away from the computer's network, which cannot reach it yet, or a guessed name.
     EXPECT_EQ(call("HEAD", opening).status, 302);
+    EXPECT_EQ(call("GET", opening, "", "", {"198.51.100.9", 10}).status, 302);
+    call("GET", "/k/" + id + "/abc?item=1");
     EXPECT_EQ(store.waiting(id, SecretHash::sha256Hex("tok")).size(), 2u);
     EXPECT_EQ(call("GET", opening).header("location"), "http://10.0.0.2:47470/s/abc/");
-    call("GET", "/k/" + id + "/abc?item=" + std::to_string(items.back().id));
+    call("GET", "/k/" + id + "/abc?item=" + items.back().ref);
     EXPECT_TRUE(store.waiting(id, SecretHash::sha256Hex("tok")).empty());
     EXPECT_EQ(call("GET", launcher, "", "", pushing).status, 302);
 }
