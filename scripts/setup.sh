@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     libasio-dev libqrencode-dev libplist-dev qt6-base-dev qt6-svg-dev iproute2 dbus-daemon
     libxcb1-dev zbar-tools fonts-dejavu-core
-    libssl-dev zlib1g-dev libdeflate-dev unzip python3 libsqlite3-dev libpq-dev postgresql libcurl4-openssl-dev python3-cryptography
+    libssl-dev zlib1g-dev libdeflate-dev unzip python3 libsqlite3-dev libpq-dev postgresql libcurl4-openssl-dev
     nlohmann-json3-dev libicu-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
