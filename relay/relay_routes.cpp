@@ -113,9 +113,9 @@ bool isToken(std::string_view token, const RelayLimits& limits) {
 
 /// A push subscription as a browser's PushSubscription.toJSON() gives it: an https endpoint, and keys
 /// that decode to a P-256 point (65 bytes) and a 16-byte secret.
-std::optional<RelaySubscription> subscriptionFrom(std::string_view body) {
+std::optional<RelaySubscription> subscriptionFrom(const json& given) {
     constexpr std::size_t maxEndpointBytes = 1000;
-    const auto object = objectBody(body);
+    const auto object = given.is_object() ? &given : nullptr;
     if (!object) {
         return std::nullopt;
     }
@@ -137,6 +137,24 @@ std::optional<RelaySubscription> subscriptionFrom(std::string_view body) {
         return std::nullopt;
     }
     return RelaySubscription{*endpoint, *p256dh, *auth};
+}
+
+/// POST /push-subscription: a service worker saying its push service replaced the subscription with
+/// endpoint "old" by "subscription". Knowing the old endpoint, which only its browser and the relay do,
+/// is what entitles it.
+RelayResponse renewSubscription(RelayStore& store, std::string_view body) {
+    const auto object = objectBody(body);
+    const auto old = object ? optionalText(*object, "old") : std::nullopt;
+    const auto renewed = object && object->contains("subscription")
+                             ? subscriptionFrom((*object)["subscription"])
+                             : std::nullopt;
+    if (!old || old->empty() || !renewed) {
+        return errorResponse(400, "malformed");
+    }
+    if (store.renew(*old, *renewed) == 0) {
+        return errorResponse(404, "unknown subscription");
+    }
+    return jsonResponse(200, json::object());
 }
 
 RelayResponse subscribed(RelayStore::SubscribeResult result, std::string_view unknown) {
@@ -371,7 +389,8 @@ RelayRoutes::Answer macAction(RelayStore& store, const HTTPRequest& request, con
 RelayResponse subscribe(RelayStore& store, const HTTPRequest& request, std::string_view body,
                         const RelayRoutes::Client& client, const std::string& id, const std::string& target,
                         bool phone) {
-    const auto subscription = subscriptionFrom(body);
+    const auto object = objectBody(body);
+    const auto subscription = object ? subscriptionFrom(*object) : std::nullopt;
     if (!subscription) {
         return errorResponse(400, "malformed");
     }
@@ -503,6 +522,9 @@ RelayRoutes::Answer route(RelayStore& store, const HTTPRequest& request, std::st
     const bool post = request.method == "POST";
 
     const bool pushing = !client.pushKey.empty();
+    if (count == 1 && pushing && segments[0] == "push-subscription") {
+        return {post ? renewSubscription(store, body) : methodNotAllowed("POST"), std::nullopt};
+    }
     if (count == 1 && pushing && segments[0] == "push-worker.js") {
         if (!get) {
             return {methodNotAllowed("GET, HEAD"), std::nullopt};

@@ -30,6 +30,17 @@ self.openTarget = async (url) => {
   return open ? open.focus() : self.clients.openWindow(url);
 };
 
+// The push service replaced a subscription (some browsers do so now and then): the relay moves it
+// wherever the old one was. Answers the relay's status.
+self.renewSubscription = async (oldSubscription, newSubscription) => {
+  const response = await fetch("/push-subscription", {
+    method: "POST",
+    headers: { "Content-Type": "application/json" },
+    body: JSON.stringify({ old: oldSubscription.endpoint, subscription: newSubscription }),
+  });
+  return response.status;
+};
+
 // A newer worker takes over at once: there is no cache that would need the old one.
 self.addEventListener("install", () => self.skipWaiting());
 
@@ -40,4 +51,14 @@ self.addEventListener("push", (event) => {
 self.addEventListener("notificationclick", (event) => {
   event.notification.close();
   event.waitUntil(self.openTarget(self.targetOf(event.notification)));
+});
+
+self.addEventListener("pushsubscriptionchange", (event) => {
+  // Without the old one there is nothing to tell the relay it replaces; the page subscribes anew.
+  if (!event.oldSubscription) return;
+  event.waitUntil((async () => {
+    const renewed = event.newSubscription ||
+      await self.registration.pushManager.subscribe(event.oldSubscription.options);
+    await self.renewSubscription(event.oldSubscription, renewed);
+  })());
 });

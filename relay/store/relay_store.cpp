@@ -500,6 +500,18 @@ std::vector<RelaySubscription> RelayStore::followerSubscriptions(std::string_vie
                                           {text(id), text(token)}));
 }
 
+std::size_t RelayStore::renew(std::string_view endpoint, const RelaySubscription& renewed) {
+    const auto places = transaction([&] {
+        return database_
+            ->run("UPDATE subscriptions SET endpoint = $2, p256dh = $3, auth = $4 WHERE endpoint = $1 "
+                  "RETURNING 1",
+                  {text(endpoint), text(renewed.endpoint), text(renewed.p256dh), text(renewed.auth)})
+            .size();
+    });
+    changes_ += places > 0 ? 1 : 0;
+    return places;
+}
+
 void RelayStore::unsubscribe(std::string_view endpoint) {
     transaction([&] { database_->run("DELETE FROM subscriptions WHERE endpoint = $1", {text(endpoint)}); });
     ++changes_;

@@ -90,6 +90,9 @@ public:
     std::vector<RelaySubscription> followerSubscriptions(std::string_view id, std::string_view token);
     /// Forgets `endpoint` wherever it is subscribed: its push service said it is gone.
     void unsubscribe(std::string_view endpoint);
+    /// A browser's push service replaced the subscription at `endpoint` with `renewed`: wherever the old
+    /// one was, the new one is. Answers how many places that was.
+    std::size_t renew(std::string_view endpoint, const RelaySubscription& renewed);
 
     std::size_t followerCount(std::string_view id, std::string_view token);
     /// Oldest first.

@@ -141,5 +141,13 @@ describe("Web Push on the relay's pages", () => {
       return all.map((notification) => [notification.title, notification.body, self.targetOf(notification)]);
     }, url);
     assert.deepEqual(shown, [["Beach.jpg", "Sent from Test Mac", origin + url], ["Tesk", "Not JSON", `${origin}/`]]);
+
+    // A subscription the push service replaced moves on the relay: then the old one is unknown there.
+    const renewals = await worker.evaluate(async ([p256dh]) => {
+      const old = { endpoint: "https://push.example.org/send/1" };
+      const renewed = { endpoint: "https://push.example.org/send/2", keys: { p256dh, auth: "AAECAwQFBgcICQoLDA0ODw" } };
+      return [await self.renewSubscription(old, renewed), await self.renewSubscription(old, renewed)];
+    }, [p256dh]);
+    assert.deepEqual(renewals, [200, 404]);
   });
 });

@@ -261,6 +261,21 @@ TEST_F(RelayRoutesTest, SendsAndNotificationsAskForPushesToTheBrowsersSubscribed
     call("GET", "/k/" + id + "/abc?item=" + items.back().ref);
     EXPECT_TRUE(store.waiting(id, SecretHash::sha256Hex("tok")).empty());
     EXPECT_EQ(call("GET", launcher, "", "", pushing).status, 302);
+
+    // A service worker's renewed subscription takes the old one's place, for whoever knows the old one.
+    const std::string renewed = "https://push.example/renewed";
+    const auto renewal = [&](const std::string& old) {
+        return call("POST", "/push-subscription",
+                    R"({"old":")" + old + R"(","subscription":)" + subscription(renewed, point, secret16) +
+                        "}",
+                    "", pushing)
+            .status;
+    };
+    EXPECT_EQ(renewal(phone), 200);
+    EXPECT_EQ(renewal(phone), 404) << "no longer known";
+    EXPECT_EQ(call("POST", "/push-subscription", R"({"old":")" + renewed + R"("})", "", pushing).status, 400);
+    EXPECT_EQ(store.phoneSubscriptions(id, SecretHash::sha256Hex("tok")),
+              (std::vector<RelaySubscription>{{renewed, point, secret16}}));
 }
 
 // Where a request comes from, and whether that is the network a computer checks in from (as both

@@ -166,8 +166,13 @@ TEST_P(RelayStoreTest, SubscriptionsBelongToAPhoneOrAFollowerAndGoWithThemOrWith
     EXPECT_EQ(store.followerSubscriptions(id, "a"), (std::vector<RelaySubscription>{at("f")}));
     EXPECT_TRUE(store.followerSubscriptions(id, "b").empty());
 
+    // A browser's push service renews a subscription: both follows of that browser move.
+    EXPECT_EQ(store.renew(at("f").endpoint, at("g")), 2u);
+    EXPECT_EQ(store.renew(at("f").endpoint, at("h")), 0u);
+    EXPECT_EQ(store.followerSubscriptions(id, "a"), (std::vector<RelaySubscription>{at("g")}));
+
     store.unsubscribe(at("one").endpoint);
-    store.unsubscribe(at("f").endpoint);
+    store.unsubscribe(at("g").endpoint);
     EXPECT_EQ(store.phoneSubscriptions(id, phone), (std::vector<RelaySubscription>{at("three")}));
     EXPECT_TRUE(store.followerSubscriptions(id, "a").empty());
     store.checkIn(id, presenceWith({{"a", "A"}}, {}), 5);
