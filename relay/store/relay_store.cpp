@@ -77,13 +77,17 @@ void RelayStore::rollbackQuietly() {
     }
 }
 
-void RelayStore::lock(std::string_view id) {
+bool RelayStore::lockIfKnown(std::string_view id) {
     const bool postgresql = database_->engine() == RelayDatabase::Engine::postgresql;
-    if (database_
-            ->run(postgresql ? "SELECT 1 FROM macs WHERE id = $1 FOR UPDATE"
-                             : "SELECT 1 FROM macs WHERE id = $1",
-                  {text(id)})
-            .empty()) {
+    return !database_
+                ->run(postgresql ? "SELECT 1 FROM macs WHERE id = $1 FOR UPDATE"
+                                 : "SELECT 1 FROM macs WHERE id = $1",
+                      {text(id)})
+                .empty();
+}
+
+void RelayStore::lock(std::string_view id) {
+    if (!lockIfKnown(id)) {
         throw std::out_of_range("unknown Mac");
     }
 }
@@ -412,9 +416,7 @@ RelayStore::SubscribeResult RelayStore::subscribePhone(std::string_view id, std:
                                                        const RelaySubscription& subscription,
                                                        std::int64_t now) {
     const auto result = transaction([&] {
-        try {
-            lock(id);
-        } catch (const std::out_of_range&) {
+        if (!lockIfKnown(id)) {
             return SubscribeResult::unknown;
         }
         const Value mac = text(id), phone = text(device), endpoint = text(subscription.endpoint);
@@ -447,9 +449,7 @@ RelayStore::SubscribeResult RelayStore::subscribeFollower(std::string_view id, s
                                                           const RelaySubscription& subscription,
                                                           std::int64_t now) {
     const auto result = transaction([&] {
-        try {
-            lock(id);
-        } catch (const std::out_of_range&) {
+        if (!lockIfKnown(id)) {
             return SubscribeResult::unknown;
         }
         const Value mac = text(id), share = text(token), who = text(visitor);

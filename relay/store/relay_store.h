@@ -128,6 +128,8 @@ private:
     /// Locks Mac `id` for the rest of the transaction (PostgreSQL; SQLite's write lock covers it).
     /// Throws std::out_of_range when there is no such Mac.
     void lock(std::string_view id);
+    /// `lock`, answering false instead of throwing for an unknown Mac.
+    bool lockIfKnown(std::string_view id);
     std::string cut(std::string_view text) const;
     std::int64_t count(const std::string& sql, const std::vector<RelayDatabase::Value>& parameters);
     void rollbackQuietly();
