@@ -18,13 +18,15 @@ SQLiteDatabase::SQLiteDatabase(const std::filesystem::path& path) {
         fail("cannot open " + path.string());
     }
     sqlite3_extended_result_codes(opened, 1);
+    // First: switching to WAL reads the file, which another connection opening it at the same moment
+    // may hold locked for an instant.
+    run("PRAGMA busy_timeout = 5000");
     // WAL: a commit appends to the log. NORMAL: a commit is on disk once the process has written it,
     // so a killed relay loses nothing it acknowledged; only a power cut may lose the last commits,
     // never the file's consistency.
     run("PRAGMA journal_mode = WAL");
     run("PRAGMA synchronous = NORMAL");
     run("PRAGMA foreign_keys = ON");
-    run("PRAGMA busy_timeout = 5000");
     // Up to 64 MiB of pages in memory (taken as needed): a relay of tens of thousands of Macs keeps its
     // whole file cached, so a check-in reads nothing from the file system.
     run("PRAGMA cache_size = -65536");
